@@ -1,0 +1,9 @@
+// The program's usage text.
+#ifndef NUMTALLY_APP_USAGE_H
+#define NUMTALLY_APP_USAGE_H
+
+// Writes the usage text to standard error, naming the program by argv[0]
+// (or "numtally" when argv is empty), and exits with status 64.
+[[noreturn]] void usage(char *argv[]);
+
+#endif

@@ -1,0 +1,375 @@
+// The function list: command-line functions in, one pass over the input, the
+// report out.
+#include "tallyf-list.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sysexits.h>
+
+#include "parse-number.h"
+#include "xt.h"
+
+namespace {
+
+constexpr size_t FIELD_SIZE = 4096;
+constexpr size_t FIRST_ARRAY = 1024;
+
+[[noreturn]] void fail_io(const char *what, int err)
+{
+    std::fprintf(stderr, "numtally: %s: %s\n", what,
+                 std::strerror(err != 0 ? err : EIO));
+    std::exit(EX_IOERR);
+}
+
+bool is_z_scores(const tallyf_t &tf)
+{
+    return tf.code == TALLYF_POP_Z_SCORES || tf.code == TALLYF_SAMPLE_Z_SCORES;
+}
+
+// ---- Adding functions ----------------------------------------------------
+
+[[noreturn]] void refuse_arg(const char *format, const char *arg)
+{
+    std::fprintf(stderr, format, arg);
+    std::exit(EX_USAGE);
+}
+
+// ---- The pass --------------------------------------------------------------
+
+// (row or column number, record index), sorted by number, then list order.
+using Wanted = std::vector<std::pair<uint32_t, int>>;
+
+// Who wants which rows and columns, worked out once before the pass so that
+// the cost per field does not grow with the number of functions.
+struct Selection {
+    Wanted by_row;
+    Wanted by_col;
+};
+
+Selection select_fields(const tallyf_list_t *list)
+{
+    Selection sel;
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &tf = list->functions[i];
+        if (tf.row != 0)
+            sel.by_row.emplace_back(tf.row, i);
+        if (tf.col != 0)
+            sel.by_col.emplace_back(tf.col, i);
+    }
+    std::sort(sel.by_row.begin(), sel.by_row.end());
+    std::sort(sel.by_col.begin(), sel.by_col.end());
+    return sel;
+}
+
+// Gives quantile records their first array and makes sure every z-score
+// record has its temporary file, before a byte of input is read.
+void prepare_records(tallyf_list_t *list)
+{
+    for (int i = 0; i < list->count; ++i) {
+        tallyf_t &tf = list->functions[i];
+        if (tf.code == TALLYF_QUANTILE) {
+            tf.nums = static_cast<double *>(
+                xt_malloc(FIRST_ARRAY, sizeof(double)));
+            tf.array_size = FIRST_ARRAY;
+        } else if (is_z_scores(tf) && tf.tmp_file == nullptr) {
+            // Try once more now that the file is needed: this attempt
+            // also tells why it cannot be made.
+            tf.tmp_file = tallyf_tmpfile();
+            if (tf.tmp_file == nullptr)
+                fail_io("cannot create temporary file", errno);
+        }
+    }
+}
+
+double field_value(const char *field, size_t len, uint64_t row, uint64_t col)
+{
+    double v;
+    // A field longer than the buffer is never converted from its prefix.
+    if (len >= FIELD_SIZE || !parse_field_double(field, len, &v)) {
+        std::fprintf(stderr,
+                     "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
+                     field, row, col);
+        std::exit(EX_DATAERR);
+    }
+    return v;
+}
+
+void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
+               const char *delims, bool verbose)
+{
+    using It = Wanted::const_iterator;
+    char field[FIELD_SIZE];
+    size_t len = 0;
+    uint64_t row = 1;
+    uint64_t col = 1;
+
+    // Records of the current row: [row_first, row_last).
+    It next_row = sel.by_row.begin();
+    It row_first = next_row;
+    It row_last = next_row;
+    const auto start_row = [&] {
+        while (next_row != sel.by_row.end() && next_row->first < row)
+            ++next_row;
+        row_first = row_last = next_row;
+        while (row_last != sel.by_row.end() && row_last->first == row)
+            ++row_last;
+    };
+    // Columns are visited in order, so one cursor finds each wanted one.
+    It next_col = sel.by_col.begin();
+    start_row();
+
+    int end;
+    while ((end = xt_dsv_read_field(stream, field, FIELD_SIZE, delims,
+                                    &len)) != -1) {
+        // An empty line is a row without fields.
+        const bool empty_line = end == '\n' && col == 1 && len == 0;
+        if (!empty_line) {
+            if (verbose)
+                std::printf("%8s", field);
+            const bool col_wanted =
+                next_col != sel.by_col.end() && next_col->first == col;
+            if (row_first != row_last || col_wanted) {
+                const double v = field_value(field, len, row, col);
+                for (It p = row_first; p != row_last; ++p)
+                    tallyf_process_val(&list->functions[p->second], v);
+                for (; next_col != sel.by_col.end() && next_col->first == col;
+                     ++next_col) {
+                    tallyf_t *tf = &list->functions[next_col->second];
+                    if (tf->row != 0 && tf->row == row)
+                        continue; // fed above: one field, once per record
+                    tallyf_process_val(tf, v);
+                }
+            }
+        }
+        if (end == '\n') {
+            ++row;
+            col = 1;
+            if (verbose)
+                std::putchar('\n');
+            start_row();
+            next_col = sel.by_col.begin();
+        } else {
+            ++col;
+        }
+    }
+    if (std::ferror(stream))
+        fail_io("read error", errno);
+}
+
+// ---- The report ------------------------------------------------------------
+
+// Checks that a z-score record's file holds every value it was fed, so that
+// a listing is never printed short.
+void check_tmp_file(const tallyf_t &tf)
+{
+    FILE *f = tf.tmp_file;
+    if (f == nullptr) {
+        if (tf.num_count != 0)
+            fail_io("temporary file", ENOENT);
+        return;
+    }
+    errno = 0;
+    if (std::fflush(f) != 0 || std::ferror(f))
+        fail_io("cannot write temporary file", errno);
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0)
+        fail_io("temporary file", errno);
+    if (static_cast<uint64_t>(st.st_size) != tf.num_count * sizeof(double))
+        fail_io("cannot write temporary file", ENOSPC);
+}
+
+void z_listing(tallyf_t *tf, const char *label, uint32_t num, double mean,
+               double sd)
+{
+    std::printf("%s %u z-scores:\n%16s %16s %16s\n", label, num, "Val",
+                "z-score", "CDF = P(x < Val)");
+    FILE *f = tf->tmp_file;
+    if (f == nullptr)
+        return; // no values: checked before the report began
+    std::rewind(f);
+    double chunk[512];
+    uint64_t seen = 0;
+    size_t got;
+    while ((got = std::fread(chunk, sizeof(double), 512, f)) != 0) {
+        for (size_t i = 0; i < got; ++i) {
+            const double x = chunk[i];
+            std::printf("%16f %16f %16f\n", x, z_score(x, mean, sd),
+                        normal_cdf(x, mean, sd));
+        }
+        seen += got;
+    }
+    if (std::ferror(f) || seen != tf->num_count)
+        fail_io("cannot read temporary file", errno);
+}
+
+// Prints the population block; returns the SD.
+double population_block(const tallyf_t *tf, const char *label, uint32_t num,
+                        double n, double mean)
+{
+    const double ss = tallyf_sum_squares(tf);
+    const double var = ss / n;
+    const double sd = std::sqrt(var);
+    std::printf("%s %u sum-squares    %f\n", label, num, ss);
+    std::printf("%s %u pop-var        %f\n", label, num, var);
+    std::printf("%s %u pop-SD         %f\n", label, num, sd);
+    std::printf("%s %u pop-mean       %f\n", label, num, mean);
+    return sd;
+}
+
+// Prints the sample block; returns the SD.
+double sample_block(const tallyf_t *tf, const char *label, uint32_t num,
+                    double n, double mean)
+{
+    const double ss = tallyf_sum_squares(tf);
+    const double var = ss / static_cast<double>(tf->num_count - 1);
+    const double sd = std::sqrt(var);
+    const double se = sd / std::sqrt(n);
+    std::printf("%s %u sum-squares       %f\n", label, num, ss);
+    std::printf("%s %u sample-var        %f\n", label, num, var);
+    std::printf("%s %u sample-SD         %f\n", label, num, sd);
+    std::printf("%s %u sample-SE         %f\n", label, num, se);
+    std::printf("%s %u sample-mean       %f\n", label, num, mean);
+    std::printf("%s %u mean 95%%-CI-2SE   (%f, %f)\n", label, num,
+                mean - (se + se), (se + se) + mean);
+    return sd;
+}
+
+void report_record(tallyf_t *tf)
+{
+    const char *label = tf->row != 0 ? "Row" : "Col";
+    const uint32_t num = tf->row != 0 ? tf->row : tf->col;
+    if (tf->code > TALLYF_SAMPLE_T_SCORE)
+        return;
+    const double n = static_cast<double>(tf->num_count);
+    const double mean = tf->sum / n;
+    double sd;
+    switch (tf->code) {
+    case TALLYF_QUANTILE:
+        tallyf_quantiles(tf, label, num);
+        break;
+    case TALLYF_MEAN:
+        std::printf("%s %u mean           %f\n", label, num, mean);
+        break;
+    case TALLYF_POP_VAR:
+    case TALLYF_POP_SD:
+        population_block(tf, label, num, n, mean);
+        break;
+    case TALLYF_POP_Z_SCORES:
+        sd = population_block(tf, label, num, n, mean);
+        z_listing(tf, label, num, mean, sd);
+        break;
+    case TALLYF_SAMPLE_VAR:
+    case TALLYF_SAMPLE_SD:
+    case TALLYF_SAMPLE_SE:
+        sample_block(tf, label, num, n, mean);
+        break;
+    case TALLYF_SAMPLE_Z_SCORES:
+        sd = sample_block(tf, label, num, n, mean);
+        if (tf->num_count <= 29) {
+            std::puts("Warning: Sample size is < 30.");
+            std::puts("You may want to use a t-distribution instad.");
+        }
+        z_listing(tf, label, num, mean, sd);
+        break;
+    case TALLYF_SAMPLE_T_SCORE:
+        sd = sample_block(tf, label, num, n, mean);
+        std::printf("%s %u t-score           %f\n", label, num,
+                    t_score(static_cast<uint32_t>(tf->num_count), mean,
+                            tf->expected_mean, sd));
+        break;
+    default: // median and quartile never stand in the list; mode prints nothing
+        break;
+    }
+}
+
+} // namespace
+
+void tallyf_list_init(tallyf_list_t *list)
+{
+    list->count = 0;
+    for (tallyf_t &tf : list->functions)
+        tallyf_init(&tf);
+}
+
+int tallyf_list_add_func(tallyf_list_t *list, tallyf_code_t code, int *arg,
+                         int argc, char *argv[])
+{
+    if (list->count >= TALLYF_LIST_MAX) {
+        std::fprintf(stderr, "Error: Maximum functions for one run is %u.\n",
+                     static_cast<unsigned>(TALLYF_LIST_MAX));
+        std::exit(EX_USAGE);
+    }
+    tallyf_t *tf = &list->functions[list->count];
+    tf->code = code;
+    int i = *arg;
+
+    switch (code) {
+    case TALLYF_QUANTILE:
+        if (++i >= argc)
+            usage(argv);
+        if (!parse_uint32_arg(argv[i], &tf->partitions))
+            refuse_arg("Invalid quantile partition count: %s\n", argv[i]);
+        break;
+    case TALLYF_MEDIAN:
+        tf->code = TALLYF_QUANTILE;
+        tf->partitions = 2;
+        break;
+    case TALLYF_QUARTILE:
+        tf->code = TALLYF_QUANTILE;
+        tf->partitions = 4;
+        break;
+    case TALLYF_SAMPLE_T_SCORE: {
+        if (++i >= argc)
+            usage(argv);
+        char *end;
+        tf->expected_mean = std::strtod(argv[i], &end);
+        if (*end != '\0')
+            refuse_arg("Invalid expected mean: %s\n", argv[i]);
+        break;
+    }
+    default:
+        break;
+    }
+
+    if (i + 2 >= argc)
+        usage(argv);
+    uint32_t number;
+    if (!parse_uint32_arg(argv[i + 2], &number))
+        refuse_arg("Invalid row/col: %s\n", argv[i + 2]);
+    if (std::strcmp(argv[i + 1], "--row") == 0) {
+        tf->row = number;
+        tf->col = 0;
+    } else if (std::strcmp(argv[i + 1], "--col") == 0) {
+        tf->row = 0;
+        tf->col = number;
+    } else {
+        usage(argv);
+    }
+    ++list->count;
+    *arg = i + 2;
+    return 0;
+}
+
+int tallyf_list_process_stream(tallyf_list_t *list, FILE *stream,
+                               const char *delims, int32_t flags)
+{
+    prepare_records(list);
+    const Selection sel = select_fields(list);
+    read_pass(list, sel, stream, delims, (flags & TALLYF_LIST_VERBOSE) != 0);
+
+    // Every listing's values are accounted for before any line is printed.
+    for (int i = 0; i < list->count; ++i)
+        if (is_z_scores(list->functions[i]))
+            check_tmp_file(list->functions[i]);
+    for (int i = 0; i < list->count; ++i)
+        report_record(&list->functions[i]);
+    return 0;
+}

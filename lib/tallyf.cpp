@@ -1,0 +1,176 @@
+// The function record and its arithmetic.
+#include "tallyf.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "xt.h"
+
+FILE *tallyf_tmpfile(void)
+{
+    const char *dir = std::getenv("TMPDIR");
+    if (dir == nullptr || *dir == '\0')
+        dir = "/tmp";
+    int fd = -1;
+#if defined(O_TMPFILE)
+    fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+        return nullptr; // the folder itself is the problem
+#endif
+    if (fd < 0) {
+        // No unnamed files here: make a named one and remove its name.
+        std::string path = std::string(dir) + "/numtally.XXXXXX";
+        fd = mkstemp(path.data());
+        if (fd < 0)
+            return nullptr;
+        unlink(path.c_str());
+    }
+    FILE *f = fdopen(fd, "w+");
+    if (f == nullptr) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return f;
+}
+
+void tallyf_init(tallyf_t *tf)
+{
+    tf->rows = nullptr; // clears all of row's storage
+    tf->cols = nullptr;
+    tf->sum = 0;
+    tf->nums = nullptr;
+    tf->num_count = 0;
+    tf->array_size = 0;
+    tf->partitions = 0;
+    tf->sum_x = 0;
+    tf->sum_x_2 = 0;
+    tf->row_sums = nullptr;
+    tf->col_sums = nullptr;
+    tf->tmp_file = tallyf_tmpfile();
+}
+
+namespace {
+
+inline void add_square(tallyf_t *tf, double x)
+{
+    tf->sum_x += x;
+    const double square = x * x; // rounded before the addition: no FMA
+    tf->sum_x_2 = square + tf->sum_x_2;
+}
+
+// The temporary file keeps each value's exact bits, so the listing computes
+// from the value that was read, not from a rounded copy.
+inline void keep_value(FILE *f, double x)
+{
+    if (f == nullptr)
+        return; // the list notices the missing values at report time
+#if defined(__GLIBC__)
+    fwrite_unlocked(&x, sizeof x, 1, f);
+#else
+    std::fwrite(&x, sizeof x, 1, f);
+#endif
+}
+
+} // namespace
+
+void tallyf_process_val(tallyf_t *tf, double x)
+{
+    tf->sum += x;
+    switch (tf->code) {
+    case TALLYF_POP_VAR:
+    case TALLYF_POP_SD:
+    case TALLYF_SAMPLE_VAR:
+    case TALLYF_SAMPLE_SD:
+    case TALLYF_SAMPLE_SE:
+    case TALLYF_SAMPLE_T_SCORE:
+        add_square(tf, x);
+        break;
+    case TALLYF_POP_Z_SCORES:
+    case TALLYF_SAMPLE_Z_SCORES:
+        keep_value(tf->tmp_file, x);
+        add_square(tf, x);
+        break;
+    case TALLYF_QUANTILE:
+        if (tf->num_count == tf->array_size) {
+            tf->array_size = 2 * tf->num_count;
+            tf->nums = static_cast<double *>(
+                xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+        }
+        tf->nums[tf->num_count] = x;
+        break;
+    default:
+        break;
+    }
+    ++tf->num_count;
+}
+
+void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
+{
+    const uint64_t n = tf->num_count;
+    double *v = tf->nums;
+    std::sort(v, v + n, xt_double_less);
+
+    // Positions outside the sorted values read the nearest end; with no
+    // values at all there is nothing to show but NaN.
+    const double lowest = n != 0 ? v[0] : NAN;
+    const double highest = n != 0 ? v[n - 1] : NAN;
+
+    std::printf("%s %u low            %f\n", label, num, lowest);
+    if (tf->partitions >= 2) {
+        const double step = 1.0 / tf->partitions;
+        const double m = static_cast<double>(n + 1);
+        for (uint32_t i = 1; i < tf->partitions; ++i) {
+            const double q = i * step;
+            const double position = q * m;
+            const uint64_t k = static_cast<uint64_t>(position);
+            double value;
+            if (k < 1) {
+                value = lowest;
+            } else if (k >= n) {
+                value = highest;
+            } else {
+                const double f = position - static_cast<double>(k);
+                value = (v[k] - v[k - 1]) * f + v[k - 1];
+            }
+            std::printf("%s %u quantile(%0.2f) %f\n", label, num, q, value);
+        }
+    }
+    std::printf("%s %u high           %f\n", label, num, highest);
+}
+
+double tallyf_sum_squares(const tallyf_t *tf)
+{
+    const double n = static_cast<double>(tf->num_count);
+    const double ss = tf->sum_x_2 - (tf->sum_x * tf->sum_x) / n;
+    // Cancellation can leave a tiny negative result; NaN stays NaN.
+    return ss <= 0 ? 0.0 : ss;
+}
+
+double z_score(double x, double mean, double sd)
+{
+    return (x - mean) / sd;
+}
+
+double z_equivalent(double x, double mean1, double sd1, double mean2,
+                    double sd2)
+{
+    return ((x - mean1) / sd1) * sd2 + mean2;
+}
+
+double normal_cdf(double x, double mean, double sd)
+{
+    return (std::erf((x - mean) / (sd * 1.4142135623730951)) + 1) * 0.5;
+}
+
+double t_score(uint32_t n, double x_bar, double mean, double sd)
+{
+    return (x_bar - mean) / (sd / std::sqrt(static_cast<double>(n)));
+}

@@ -1,0 +1,40 @@
+// Support layer: memory that never comes back null, the delimited-field reader
+// and the double ordering used to sort value arrays.
+#ifndef NUMTALLY_SUPPORT_XT_H
+#define NUMTALLY_SUPPORT_XT_H
+
+#include <cstddef>
+#include <cstdio>
+
+// Exit status used when memory runs out (EX_OSERR).
+inline constexpr int XT_EXIT_NOMEM = 71;
+
+// Allocates room for count elements of size bytes each.  Never returns null:
+// on overflow or exhaustion prints "numtally: out of memory" and exits 71.
+void *xt_malloc(size_t count, size_t size);
+
+// Resizes ptr (from xt_malloc/xt_realloc, or null) to count elements of size
+// bytes, keeping the old contents.  Never returns null; exits 71 as above.
+void *xt_realloc(void *ptr, size_t count, size_t size);
+
+// Reads the next field of stream into buf (NUL-terminated, at most size - 1
+// bytes kept) and stores the field's full length in *len, which exceeds
+// size - 1 when the field was cut short: the rest of a long field is consumed.
+// Every character of delims ends a field; a newline always does.  When space
+// is a delimiter a run of spaces is one delimiter, and spaces at the start or
+// end of a line make no field.  CR LF ends a line like LF.  A last line
+// without a newline ends as if it had one.  Returns the character that ended
+// the field ('\n' for every line end), or -1 when no field is left; an empty
+// line comes back as an empty field ended by '\n'.
+int xt_dsv_read_field(FILE *stream, char *buf, size_t size, const char *delims,
+                      size_t *len);
+
+// qsort comparison over doubles: ascending numbers, -0 before +0, every NaN
+// after every number.  Only bit-identical values compare equal, so the sorted
+// order does not depend on the sorting algorithm.
+int xt_double_cmp(const void *a, const void *b);
+
+// The strict-weak "less" of the same order, for std::sort and friends.
+bool xt_double_less(double a, double b);
+
+#endif

@@ -1,0 +1,297 @@
+// Runs the built program on the cases of tests/cli/*.cases and compares its
+// standard output, standard error and exit status with the expected ones.
+//
+// A case file holds cases like this one:
+//
+//   === mean of one row
+//   args: mean --row 1
+//   --- stdin
+//   3 6 1 8 2
+//   --- stdout
+//   Row 1 mean           4.000000
+//   --- status 0
+//
+// "args:" splits on blanks; '...' quotes literally, "..." takes the escapes
+// below.  "env: NAME=VALUE" adds to the environment.  Section headers may
+// carry flags: "nonl" drops the last newline, "esc" reads \n \r \t \\ \0 and
+// \xHH escapes.  In stdout and stderr a line "@usage" stands for the usage
+// text.  A missing section is expected empty; a missing status is 0.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <algorithm>
+
+namespace {
+
+struct Case {
+    std::string file;
+    int line = 0;
+    std::string name;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::string in, out, err;
+    int status = 0;
+};
+
+const char kUsage[] =
+    "\nUsage: numtally function arguments [...]\n"
+    "\nSimple functions:\n"
+    "   numtally z-table\n"
+    "   numtally z-score x mean SD|SEM\n"
+    "   numtally z-score x mean SSD n\n"
+    "   numtally normal-cdf x [mean SD] (defaults: 0 1)\n\n"
+    "   numtally t-score x-bar expected-mean SD n\n"
+    "   numtally t-cdf x-bar n\n"
+    "\nTabular data:\n"
+    "   numtally [--verbose] [--delim 'string'] \\\n"
+    "       function1 [param1] --row|--col N1 \\\n"
+    "       [function2 [param2] --row|--col N2 ...] \\\n"
+    "       < input-file\n"
+    "\nFor tabular data at least one of the following functions is "
+    "required:\n\n"
+    "  mean\n"
+    "  quantile N (N = number of divisions)\n"
+    "  median (same as quantile 2)\n"
+    "  quartile (same as quantile 4)\n"
+    "  pop-var\n"
+    "  pop-SD\n"
+    "  pop-z-scores\n"
+    "  sample-var\n"
+    "  sample-SD\n"
+    "  sample-z-scores\n"
+    "  sample-SE\n"
+    "  sample-t-score expected-mean\n"
+    "  mode\n"
+    "  range\n"
+    "  iq-range\n"
+    "  box-plot\n"
+    "\nDefault delimiter is TAB.  The delimiter string may be multiple "
+    "characters.\n"
+    "Multiple consecutive spaces are treated as a single delimiter.\n"
+    "\nExample: numtally sample-SD --col 9 pop-var --col 10 < sample.tsv\n"
+    "Example: echo '3 6 1 8 2' | numtally mean --row 1\n\n";
+
+std::string unescape(const std::string &s)
+{
+    std::string r;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            r += s[i];
+            continue;
+        }
+        const char c = s[++i];
+        switch (c) {
+        case 'n': r += '\n'; break;
+        case 'r': r += '\r'; break;
+        case 't': r += '\t'; break;
+        case '0': r += '\0'; break;
+        case 'x':
+            r += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+            break;
+        default: r += c; break;
+        }
+    }
+    return r;
+}
+
+std::vector<std::string> split_args(const std::string &s)
+{
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (true) {
+        while (i < s.size() && s[i] == ' ')
+            ++i;
+        if (i == s.size())
+            break;
+        std::string word;
+        while (i < s.size() && s[i] != ' ') {
+            if (s[i] == '\'' || s[i] == '"') {
+                const char q = s[i];
+                const size_t close = s.find(q, i + 1);
+                std::string part = s.substr(i + 1, close - i - 1);
+                word += q == '"' ? unescape(part) : part;
+                i = close + 1;
+            } else {
+                word += s[i++];
+            }
+        }
+        out.push_back(word);
+    }
+    return out;
+}
+
+std::vector<Case> load_cases(const std::string &path, const std::string &name)
+{
+    std::vector<Case> cases;
+    std::ifstream in(path);
+    std::string line;
+    std::string *section = nullptr;
+    std::string flags, body;
+    int lineno = 0;
+    auto close_section = [&] {
+        if (section == nullptr)
+            return;
+        std::string text = body;
+        if (flags.find("nonl") != std::string::npos && !text.empty())
+            text.pop_back();
+        if (flags.find("esc") != std::string::npos)
+            text = unescape(text);
+        *section = text;
+        section = nullptr;
+    };
+    while (std::getline(in, line)) {
+        ++lineno;
+        if (line.rfind("=== ", 0) == 0) {
+            close_section();
+            cases.emplace_back();
+            cases.back().file = name;
+            cases.back().line = lineno;
+            cases.back().name = line.substr(4);
+        } else if (cases.empty()) {
+            continue; // file header and comments
+        } else if (line.rfind("--- ", 0) == 0) {
+            close_section();
+            std::istringstream words(line.substr(4));
+            std::string what;
+            words >> what;
+            std::getline(words, flags);
+            body.clear();
+            Case &c = cases.back();
+            if (what == "stdin")
+                section = &c.in;
+            else if (what == "stdout")
+                section = &c.out;
+            else if (what == "stderr")
+                section = &c.err;
+            else if (what == "status")
+                c.status = std::atoi(flags.c_str());
+        } else if (section != nullptr) {
+            const bool output = section != &cases.back().in;
+            body += output && line == "@usage" ? std::string(kUsage)
+                                               : line + "\n";
+        } else if (line.rfind("args:", 0) == 0) {
+            cases.back().args = split_args(line.substr(5));
+        } else if (line.rfind("env: ", 0) == 0) {
+            cases.back().env.push_back(line.substr(5));
+        }
+    }
+    close_section();
+    return cases;
+}
+
+std::vector<Case> all_cases()
+{
+    std::vector<Case> cases;
+    std::vector<std::string> files;
+    if (DIR *d = opendir(CLI_CASES_DIR)) {
+        while (dirent *e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n.size() > 6 && n.compare(n.size() - 6, 6, ".cases") == 0)
+                files.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto &f : files) {
+        auto more = load_cases(std::string(CLI_CASES_DIR) + "/" + f, f);
+        cases.insert(cases.end(), more.begin(), more.end());
+    }
+    return cases;
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct Result {
+    std::string out, err;
+    int status = -1;
+};
+
+Result run(const Case &c)
+{
+    char dir[] = "/tmp/numtally-cli-XXXXXX";
+    if (mkdtemp(dir) == nullptr)
+        return {};
+    const std::string in_path = std::string(dir) + "/in";
+    const std::string out_path = std::string(dir) + "/out";
+    const std::string err_path = std::string(dir) + "/err";
+    {
+        std::ofstream in(in_path, std::ios::binary);
+        in << c.in;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open(in_path.c_str(), O_RDONLY);
+        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (const auto &e : c.env)
+            putenv(const_cast<char *>(e.c_str()));
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>("numtally"));
+        for (const auto &a : c.args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(NUMTALLY_BIN, argv.data());
+        _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    Result r;
+    r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus)
+                                  : 128 + WTERMSIG(wstatus);
+    unlink(in_path.c_str());
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
+    rmdir(dir);
+    return r;
+}
+
+class Cli : public testing::TestWithParam<Case> {};
+
+TEST_P(Cli, Matches)
+{
+    const Case &c = GetParam();
+    SCOPED_TRACE(c.file + ":" + std::to_string(c.line) + ": " + c.name);
+    const Result r = run(c);
+    EXPECT_EQ(c.out, r.out) << "standard output";
+    EXPECT_EQ(c.err, r.err) << "standard error";
+    EXPECT_EQ(c.status, r.status) << "exit status";
+}
+
+std::string case_name(const testing::TestParamInfo<Case> &info)
+{
+    std::string n = info.param.file.substr(0, info.param.file.size() - 6) +
+                    "_" + std::to_string(info.param.line);
+    for (char &ch : n)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Cli, testing::ValuesIn(all_cases()),
+                         case_name);
+
+} // namespace
