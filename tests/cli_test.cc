@@ -14,7 +14,7 @@
 // "args:" splits on blanks; '...' quotes literally, "..." takes the escapes
 // below.  "env: NAME=VALUE" adds to the environment.  Section headers may
 // carry flags: "nonl" drops the last newline, "esc" reads \n \r \t \\ \0 and
-// \xHH escapes.  In stdout and stderr a line "@usage" stands for the usage
+// \xHH escapes.  Blank lines that end a section are not part of it.  In stdout and stderr a line "@usage" stands for the usage
 // text.  A missing section is expected empty; a missing status is 0.
 #include <gtest/gtest.h>
 
@@ -140,6 +140,8 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
     std::string line;
     std::string *section = nullptr;
     std::string flags, body;
+    int blanks = 0; // blank lines held back: at a section's end they only
+                    // separate cases
     int lineno = 0;
     auto close_section = [&] {
         if (section == nullptr)
@@ -167,8 +169,10 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
             std::istringstream words(line.substr(4));
             std::string what;
             words >> what;
+            flags.clear();
             std::getline(words, flags);
             body.clear();
+            blanks = 0;
             Case &c = cases.back();
             if (what == "stdin")
                 section = &c.in;
@@ -178,7 +182,11 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
                 section = &c.err;
             else if (what == "status")
                 c.status = std::atoi(flags.c_str());
+        } else if (section != nullptr && line.empty()) {
+            ++blanks;
         } else if (section != nullptr) {
+            for (; blanks > 0; --blanks)
+                body += "\n";
             const bool output = section != &cases.back().in;
             body += output && line == "@usage" ? std::string(kUsage)
                                                : line + "\n";
@@ -267,6 +275,11 @@ Result run(const Case &c)
     unlink(err_path.c_str());
     rmdir(dir);
     return r;
+}
+
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.file << ":" << c.line << " (" << c.name << ")";
 }
 
 class Cli : public testing::TestWithParam<Case> {};

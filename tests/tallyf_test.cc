@@ -1,2 +1,254 @@
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) {}
+
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+
+#include "tallyf.h"
+#include "xt.h"
+
+namespace {
+
+// A record of the given code fed the given values, as the list sets it up.
+tallyf_t record(tallyf_code_t code, std::initializer_list<double> values,
+                uint32_t partitions = 0)
+{
+    tallyf_t tf;
+    tf.code = code;
+    tallyf_init(&tf);
+    tf.row = 1;
+    if (code == TALLYF_QUANTILE) {
+        tf.partitions = partitions;
+        tf.nums = static_cast<double *>(xt_malloc(1024, sizeof(double)));
+        tf.array_size = 1024;
+    }
+    for (double v : values)
+        tallyf_process_val(&tf, v);
+    return tf;
+}
+
+std::string quantile_lines(tallyf_t tf)
+{
+    testing::internal::CaptureStdout();
+    tallyf_quantiles(&tf, "Row", 1);
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(Record, InitClearsCountsButKeepsWhatTheListSets)
+{
+    tallyf_t tf;
+    tf.code = TALLYF_SAMPLE_T_SCORE;
+    tf.expected_mean = 5;
+    tf.sum = 9;
+    tf.num_count = 9;
+    tallyf_init(&tf);
+    EXPECT_EQ(tf.code, TALLYF_SAMPLE_T_SCORE);
+    EXPECT_EQ(tf.expected_mean, 5);
+    EXPECT_EQ(tf.row, 0u);
+    EXPECT_EQ(tf.rows, nullptr);
+    EXPECT_EQ(tf.cols, nullptr);
+    EXPECT_EQ(tf.sum, 0);
+    EXPECT_EQ(tf.num_count, 0u);
+    EXPECT_EQ(tf.nums, nullptr);
+    EXPECT_NE(tf.tmp_file, nullptr);
+}
+
+TEST(Record, SumsFollowTheCode)
+{
+    const tallyf_t mean = record(TALLYF_MEAN, {3, 6, 1, 8, 2});
+    EXPECT_EQ(mean.sum, 20);
+    EXPECT_EQ(mean.num_count, 5u);
+    EXPECT_EQ(mean.sum_x_2, 0); // only sum and count for a mean
+
+    for (tallyf_code_t code : {TALLYF_POP_VAR, TALLYF_SAMPLE_SE,
+                               TALLYF_SAMPLE_T_SCORE, TALLYF_POP_Z_SCORES}) {
+        const tallyf_t tf = record(code, {3, 6, 1, 8, 2});
+        EXPECT_EQ(tf.sum_x, tf.sum);
+        EXPECT_EQ(tf.sum_x_2, 114);
+        EXPECT_EQ(tallyf_sum_squares(&tf), 34);
+    }
+}
+
+TEST(Record, ValuesWithoutAReportStillCount)
+{
+    const tallyf_t tf = record(static_cast<tallyf_code_t>(99), {1, 2});
+    EXPECT_EQ(tf.sum, 3);
+    EXPECT_EQ(tf.num_count, 2u);
+}
+
+TEST(SumSquares, EdgeValues)
+{
+    const tallyf_t none = record(TALLYF_POP_VAR, {});
+    EXPECT_TRUE(std::isnan(tallyf_sum_squares(&none)));
+    const tallyf_t one = record(TALLYF_POP_VAR, {7.25});
+    EXPECT_EQ(tallyf_sum_squares(&one), 0);
+    const tallyf_t neg = record(TALLYF_POP_VAR, {-1, -2, -3});
+    EXPECT_EQ(neg.sum, -6);
+    EXPECT_EQ(neg.sum_x_2, 14);
+    EXPECT_EQ(tallyf_sum_squares(&neg), 2);
+    const tallyf_t inf = record(TALLYF_POP_VAR, {1, INFINITY});
+    EXPECT_TRUE(std::isinf(inf.sum));
+    EXPECT_TRUE(std::isnan(tallyf_sum_squares(&inf)));
+}
+
+TEST(SumSquares, CancellationNeverGoesNegative)
+{
+    const tallyf_t tenths = record(TALLYF_POP_VAR, {0.1, 0.1, 0.1});
+    EXPECT_EQ(tenths.sum_x, 0.30000000000000004);
+    EXPECT_EQ(tenths.sum_x_2, 0.030000000000000006);
+    const double ss = tallyf_sum_squares(&tenths);
+    EXPECT_EQ(ss, 0);
+    EXPECT_FALSE(std::signbit(ss)); // prints 0.000000, not -0.000000
+    // The one-pass formula itself stays: large close values lose it all.
+    const tallyf_t big =
+        record(TALLYF_POP_VAR, {1000000001, 1000000002, 1000000003});
+    EXPECT_EQ(tallyf_sum_squares(&big), 0);
+}
+
+TEST(Quantiles, ValuesArrayGrowsByDoublingAndKeepsItsValues)
+{
+    tallyf_t tf = record(TALLYF_QUANTILE, {}, 2);
+    for (int i = 0; i < 1025; ++i)
+        tallyf_process_val(&tf, i);
+    EXPECT_EQ(tf.array_size, 2048u);
+    EXPECT_EQ(tf.num_count, 1025u);
+    for (int i = 0; i < 1025; ++i)
+        ASSERT_EQ(tf.nums[i], i);
+}
+
+TEST(Quantiles, WorkedExample)
+{
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {3, 6, 1, 8, 2}, 4)),
+              "Row 1 low            1.000000\n"
+              "Row 1 quantile(0.25) 1.500000\n"
+              "Row 1 quantile(0.50) 3.000000\n"
+              "Row 1 quantile(0.75) 7.000000\n"
+              "Row 1 high           8.000000\n");
+}
+
+TEST(Quantiles, InterpolatesByTheNPlusOneRule)
+{
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {4, 2}, 2)),
+              "Row 1 low            2.000000\n"
+              "Row 1 quantile(0.50) 3.000000\n"
+              "Row 1 high           4.000000\n");
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {1, 2, 3, 4}, 4)),
+              "Row 1 low            1.000000\n"
+              "Row 1 quantile(0.25) 1.250000\n"
+              "Row 1 quantile(0.50) 2.500000\n"
+              "Row 1 quantile(0.75) 3.750000\n"
+              "Row 1 high           4.000000\n");
+    EXPECT_EQ(quantile_lines(
+                  record(TALLYF_QUANTILE, {9, 8, 7, 6, 5, 4, 3, 2, 1}, 3)),
+              "Row 1 low            1.000000\n"
+              "Row 1 quantile(0.33) 3.333333\n"
+              "Row 1 quantile(0.67) 6.666667\n"
+              "Row 1 high           9.000000\n");
+    const std::string deciles = quantile_lines(
+        record(TALLYF_QUANTILE, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 10));
+    EXPECT_NE(deciles.find("Row 1 quantile(0.10) 1.100000\n"),
+              std::string::npos);
+    EXPECT_NE(deciles.find("Row 1 quantile(0.90) 9.900000\n"),
+              std::string::npos);
+}
+
+TEST(Quantiles, PositionComesFromTheOrderOfOperations)
+{
+    // With 6 partitions over 17 values the fifth position works out as
+    // 14.999999999999998, not 15: the value lies just below the 15th.
+    tallyf_t tf = record(TALLYF_QUANTILE, {}, 6);
+    for (int i = 0; i < 14; ++i)
+        tallyf_process_val(&tf, 0);
+    for (int i = 0; i < 3; ++i)
+        tallyf_process_val(&tf, 1e9);
+    EXPECT_NE(quantile_lines(tf).find("Row 1 quantile(0.83) 999999999.999998\n"),
+              std::string::npos);
+}
+
+TEST(Quantiles, PositionsOutsideTheValuesReadTheNearestEnd)
+{
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {5}, 4)),
+              "Row 1 low            5.000000\n"
+              "Row 1 quantile(0.25) 5.000000\n"
+              "Row 1 quantile(0.50) 5.000000\n"
+              "Row 1 quantile(0.75) 5.000000\n"
+              "Row 1 high           5.000000\n");
+    // q 0.25 with 2 values sits at 0.75: the lowest value.
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {2, 1}, 4)),
+              "Row 1 low            1.000000\n"
+              "Row 1 quantile(0.25) 1.000000\n"
+              "Row 1 quantile(0.50) 1.500000\n"
+              "Row 1 quantile(0.75) 2.000000\n"
+              "Row 1 high           2.000000\n");
+    // q 0.75 with 3 values sits at 3: the highest value.
+    EXPECT_NE(quantile_lines(record(TALLYF_QUANTILE, {1, 2, 3}, 4))
+                  .find("quantile(0.75) 3.000000\n"),
+              std::string::npos);
+}
+
+TEST(Quantiles, NoValuesShowNan)
+{
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {}, 2)),
+              "Row 1 low            nan\n"
+              "Row 1 quantile(0.50) nan\n"
+              "Row 1 high           nan\n");
+}
+
+TEST(Quantiles, FewPartitionsPrintOnlyTheEnds)
+{
+    for (uint32_t p : {0u, 1u})
+        EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {2, -1}, p)),
+                  "Row 1 low            -1.000000\n"
+                  "Row 1 high           2.000000\n");
+}
+
+TEST(Quantiles, NanSortsLast)
+{
+    EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {NAN, 1}, 0)),
+              "Row 1 low            1.000000\n"
+              "Row 1 high           nan\n");
+}
+
+TEST(ZScoreRecord, TemporaryFileKeepsExactValuesInOrder)
+{
+    tallyf_t tf = record(TALLYF_SAMPLE_Z_SCORES, {0.0000004, -3, 1e300});
+    std::fflush(tf.tmp_file);
+    std::rewind(tf.tmp_file);
+    double back[4];
+    ASSERT_EQ(std::fread(back, sizeof(double), 4, tf.tmp_file), 3u);
+    EXPECT_EQ(back[0], 0.0000004);
+    EXPECT_EQ(back[1], -3);
+    EXPECT_EQ(back[2], 1e300);
+    EXPECT_EQ(tf.sum_x, tf.sum);
+}
+
+TEST(ZScoreRecord, OtherCodesLeaveTheirFileEmpty)
+{
+    tallyf_t tf = record(TALLYF_SAMPLE_SD, {1, 2});
+    std::fflush(tf.tmp_file);
+    std::fseek(tf.tmp_file, 0, SEEK_END);
+    EXPECT_EQ(std::ftell(tf.tmp_file), 0);
+}
+
+TEST(Formulas, NormalAndScores)
+{
+    EXPECT_EQ(normal_cdf(0, 0, 1), 0.5);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%f", normal_cdf(1.96, 0, 1));
+    EXPECT_STREQ(buf, "0.975002");
+    EXPECT_EQ(normal_cdf(1, 0, 0), 1);
+    EXPECT_EQ(normal_cdf(-1, 0, 0), 0);
+    EXPECT_TRUE(std::isnan(normal_cdf(0, 0, 0)));
+
+    EXPECT_EQ(t_score(25, 10.5, 10, 1), 2.5);
+    const double zero_n = t_score(0, 9, 10, 1);
+    EXPECT_EQ(zero_n, 0);
+    EXPECT_TRUE(std::signbit(zero_n));
+
+    EXPECT_EQ(z_score(110, 100, 15), 10.0 / 15);
+    EXPECT_EQ(z_equivalent(130, 100, 15, 500, 100), 700);
+}
+
+} // namespace
