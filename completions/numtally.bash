@@ -1,0 +1,36 @@
+# bash completion for numtally
+_numtally()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local prev=${COMP_WORDS[COMP_CWORD-1]}
+    local before=
+    ((COMP_CWORD >= 2)) && before=${COMP_WORDS[COMP_CWORD-2]}
+    local functions="mean quantile median quartile pop-var pop-SD pop-z-scores
+        sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
+        range iq-range box-plot chi-sq-fit chi-sq-ind"
+    local commands="z-table normal-cdf z-score t-score t-cdf t-table"
+    local options="--delims --verbose --help"
+    COMPREPLY=()
+
+    # Distribution commands take numbers only.
+    if ((COMP_CWORD > 1)); then
+        case ${COMP_WORDS[1]} in
+        z-table | normal-cdf | z-score | t-score | t-cdf | t-table) return ;;
+        esac
+    fi
+    case $prev in
+    # A delimiter string, a row or column number, a parameter: free text.
+    --delims | --row | --col | quantile | sample-t-score) return ;;
+    esac
+    # A function word, or a parameter after its word, wants --row or --col.
+    if [[ $before == quantile || $before == sample-t-score ]] ||
+        [[ " ${functions//$'\n'/ } " == *" $prev "* &&
+            $prev != quantile && $prev != sample-t-score ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")
+        return
+    fi
+    local words="$functions $options"
+    ((COMP_CWORD == 1)) && words="$commands $words"
+    mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
+}
+complete -F _numtally numtally

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Checks what the bash completion offers in the main contexts.
+set -u
+. "$1"
+fail=0
+offers() { # expected words, then the command line being completed
+    local expected=$1
+    shift
+    COMP_WORDS=("$@")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _numtally
+    local got="${COMPREPLY[*]}"
+    if [[ $got != "$expected" ]]; then
+        echo "completing '$*': expected '$expected', got '$got'"
+        fail=1
+    fi
+}
+offers "pop-var pop-SD pop-z-scores" numtally pop-
+offers "t-score t-cdf t-table" numtally t-
+offers "--row --col" numtally mean ""
+offers "--row --col" numtally quantile 4 --
+offers "" numtally quantile ""
+offers "" numtally mean --row ""
+offers "sample-var sample-SD sample-SE sample-z-scores sample-t-score" numtally mean --row 1 sample-
+offers "--delims" numtally mean --row 1 --d
+offers "" numtally t-cdf ""
+exit $fail
