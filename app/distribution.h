@@ -14,8 +14,9 @@ bool run_distribution_command(int argc, char *argv[]);
 // zero by the column's offset.
 int print_z_table(void);
 
-// normal-cdf x (argc 3; x must be a whole number, else message and usage,
-// status 64) or normal-cdf x mean SD (argc 5, unchecked): P(x) and 1 - P.
+// normal-cdf x (argc 3: x must be a number to its last character, else a
+// message and the usage text, status 64) or normal-cdf x mean SD (argc 5,
+// unchecked): the probability below x and its complement.
 int cmd_normal_cdf(int argc, char *argv[]);
 
 // z-score x mean SD: the z-score, then P(x) and 1 - P on that normal curve.

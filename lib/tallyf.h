@@ -96,8 +96,8 @@ double normal_cdf(double x, double mean, double sd);
 double t_score(uint32_t n, double x_bar, double mean, double sd);
 
 // Student t density at x for a sample of n values (n - 1 degrees of
-// freedom).  Meaningful for n from 2 to 342; NaN for n of 0, 1 and above 343,
-// 0 for n of 343 (the density constant overflows).
+// freedom).  Meaningful for n from 2 to 342; NaN for n of 0, 1 and above
+// 343, and 0 at any finite x for n of 343 (the density constant overflows).
 double t_pdf(uint32_t n, double x);
 
 // Probability that a Student t value for a sample of n lies below t, by the
