@@ -95,4 +95,15 @@ double normal_cdf(double x, double mean, double sd);
 // One-sample t statistic: (x_bar - mean) / (sd / sqrt(n)).
 double t_score(uint32_t n, double x_bar, double mean, double sd);
 
+// Student t density at x for a sample of n values (n - 1 degrees of
+// freedom).  Meaningful for n from 2 to 342; NaN for n of 0, 1 and above
+// 343, and 0 at any finite x for n of 343 (the density constant overflows).
+double t_pdf(uint32_t n, double x);
+
+// Probability that a Student t value for a sample of n lies below t, by the
+// midpoint rule in slices of 2^-10 from -|t| outwards, stopping at the first
+// slice of area 1e-10 or less.  Exactly 1 or 0 when no slice counts (n below
+// 2 or above 342, |t| beyond the stop point); NaN t gives 1.
+double t_cdf(uint32_t n, double t);
+
 #endif
