@@ -132,50 +132,26 @@ int cmd_t_table(int /*argc*/, char * /*argv*/[])
 
 bool run_distribution_command(int argc, char *argv[])
 {
-    if (argc < 2)
-        return false;
-    const char *command = argv[1];
-    switch (argc) {
-    case 2:
-        if (is(command, "z-table")) {
-            print_z_table();
+    // Each command is chosen by the argument count and the first argument;
+    // for a count of 5 the words are tried in this order.
+    static const struct {
+        int argc;
+        const char *word;
+        int (*run)(int argc, char *argv[]);
+    } routes[] = {
+        {2, "z-table", [](int, char **) { return print_z_table(); }},
+        {3, "normal-cdf", cmd_normal_cdf},
+        {4, "t-cdf", cmd_t_cdf},
+        {5, "normal-cdf", cmd_normal_cdf},
+        {5, "z-score", cmd_z_score},
+        {5, "t-table", cmd_t_table},
+        {6, "t-score", cmd_t_score},
+    };
+    for (const auto &route : routes) {
+        if (argc == route.argc && is(argv[1], route.word)) {
+            route.run(argc, argv);
             return true;
         }
-        break;
-    case 3:
-        if (is(command, "normal-cdf")) {
-            cmd_normal_cdf(argc, argv);
-            return true;
-        }
-        break;
-    case 4:
-        if (is(command, "t-cdf")) {
-            cmd_t_cdf(argc, argv);
-            return true;
-        }
-        break;
-    case 5:
-        if (is(command, "normal-cdf")) {
-            cmd_normal_cdf(argc, argv);
-            return true;
-        }
-        if (is(command, "z-score")) {
-            cmd_z_score(argc, argv);
-            return true;
-        }
-        if (is(command, "t-table")) {
-            cmd_t_table(argc, argv);
-            return true;
-        }
-        break;
-    case 6:
-        if (is(command, "t-score")) {
-            cmd_t_score(argc, argv);
-            return true;
-        }
-        break;
-    default:
-        break;
     }
     return false;
 }
