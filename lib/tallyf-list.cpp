@@ -93,7 +93,7 @@ double field_value(const char *field, size_t len, uint64_t row, uint64_t col)
 {
     double v;
     // A field longer than the buffer is never converted from its prefix.
-    if (len >= FIELD_SIZE || !parse_field_double(field, len, &v)) {
+    if (len >= FIELD_SIZE || !parse_padded_field_double(field, len, &v)) {
         std::fprintf(stderr,
                      "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
                      field, row, col);
@@ -106,7 +106,8 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                const char *delims, bool verbose)
 {
     using It = Wanted::const_iterator;
-    char field[FIELD_SIZE];
+    // Cleared once: conversions may read a few bytes past a short field.
+    char field[FIELD_SIZE] = {};
     size_t len = 0;
     uint64_t row = 1;
     uint64_t col = 1;
@@ -126,9 +127,24 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
     It next_col = sel.by_col.begin();
     start_row();
 
-    int end;
-    while ((end = xt_dsv_read_field(stream, field, FIELD_SIZE, delims,
-                                    &len)) != -1) {
+    // Without the echo, a line is read only as far as some record wants it:
+    // the rest of it, or all of it, is passed over in one go.
+    const bool lines_skippable = !verbose;
+    const bool no_columns = sel.by_col.empty();
+
+    for (;;) {
+        if (lines_skippable && no_columns && row_first == row_last) {
+            // Nothing in this line is wanted.
+            if (xt_dsv_skip_line(stream) == -1)
+                break;
+            ++row;
+            start_row();
+            continue;
+        }
+        const int end =
+            xt_dsv_read_field(stream, field, FIELD_SIZE, delims, &len);
+        if (end == -1)
+            break;
         // An empty line is a row without fields.
         const bool empty_line = end == '\n' && col == 1 && len == 0;
         if (!empty_line) {
@@ -149,16 +165,20 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                 }
             }
         }
-        if (end == '\n') {
-            ++row;
-            col = 1;
-            if (verbose)
-                std::putchar('\n');
-            start_row();
-            next_col = sel.by_col.begin();
-        } else {
+        if (end != '\n' && lines_skippable && row_first == row_last &&
+            next_col == sel.by_col.end()) {
+            // No record wants a later field of this line.
+            xt_dsv_skip_line(stream);
+        } else if (end != '\n') {
             ++col;
+            continue;
         }
+        ++row;
+        col = 1;
+        if (verbose)
+            std::putchar('\n');
+        start_row();
+        next_col = sel.by_col.begin();
     }
     if (std::ferror(stream))
         fail_io("read error", errno);

@@ -116,7 +116,7 @@ void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
 {
     const uint64_t n = tf->num_count;
     double *v = tf->nums;
-    std::sort(v, v + n, xt_double_less);
+    xt_double_sort(v, n); // the order of xt_double_cmp, in place
 
     // Positions outside the sorted values read the nearest end; with no
     // values at all there is nothing to show but NaN.

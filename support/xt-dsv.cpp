@@ -1,12 +1,21 @@
 // The delimited-field reader.
 //
-// Characters are taken with getc_unlocked (no lock per character).  Looking
-// one character ahead puts it back cheaply: on glibc by stepping the stream's
-// read pointer back over the byte just read, elsewhere with ungetc.
+// On glibc the reader works straight on the stream's buffer: it scans the
+// bytes between the read pointer and the end of the buffer with a pointer of
+// its own, copies each run of field bytes with one memcpy, and hands the
+// pointer back to the stream whenever it calls stdio (to refill the buffer,
+// to put back a character it cannot step back over) and when it returns.
+// Elsewhere every character comes from getc_unlocked and goes back with
+// ungetc; both paths share the same state machine.
 #include "xt.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -25,13 +34,45 @@ struct Table {
     unsigned char cls[257]; // indexed by character + 1, so that EOF is 0
     bool spaces;            // space is a delimiter
     bool cr_delim;          // CR not followed by LF is a delimiter
+    // The bytes that end a run of field bytes (delimiters, LF, CR), when
+    // there are at most four of them: sixteen bytes are then scanned at once.
+    bool wide_scan;
+    unsigned char stops[4];
+#if defined(__SSE2__)
+    __m128i stop_bytes[4]; // each stop byte, sixteen times over
+#endif
 };
+
+#if defined(__SSE2__)
+// keep_below[n]: all ones in the bytes before byte n, zero from byte n on.
+struct KeepBelow {
+    alignas(16) unsigned char bytes[17][16];
+    constexpr KeepBelow() : bytes()
+    {
+        for (int n = 0; n <= 16; ++n)
+            for (int i = 0; i < 16; ++i)
+                bytes[n][i] = i < n ? 0xFF : 0x00;
+    }
+};
+constexpr KeepBelow keep_below;
+#endif
+
+// True when the NUL-terminated a and b hold the same text.  Delimiter
+// strings are a few bytes long: a plain loop beats strcmp's set-up.
+inline bool same_text(const char *a, const char *b)
+{
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
 
 const Table &table_for(const char *delims)
 {
     static Table t;
     static bool built = false;
-    if (built && t.delims == delims)
+    if (built && same_text(t.delims.c_str(), delims))
         return t;
     t.delims = delims;
     for (unsigned char &c : t.cls)
@@ -47,38 +88,131 @@ const Table &table_for(const char *delims)
     t.cls['\n' + 1] = NL;
     t.cls['\r' + 1] = CR;
     t.cls[0] = END;
+    int stops = 0;
+    t.wide_scan = true;
+    for (int c = 0; c < 256; ++c) {
+        if (t.cls[c + 1] == ORD)
+            continue;
+        if (stops == 4) {
+            t.wide_scan = false;
+            break;
+        }
+        t.stops[stops++] = static_cast<unsigned char>(c);
+    }
+    for (int i = stops; i < 4; ++i)
+        t.stops[i] = t.stops[0]; // '\n' is always among them
+#if defined(__SSE2__)
+    for (int i = 0; i < 4; ++i)
+        t.stop_bytes[i] = _mm_set1_epi8(static_cast<char>(t.stops[i]));
+#endif
     built = true;
     return t;
 }
 
-inline int next(FILE *fp) { return getc_unlocked(fp); }
+// The reader's view of a stream: on glibc a private copy of the read
+// pointer and the end of the buffered bytes, null when not in use.
+struct Input {
+    FILE *fp;
+    const unsigned char *p = nullptr;
+    const unsigned char *end = nullptr;
 
-// Puts back c, the character just read.
-inline void unget(FILE *fp, int c)
-{
+    explicit Input(FILE *f) : fp(f) { load(); }
+
+    // Takes the stream's read pointer and buffer end.
+    void load()
+    {
 #if defined(__GLIBC__)
-    if (fp->_IO_read_ptr > fp->_IO_read_base &&
-        static_cast<unsigned char>(fp->_IO_read_ptr[-1]) == c) {
-        --fp->_IO_read_ptr;
-        return;
-    }
+        p = reinterpret_cast<const unsigned char *>(fp->_IO_read_ptr);
+        end = reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
 #endif
-    std::ungetc(c, fp);
-}
+    }
+
+    // Hands the read pointer back to the stream.
+    void store()
+    {
+#if defined(__GLIBC__)
+        if (p != nullptr)
+            fp->_IO_read_ptr = reinterpret_cast<char *>(const_cast<unsigned char *>(p));
+#endif
+    }
+
+    bool buffered() const { return p < end; }
+
+    int next()
+    {
+        if (p < end)
+            return *p++;
+        return refill();
+    }
+
+    // The buffer is used up: let stdio fill it and take the first byte.
+    int refill()
+    {
+        store();
+        const int c = getc_unlocked(fp);
+        load();
+        return c;
+    }
+
+    // Puts back c, the character just read.
+    void unget(int c)
+    {
+#if defined(__GLIBC__)
+        const unsigned char *base =
+            reinterpret_cast<const unsigned char *>(fp->_IO_read_base);
+        if (p != nullptr && p > base && p[-1] == c) {
+            --p;
+            return;
+        }
+#endif
+        push(c);
+    }
+
+    // Puts back c, whatever was read last.
+    void push(int c)
+    {
+        store();
+        std::ungetc(c, fp);
+        load();
+    }
+
+    // Appends the run of ordinary bytes that starts at the read pointer to
+    // buf (up to keep bytes in all) and counts it in n; returns the byte
+    // that ends the run, taken from the stream, or EOF.
+    int take_run(const unsigned char *cls, char *buf, size_t keep, size_t &n)
+    {
+        for (;;) {
+            const unsigned char *q = p;
+            while (q < end && cls[*q] == ORD)
+                ++q;
+            const size_t run = static_cast<size_t>(q - p);
+            if (run != 0 && n < keep)
+                std::memcpy(buf + n, p, run < keep - n ? run : keep - n);
+            n += run;
+            p = q;
+            if (p < end)
+                return *p++;
+            const int c = refill();
+            if (cls[c] != ORD)
+                return c;
+            if (n < keep)
+                buf[n] = static_cast<char>(c);
+            ++n;
+        }
+    }
+};
 
 // After a delimiter: when nothing follows, the line still holds one more
 // (empty) field, so a newline is put back for the next call to end it.
-inline void close_line_at_end(FILE *fp)
+inline void close_line_at_end(Input &in)
 {
-#if defined(__GLIBC__)
-    if (fp->_IO_read_ptr < fp->_IO_read_end)
+    if (in.buffered())
         return;
-#endif
-    const int d = next(fp);
+    const int d = in.next();
     if (d == EOF)
-        std::ungetc('\n', fp);
+        in.push('\n');
     else
-        unget(fp, d);
+        in.unget(d);
 }
 
 } // namespace
@@ -92,21 +226,117 @@ int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
     size_t n = 0;
     bool consumed = false; // anything read by this call, spaces included
     int result;
+    Input in(fp);
 
-    int c = next(fp);
+    // The common case, settled within the buffered bytes: a short field
+    // ended by a newline, a delimiter or spaces, with more bytes after it.
+    if (in.buffered() && !(t.spaces && *in.p == ' ')) {
+        const unsigned char *q = in.p;
+        const unsigned char *const limit =
+            static_cast<size_t>(in.end - q) > keep ? q + keep : in.end;
+        char *dst = buf;
+        bool terminated = false; // the NUL after the field is in place
+#if defined(__SSE2__)
+        if (t.wide_scan) {
+            // Sixteen bytes at a time while they lie in the stream's buffer
+            // and fit in the field buffer: compare with every stop byte,
+            // copy them all, and count up to the first stop, if any.
+            const __m128i s0 = t.stop_bytes[0];
+            const __m128i s1 = t.stop_bytes[1];
+            const __m128i s2 = t.stop_bytes[2];
+            const __m128i s3 = t.stop_bytes[3];
+            while (in.end - q >= 16 &&
+                   static_cast<size_t>(dst - buf) + 16 <= keep) {
+                const __m128i v =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
+                const __m128i hit = _mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(v, s0), _mm_cmpeq_epi8(v, s1)),
+                    _mm_or_si128(_mm_cmpeq_epi8(v, s2), _mm_cmpeq_epi8(v, s3)));
+                const unsigned mask =
+                    static_cast<unsigned>(_mm_movemask_epi8(hit));
+                if (mask != 0) {
+                    // The terminator goes in with the same store: a caller
+                    // that reads the field back in words gets it straight
+                    // from that one store.
+                    const int at = __builtin_ctz(mask);
+                    const __m128i keep = _mm_load_si128(
+                        reinterpret_cast<const __m128i *>(keep_below.bytes[at]));
+                    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
+                                     _mm_and_si128(keep, v));
+                    q += at;
+                    dst += at;
+                    terminated = true;
+                    goto scanned;
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), v);
+                q += 16;
+                dst += 16;
+            }
+        }
+#endif
+        while (q < limit && cls[*q] == ORD)
+            *dst++ = static_cast<char>(*q++);
+#if defined(__SSE2__)
+    scanned:
+#endif
+        if (q < in.end && cls[*q] != ORD) {
+            const size_t field = static_cast<size_t>(q - in.p);
+            const int c = *q;
+            const unsigned char *after = q + 1;
+            if (cls[c] == SPACE) {
+                while (after < in.end && *after == ' ')
+                    ++after;
+            }
+            // What follows settles the ending, unless it is a CR or lies
+            // beyond the buffer: those go the long way below.
+            if (after < in.end && cls[*after] != CR) {
+                if (cls[c] == NL) {
+                    result = '\n';
+                } else if (cls[c] == DELIM) {
+                    result = c;
+                } else if (cls[c] == SPACE) {
+                    switch (cls[*after]) {
+                    case NL:
+                        result = '\n';
+                        ++after;
+                        break;
+                    case DELIM:
+                        result = *after++;
+                        if (after == in.end)
+                            goto slow; // a delimiter last in the buffer
+                        break;
+                    default:
+                        result = ' '; // the next field starts here
+                        break;
+                    }
+                } else {
+                    goto slow; // a CR
+                }
+                in.p = after;
+                in.store();
+                if (size != 0 && !terminated)
+                    *dst = '\0';
+                *len = field;
+                return result;
+            }
+        }
+    }
+slow:
+
+    int c = in.next();
     if (t.spaces) {
         while (c == ' ') {
             consumed = true;
-            c = next(fp);
+            c = in.next();
         }
     }
     for (;;) {
         // The common case first: a run of ordinary characters.
-        while (cls[c] == ORD) {
+        if (cls[c] == ORD) {
             if (n < keep)
                 buf[n] = static_cast<char>(c);
             ++n;
-            c = next(fp);
+            c = in.take_run(cls, buf, keep, n);
         }
         switch (cls[c]) {
         case END:
@@ -117,12 +347,12 @@ int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
             result = '\n';
             goto done;
         case CR: {
-            const int d = next(fp);
+            const int d = in.next();
             if (d == '\n' || d == EOF) {
                 result = '\n';
                 goto done;
             }
-            unget(fp, d);
+            in.unget(d);
             if (t.cr_delim) {
                 result = '\r';
                 goto delimited;
@@ -130,7 +360,7 @@ int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
             if (n < keep)
                 buf[n] = '\r';
             ++n;
-            c = next(fp);
+            c = in.next();
             continue;
         }
         case DELIM:
@@ -139,7 +369,7 @@ int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
         case SPACE: {
             // Swallow the run; what follows it decides what ended the field.
             do
-                c = next(fp);
+                c = in.next();
             while (c == ' ');
             switch (cls[c]) {
             case END:
@@ -150,34 +380,63 @@ int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
                 result = c;
                 goto delimited;
             case CR: {
-                const int d = next(fp);
+                const int d = in.next();
                 if (d == '\n' || d == EOF) {
                     result = '\n';
                     goto done;
                 }
-                unget(fp, d);
+                in.unget(d);
                 if (t.cr_delim) {
                     result = '\r';
                     goto delimited;
                 }
-                std::ungetc('\r', fp);
+                in.push('\r');
                 result = ' ';
                 goto done;
             }
             default:
-                unget(fp, c);
+                in.unget(c);
                 result = ' ';
                 goto done;
             }
         }
+        default: // ORD: unreachable, take_run stops at no ordinary byte
+            continue;
         }
     }
 
 delimited:
-    close_line_at_end(fp);
+    close_line_at_end(in);
 done:
+    in.store();
     if (size != 0)
         buf[n < keep ? n : keep] = '\0';
     *len = n;
     return result;
+}
+
+int xt_dsv_skip_line(FILE *fp)
+{
+    Input in(fp);
+    for (;;) {
+        if (in.buffered()) {
+            const size_t avail = static_cast<size_t>(in.end - in.p);
+            const void *nl = std::memchr(in.p, '\n', avail);
+            if (nl != nullptr) {
+                in.p = static_cast<const unsigned char *>(nl) + 1;
+                in.store();
+                return '\n';
+            }
+            in.p = in.end;
+        }
+        const int c = in.refill();
+        if (c == EOF) {
+            in.store();
+            return -1;
+        }
+        if (c == '\n') {
+            in.store();
+            return '\n';
+        }
+    }
 }

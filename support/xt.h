@@ -18,7 +18,7 @@ void *xt_malloc(size_t count, size_t size);
 void *xt_realloc(void *ptr, size_t count, size_t size);
 
 // Reads the next field of stream into buf (NUL-terminated, at most size - 1
-// bytes kept) and stores the field's full length in *len, which exceeds
+// bytes kept; the bytes of buf after the terminator may change) and stores the field's full length in *len, which exceeds
 // size - 1 when the field was cut short: the rest of a long field is consumed.
 // Every character of delims ends a field; a newline always does.  When space
 // is a delimiter a run of spaces is one delimiter, and spaces at the start or
@@ -29,6 +29,12 @@ void *xt_realloc(void *ptr, size_t count, size_t size);
 int xt_dsv_read_field(FILE *stream, char *buf, size_t size, const char *delims,
                       size_t *len);
 
+// Consumes the rest of the current line of stream, its newline included, as
+// if every field up to the line's end had been read and ignored: every line
+// end that xt_dsv_read_field reports ends at a newline or at the end of
+// input.  Returns '\n', or -1 when the input ended before a newline.
+int xt_dsv_skip_line(FILE *stream);
+
 // qsort comparison over doubles: ascending numbers, -0 before +0, every NaN
 // after every number.  Only bit-identical values compare equal, so the sorted
 // order does not depend on the sorting algorithm.
@@ -36,5 +42,9 @@ int xt_double_cmp(const void *a, const void *b);
 
 // The strict-weak "less" of the same order, for std::sort and friends.
 bool xt_double_less(double a, double b);
+
+// Sorts count doubles in place into the order of xt_double_cmp (a radix
+// sort: time linear in count, no memory beyond a few KiB of stack).
+void xt_double_sort(double *values, size_t count);
 
 #endif

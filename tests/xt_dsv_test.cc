@@ -1,0 +1,425 @@
+// The field reader against a reference: the plain reader that takes one
+// character at a time from getc and documents the behaviour in xt.h.  The
+// fast reader scans the stream's buffer itself, so every way a field can
+// meet the end of that buffer is tried: tiny and odd stdio buffers, long
+// fields, every delimiter set shape, stdio calls between fields, and
+// xt_dsv_skip_line in the middle of lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "xt.h"
+
+namespace reference {
+
+namespace {
+
+// What a byte does to a field; EOF has a class of its own.
+enum Cls : unsigned char {
+    ORD,   // part of the field
+    DELIM, // ends the field and is returned
+    SPACE, // ends the field; a run of them is one delimiter
+    NL,    // ends the line
+    CR,    // ends the line when LF or the end of input follows
+    END,   // end of input
+};
+
+struct Table {
+    std::string delims;     // the delimiter string this table was built for
+    unsigned char cls[257]; // indexed by character + 1, so that EOF is 0
+    bool spaces;            // space is a delimiter
+    bool cr_delim;          // CR not followed by LF is a delimiter
+};
+
+const Table &table_for(const char *delims)
+{
+    static Table t;
+    static bool built = false;
+    if (built && t.delims == delims)
+        return t;
+    t.delims = delims;
+    for (unsigned char &c : t.cls)
+        c = ORD;
+    t.cr_delim = false;
+    for (const char *p = delims; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        t.cls[c + 1] = c == ' ' ? SPACE : DELIM;
+        if (c == '\r')
+            t.cr_delim = true;
+    }
+    t.spaces = t.cls[' ' + 1] == SPACE;
+    t.cls['\n' + 1] = NL;
+    t.cls['\r' + 1] = CR;
+    t.cls[0] = END;
+    built = true;
+    return t;
+}
+
+inline int next(FILE *fp) { return getc_unlocked(fp); }
+
+// Puts back c, the character just read.
+inline void unget(FILE *fp, int c)
+{
+#if defined(__GLIBC__)
+    if (fp->_IO_read_ptr > fp->_IO_read_base &&
+        static_cast<unsigned char>(fp->_IO_read_ptr[-1]) == c) {
+        --fp->_IO_read_ptr;
+        return;
+    }
+#endif
+    std::ungetc(c, fp);
+}
+
+// After a delimiter: when nothing follows, the line still holds one more
+// (empty) field, so a newline is put back for the next call to end it.
+inline void close_line_at_end(FILE *fp)
+{
+#if defined(__GLIBC__)
+    if (fp->_IO_read_ptr < fp->_IO_read_end)
+        return;
+#endif
+    const int d = next(fp);
+    if (d == EOF)
+        std::ungetc('\n', fp);
+    else
+        unget(fp, d);
+}
+
+} // namespace
+
+int read_field(FILE *fp, char *buf, size_t size, const char *delims,
+                      size_t *len)
+{
+    const Table &t = table_for(delims);
+    const unsigned char *cls = t.cls + 1;
+    const size_t keep = size != 0 ? size - 1 : 0;
+    size_t n = 0;
+    bool consumed = false; // anything read by this call, spaces included
+    int result;
+
+    int c = next(fp);
+    if (t.spaces) {
+        while (c == ' ') {
+            consumed = true;
+            c = next(fp);
+        }
+    }
+    for (;;) {
+        // The common case first: a run of ordinary characters.
+        while (cls[c] == ORD) {
+            if (n < keep)
+                buf[n] = static_cast<char>(c);
+            ++n;
+            c = next(fp);
+        }
+        switch (cls[c]) {
+        case END:
+            // A last line without a newline ends here all the same.
+            result = (consumed || n != 0) ? '\n' : -1;
+            goto done;
+        case NL:
+            result = '\n';
+            goto done;
+        case CR: {
+            const int d = next(fp);
+            if (d == '\n' || d == EOF) {
+                result = '\n';
+                goto done;
+            }
+            unget(fp, d);
+            if (t.cr_delim) {
+                result = '\r';
+                goto delimited;
+            }
+            if (n < keep)
+                buf[n] = '\r';
+            ++n;
+            c = next(fp);
+            continue;
+        }
+        case DELIM:
+            result = c;
+            goto delimited;
+        case SPACE: {
+            // Swallow the run; what follows it decides what ended the field.
+            do
+                c = next(fp);
+            while (c == ' ');
+            switch (cls[c]) {
+            case END:
+            case NL:
+                result = '\n';
+                goto done;
+            case DELIM:
+                result = c;
+                goto delimited;
+            case CR: {
+                const int d = next(fp);
+                if (d == '\n' || d == EOF) {
+                    result = '\n';
+                    goto done;
+                }
+                unget(fp, d);
+                if (t.cr_delim) {
+                    result = '\r';
+                    goto delimited;
+                }
+                std::ungetc('\r', fp);
+                result = ' ';
+                goto done;
+            }
+            default:
+                unget(fp, c);
+                result = ' ';
+                goto done;
+            }
+        }
+        }
+    }
+
+delimited:
+    close_line_at_end(fp);
+done:
+    if (size != 0)
+        buf[n < keep ? n : keep] = '\0';
+    *len = n;
+    return result;
+}
+
+} // namespace reference
+
+namespace {
+
+struct Field {
+    std::string text; // the buffer up to its terminator
+    int end;
+    size_t len;
+    bool operator==(const Field &o) const
+    {
+        return text == o.text && end == o.end && len == o.len;
+    }
+};
+
+std::ostream &operator<<(std::ostream &os, const Field &f)
+{
+    os << "{\"";
+    for (unsigned char c : f.text)
+        if (c >= 32 && c < 127)
+            os << c;
+        else
+            os << "\\x" << std::hex << static_cast<int>(c) << std::dec;
+    return os << "\", " << f.end << ", " << f.len << "}";
+}
+
+using Reader = int (*)(FILE *, char *, size_t, const char *, size_t *);
+
+// What a test does between two fields.
+enum Action { NOTHING, PEEK, SKIP_LINE };
+
+struct Script {
+    std::string input;
+    const char *delims;
+    size_t size;         // field buffer
+    size_t stdio_buffer; // 0: the stream's own
+    bool real_file;      // a temporary file rather than fmemopen
+    std::vector<Action> actions; // one per field, cycled
+};
+
+// Reads the whole input with read, doing the script's actions between
+// fields; a skipped line shows up as a field "<skip>".
+std::vector<Field> run(const Script &s, Reader read, bool use_skip)
+{
+    std::string copy = s.input;
+    FILE *f;
+    if (s.real_file) {
+        f = std::tmpfile();
+        std::fwrite(copy.data(), 1, copy.size(), f);
+        std::rewind(f);
+    } else {
+        f = fmemopen(copy.data(), copy.size(), "r");
+    }
+    std::vector<char> iobuf(s.stdio_buffer + 1);
+    if (s.stdio_buffer != 0)
+        setvbuf(f, iobuf.data(), _IOFBF, s.stdio_buffer);
+
+    std::vector<Field> out;
+    std::vector<char> buf(s.size + 32, 'Z');
+    size_t len = 0;
+    for (size_t i = 0;; ++i) {
+        const int end = read(f, buf.data(), s.size, s.delims, &len);
+        if (end == -1)
+            break;
+        out.push_back({std::string(buf.data()), end, len});
+        const Action a = s.actions.empty() ? NOTHING
+                                           : s.actions[i % s.actions.size()];
+        if (a == PEEK) {
+            // Another stdio user between two fields.
+            const int c = std::getc(f);
+            if (c != EOF)
+                std::ungetc(c, f);
+        } else if (a == SKIP_LINE && end != '\n') {
+            out.push_back({"<skip>", 0, 0});
+            if (use_skip) {
+                xt_dsv_skip_line(f);
+            } else {
+                int e;
+                while ((e = read(f, buf.data(), s.size, s.delims, &len)) != -1 &&
+                       e != '\n') {
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(std::ferror(f));
+    std::fclose(f);
+    return out;
+}
+
+void expect_same(const Script &s)
+{
+    const auto want = run(s, reference::read_field, false);
+    const auto got = run(s, xt_dsv_read_field, true);
+    ASSERT_EQ(got, want) << "delims \"" << s.delims << "\", field buffer "
+                         << s.size << ", stdio buffer " << s.stdio_buffer
+                         << (s.real_file ? ", file" : ", fmemopen");
+}
+
+const char *const kDelimSets[] = {
+    " \t", " ", "\t", ",", " ,", "\r", " \r", ",\r", ":;|", "abcde", "\n", "",
+};
+
+std::string random_input(std::mt19937 &rng, size_t length)
+{
+    // Mostly number-like fields, with every byte that matters to the reader.
+    static const char kBytes[] = "0123456789012345678901234.-e  \t\t,,\n\n\r:ab";
+    std::uniform_int_distribution<size_t> pick(0, sizeof kBytes - 2);
+    std::uniform_int_distribution<int> odd(0, 99);
+    std::string s;
+    while (s.size() < length) {
+        const int r = odd(rng);
+        if (r == 0)
+            s += '\0';
+        else if (r == 1)
+            s += std::string(std::uniform_int_distribution<size_t>(10, 40)(rng),
+                             '7'); // longer than one sixteen-byte scan
+        else if (r == 2)
+            s += "\r\n";
+        else if (r == 3)
+            s += "   ";
+        else
+            s += kBytes[pick(rng)];
+    }
+    return s;
+}
+
+TEST(DsvReaderSpeed, MatchesTheReferenceOnHandPickedInputs)
+{
+    const std::string inputs[] = {
+        "",
+        "\n",
+        "1",
+        "1\n2\n",
+        "1 2\t3\n",
+        "  1  2  \n",
+        "1,,2,\n,\n",
+        "1,",
+        "1 ,",
+        "1 \t",
+        "1\t",
+        "1 ",
+        "1 \r",
+        "1  \r\n",
+        "1 ,2\n",
+        "1 \r\n2 \r3\r",
+        "1\r2\r\n\r",
+        "1234.5678\n-98.25\n0.001\n",
+        "12345678901234567890123456789 1\n",
+        "a\tb\tc\n\n\n",
+        std::string("1\0002 3\n", 6),
+        std::string(5000, '8') + " 9\n",
+    };
+    // Each input also comes after a first line, so that it starts in a
+    // buffer that stdio has already filled.
+    for (const std::string &text : inputs)
+        for (const std::string &in : {text, "0\n" + text})
+            for (const char *d : kDelimSets)
+                for (size_t size : {1, 2, 5, 16, 17, 4096})
+                    for (size_t b : {0, 1, 2, 3, 15, 16, 17})
+                        expect_same({in, d, size, b, false, {}});
+}
+
+TEST(DsvReaderSpeed, MatchesTheReferenceOnRandomInputs)
+{
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 400; ++round) {
+        const std::string in = random_input(
+            rng, std::uniform_int_distribution<size_t>(0, 600)(rng));
+        const char *d = kDelimSets[round % std::size(kDelimSets)];
+        const size_t sizes[] = {1, 3, 8, 16, 17, 24, 4096};
+        const size_t buffers[] = {0, 1, 2, 5, 16, 31, 64, 4096};
+        const size_t size = sizes[rng() % std::size(sizes)];
+        const size_t buffer = buffers[rng() % std::size(buffers)];
+        expect_same({in, d, size, buffer, round % 3 == 0, {}});
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DsvReaderSpeed, OtherStdioCallsBetweenFieldsChangeNothing)
+{
+    std::mt19937 rng(777);
+    for (int round = 0; round < 200; ++round) {
+        const std::string in = random_input(rng, 300);
+        expect_same({in, kDelimSets[round % std::size(kDelimSets)], 4096,
+                     std::vector<size_t>{0, 1, 7, 16}[round % 4], round % 2 == 0,
+                     {NOTHING, PEEK, PEEK, NOTHING, PEEK}});
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DsvSkipLine, LeavesTheReaderAtTheNextLine)
+{
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 300; ++round) {
+        const std::string in = random_input(rng, 400);
+        expect_same({in, kDelimSets[round % std::size(kDelimSets)], 4096,
+                     std::vector<size_t>{0, 1, 2, 9, 16}[round % 5],
+                     round % 2 == 1, {NOTHING, SKIP_LINE, PEEK, SKIP_LINE}});
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DsvSkipLine, ReportsNewlineOrEndOfInput)
+{
+    std::string copy = "a b\r\nc\nlast";
+    FILE *f = fmemopen(copy.data(), copy.size(), "r");
+    EXPECT_EQ(xt_dsv_skip_line(f), '\n');
+    EXPECT_EQ(xt_dsv_skip_line(f), '\n');
+    EXPECT_EQ(xt_dsv_skip_line(f), -1); // a last line without a newline
+    EXPECT_EQ(xt_dsv_skip_line(f), -1);
+    char buf[8];
+    size_t len;
+    EXPECT_EQ(xt_dsv_read_field(f, buf, sizeof buf, " ", &len), -1);
+    std::fclose(f);
+}
+
+TEST(DsvSkipLine, EatsTheNewlineOwedAfterADelimiterAtTheEnd)
+{
+    // "1," at the end of input owes an empty last field; skipping the line
+    // takes it, and nothing is left.
+    std::string copy = "1,";
+    FILE *f = fmemopen(copy.data(), copy.size(), "r");
+    char buf[8];
+    size_t len;
+    EXPECT_EQ(xt_dsv_read_field(f, buf, sizeof buf, ",", &len), ',');
+    EXPECT_EQ(xt_dsv_skip_line(f), '\n');
+    EXPECT_EQ(xt_dsv_read_field(f, buf, sizeof buf, ",", &len), -1);
+    std::fclose(f);
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+// xt_double_sort against std::sort with xt_double_less: bit for bit the same
+// array, whatever the values (NaNs of every sign and payload, zeros of both
+// signs, infinities, subnormals, long runs of equal values).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "xt.h"
+
+namespace {
+
+std::vector<uint64_t> bits(const std::vector<double> &v)
+{
+    std::vector<uint64_t> out;
+    for (double x : v)
+        out.push_back(std::bit_cast<uint64_t>(x));
+    return out;
+}
+
+void expect_sorted_like_std(std::vector<double> v)
+{
+    std::vector<double> want = v;
+    std::sort(want.begin(), want.end(), xt_double_less);
+    xt_double_sort(v.data(), v.size());
+    ASSERT_EQ(bits(v), bits(want)) << v.size() << " values";
+}
+
+double special(std::mt19937_64 &rng)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double table[] = {
+        0.0, -0.0, inf, -inf, std::nan(""), -std::nan(""),
+        std::bit_cast<double>(uint64_t{0x7FF0000000000001}), // signalling
+        std::bit_cast<double>(uint64_t{0xFFF8000000000123}),
+        std::numeric_limits<double>::denorm_min(),
+        -std::numeric_limits<double>::denorm_min(),
+        std::numeric_limits<double>::min(), std::numeric_limits<double>::max(),
+        -std::numeric_limits<double>::max(), 1.0, -1.0, 0.5,
+    };
+    return table[rng() % std::size(table)];
+}
+
+TEST(DoubleSort, EmptyAndTinyArrays)
+{
+    xt_double_sort(nullptr, 0);
+    expect_sorted_like_std({});
+    expect_sorted_like_std({3.0});
+    expect_sorted_like_std({2.0, -0.0, 0.0, 1.0});
+}
+
+TEST(DoubleSort, RandomBitPatternsOfEverySize)
+{
+    std::mt19937_64 rng(99);
+    for (size_t n : {2, 47, 48, 49, 255, 256, 257, 1000, 4096, 20000}) {
+        std::vector<double> v(n);
+        for (double &x : v)
+            x = std::bit_cast<double>(rng()); // NaNs, subnormals, all of it
+        expect_sorted_like_std(v);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DoubleSort, DataLikeValuesWithDuplicatesAndSpecials)
+{
+    std::mt19937_64 rng(7);
+    std::normal_distribution<double> gauss(1000, 300);
+    for (size_t n : {100, 5000, 300000}) {
+        std::vector<double> v(n);
+        for (double &x : v) {
+            const uint64_t r = rng() % 100;
+            if (r < 3)
+                x = special(rng);
+            else if (r < 40)
+                x = std::round(gauss(rng)); // many equal values
+            else
+                x = std::round(gauss(rng) * 1e4) / 1e4;
+        }
+        expect_sorted_like_std(v);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DoubleSort, AllEqualAndAlreadyOrdered)
+{
+    expect_sorted_like_std(std::vector<double>(10000, 42.5));
+    expect_sorted_like_std(std::vector<double>(10000, -std::nan("")));
+    std::vector<double> up(10000), down(10000);
+    for (size_t i = 0; i < up.size(); ++i) {
+        up[i] = static_cast<double>(i) - 5000;
+        down[i] = -up[i];
+    }
+    expect_sorted_like_std(up);
+    expect_sorted_like_std(down);
+}
+
+} // namespace
