@@ -133,13 +133,31 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
     const bool no_columns = sel.by_col.empty();
 
     for (;;) {
-        if (lines_skippable && no_columns && row_first == row_last) {
-            // Nothing in this line is wanted.
-            if (xt_dsv_skip_line(stream) == -1)
-                break;
-            ++row;
-            start_row();
-            continue;
+        if (lines_skippable && row_first == row_last) {
+            if (no_columns) {
+                // Nothing in this line is wanted.
+                if (xt_dsv_skip_line(stream) == -1)
+                    break;
+                ++row;
+                start_row();
+                continue;
+            }
+            if (next_col != sel.by_col.end() && next_col->first > col) {
+                // Pass over the fields before the next wanted column.
+                size_t skipped;
+                const int e = xt_dsv_skip_fields(
+                    stream, delims, next_col->first - col, &skipped);
+                if (e == -1)
+                    break; // only at the start of a line: the input is over
+                if (e == '\n') {
+                    ++row;
+                    col = 1;
+                    start_row();
+                    next_col = sel.by_col.begin();
+                    continue;
+                }
+                col += skipped;
+            }
         }
         const int end =
             xt_dsv_read_field(stream, field, FIELD_SIZE, delims, &len);

@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -30,7 +29,8 @@ enum Cls : unsigned char {
 };
 
 struct Table {
-    std::string delims;     // the delimiter string this table was built for
+    char *delims;           // the delimiter string this table was built for
+    size_t room;            // bytes allocated at delims
     unsigned char cls[257]; // indexed by character + 1, so that EOF is 0
     bool spaces;            // space is a delimiter
     bool cr_delim;          // CR not followed by LF is a delimiter
@@ -61,6 +61,17 @@ constexpr KeepBelow keep_below;
 // strings are a few bytes long: a plain loop beats strcmp's set-up.
 inline bool same_text(const char *a, const char *b)
 {
+    // The usual two-byte strings settle without the loop.
+    if (a[0] != b[0])
+        return false;
+    if (a[0] == '\0')
+        return true;
+    if (a[1] != b[1])
+        return false;
+    if (a[1] == '\0')
+        return true;
+    a += 2;
+    b += 2;
     while (*a != '\0' && *a == *b) {
         ++a;
         ++b;
@@ -68,13 +79,19 @@ inline bool same_text(const char *a, const char *b)
     return *a == *b;
 }
 
-const Table &table_for(const char *delims)
+// Zero-initialised, so no guard on every call.
+Table table;
+bool table_built = false;
+
+[[gnu::noinline, gnu::cold]] const Table &build_table(const char *delims)
 {
-    static Table t;
-    static bool built = false;
-    if (built && same_text(t.delims.c_str(), delims))
-        return t;
-    t.delims = delims;
+    Table &t = table;
+    const size_t need = std::strlen(delims) + 1;
+    if (need > t.room) {
+        t.delims = static_cast<char *>(xt_realloc(t.delims, need, 1));
+        t.room = need;
+    }
+    std::memcpy(t.delims, delims, need);
     for (unsigned char &c : t.cls)
         c = ORD;
     t.cr_delim = false;
@@ -105,8 +122,15 @@ const Table &table_for(const char *delims)
     for (int i = 0; i < 4; ++i)
         t.stop_bytes[i] = _mm_set1_epi8(static_cast<char>(t.stops[i]));
 #endif
-    built = true;
+    table_built = true;
     return t;
+}
+
+inline const Table &table_for(const char *delims)
+{
+    if (table_built && same_text(table.delims, delims))
+        return table;
+    return build_table(delims);
 }
 
 // The reader's view of a stream: on glibc a private copy of the read
@@ -215,12 +239,10 @@ inline void close_line_at_end(Input &in)
         in.unget(d);
 }
 
-} // namespace
-
-int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
-                      size_t *len)
+// The whole reader: any field, any stream, any state of its buffer.
+[[gnu::noinline]] int read_field(FILE *fp, char *buf, size_t size,
+                                 const Table &t, size_t *len)
 {
-    const Table &t = table_for(delims);
     const unsigned char *cls = t.cls + 1;
     const size_t keep = size != 0 ? size - 1 : 0;
     size_t n = 0;
@@ -412,6 +434,139 @@ done:
     if (size != 0)
         buf[n < keep ? n : keep] = '\0';
     *len = n;
+    return result;
+}
+
+} // namespace
+
+int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
+                      size_t *len)
+{
+    const Table &t = table_for(delims);
+#if defined(__GLIBC__) && defined(__SSE2__)
+    // The bulk of any input: a field of fewer than sixteen bytes, followed
+    // by what ends it, all in the stream's buffer with bytes to spare.  One
+    // comparison of sixteen bytes finds its end; one store copies it in,
+    // terminator included.
+    const unsigned char *p =
+        reinterpret_cast<const unsigned char *>(fp->_IO_read_ptr);
+    const unsigned char *const end =
+        reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
+    if (t.wide_scan && size > 16 && end - p >= 32) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[0]),
+                         _mm_cmpeq_epi8(v, t.stop_bytes[1])),
+            _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[2]),
+                         _mm_cmpeq_epi8(v, t.stop_bytes[3])));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask != 0) {
+            const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
+            const int c = p[at];
+            const unsigned char *after = p + at + 1; // before end: at < 16
+            int result;
+            switch (t.cls[c + 1]) {
+            case NL:
+                result = '\n';
+                break;
+            case DELIM:
+                result = c; // more bytes follow, so no empty field is owed
+                break;
+            case SPACE:
+                if (at == 0)
+                    goto general; // spaces at the start of a line
+                while (after < end && *after == ' ')
+                    ++after;
+                if (after == end)
+                    goto general;
+                switch (t.cls[*after + 1]) {
+                case NL:
+                    result = '\n';
+                    ++after;
+                    break;
+                case DELIM:
+                    result = *after++;
+                    if (after == end)
+                        goto general; // whether a field is owed is unknown
+                    break;
+                case CR:
+                    goto general;
+                default:
+                    result = ' '; // the next field starts at after
+                    break;
+                }
+                break;
+            default: // CR
+                goto general;
+            }
+            const __m128i keep = _mm_load_si128(
+                reinterpret_cast<const __m128i *>(keep_below.bytes[at]));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(buf),
+                             _mm_and_si128(keep, v));
+            fp->_IO_read_ptr =
+                reinterpret_cast<char *>(const_cast<unsigned char *>(after));
+            *len = at;
+            return result;
+        }
+    }
+general:
+#endif
+    return read_field(fp, buf, size, t, len);
+}
+
+int xt_dsv_skip_fields(FILE *fp, const char *delims, size_t count,
+                       size_t *skipped)
+{
+    const Table &t = table_for(delims);
+    size_t done = 0;
+    int result = -1;
+    while (done < count) {
+#if defined(__GLIBC__) && defined(__SSE2__)
+        // The fast case of xt_dsv_read_field, field after field, without
+        // copying anything.
+        const unsigned char *p =
+            reinterpret_cast<const unsigned char *>(fp->_IO_read_ptr);
+        const unsigned char *const end =
+            reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
+        if (t.wide_scan && end - p >= 32) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i hit = _mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[0]),
+                             _mm_cmpeq_epi8(v, t.stop_bytes[1])),
+                _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[2]),
+                             _mm_cmpeq_epi8(v, t.stop_bytes[3])));
+            const unsigned mask =
+                static_cast<unsigned>(_mm_movemask_epi8(hit));
+            if (mask != 0) {
+                const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
+                const int c = p[at];
+                const Cls k = static_cast<Cls>(t.cls[c + 1]);
+                if (k == NL || k == DELIM) {
+                    fp->_IO_read_ptr = reinterpret_cast<char *>(
+                        const_cast<unsigned char *>(p + at + 1));
+                    ++done;
+                    if (k == NL) {
+                        result = '\n';
+                        break;
+                    }
+                    result = c;
+                    continue;
+                }
+            }
+        }
+#endif
+        // Everything else: the reader itself, into a scratch buffer.
+        char scratch[64];
+        size_t len;
+        result = xt_dsv_read_field(fp, scratch, sizeof scratch, delims, &len);
+        if (result == -1)
+            break;
+        ++done;
+        if (result == '\n')
+            break;
+    }
+    *skipped = done;
     return result;
 }
 

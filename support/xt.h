@@ -29,6 +29,14 @@ void *xt_realloc(void *ptr, size_t count, size_t size);
 int xt_dsv_read_field(FILE *stream, char *buf, size_t size, const char *delims,
                       size_t *len);
 
+// Consumes up to count fields of stream exactly as that many calls of
+// xt_dsv_read_field with delims would, without keeping them, and stops after
+// a field that ends its line.  Stores the number of fields consumed in
+// *skipped and returns what ended the last of them, or -1 when the input
+// ended first (and when count is 0).
+int xt_dsv_skip_fields(FILE *stream, const char *delims, size_t count,
+                       size_t *skipped);
+
 // Consumes the rest of the current line of stream, its newline included, as
 // if every field up to the line's end had been read and ignored: every line
 // end that xt_dsv_read_field reports ends at a newline or at the end of

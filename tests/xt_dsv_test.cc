@@ -218,7 +218,7 @@ std::ostream &operator<<(std::ostream &os, const Field &f)
 using Reader = int (*)(FILE *, char *, size_t, const char *, size_t *);
 
 // What a test does between two fields.
-enum Action { NOTHING, PEEK, SKIP_LINE };
+enum Action { NOTHING, PEEK, SKIP_LINE, SKIP_0, SKIP_1, SKIP_3 };
 
 struct Script {
     std::string input;
@@ -261,6 +261,23 @@ std::vector<Field> run(const Script &s, Reader read, bool use_skip)
             const int c = std::getc(f);
             if (c != EOF)
                 std::ungetc(c, f);
+        } else if (a == SKIP_0 || a == SKIP_1 || a == SKIP_3) {
+            const size_t count = a == SKIP_0 ? 0 : a == SKIP_1 ? 1 : 3;
+            size_t skipped = 0;
+            int e = -1;
+            if (use_skip) {
+                e = xt_dsv_skip_fields(f, s.delims, count, &skipped);
+            } else {
+                while (skipped < count) {
+                    e = read(f, buf.data(), s.size, s.delims, &len);
+                    if (e == -1)
+                        break;
+                    ++skipped;
+                    if (e == '\n')
+                        break;
+                }
+            }
+            out.push_back({"<skip>", e, skipped});
         } else if (a == SKIP_LINE && end != '\n') {
             out.push_back({"<skip>", 0, 0});
             if (use_skip) {
@@ -389,6 +406,20 @@ TEST(DsvSkipLine, LeavesTheReaderAtTheNextLine)
         expect_same({in, kDelimSets[round % std::size(kDelimSets)], 4096,
                      std::vector<size_t>{0, 1, 2, 9, 16}[round % 5],
                      round % 2 == 1, {NOTHING, SKIP_LINE, PEEK, SKIP_LINE}});
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+TEST(DsvSkipFields, ConsumesWhatTheReaderWouldHaveRead)
+{
+    std::mt19937 rng(5150);
+    for (int round = 0; round < 300; ++round) {
+        const std::string in = random_input(rng, 400);
+        expect_same({in, kDelimSets[round % std::size(kDelimSets)], 4096,
+                     std::vector<size_t>{0, 1, 3, 16, 40}[round % 5],
+                     round % 2 == 0,
+                     {SKIP_1, NOTHING, SKIP_3, PEEK, SKIP_0, SKIP_LINE}});
         if (HasFatalFailure())
             return;
     }
