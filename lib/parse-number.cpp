@@ -1,30 +1,17 @@
 // Number conversion.  Short decimal fields, the bulk of any input, are
-// converted exactly by one multiplication or division (below); other plain
-// decimals go through std::from_chars, which rounds correctly as strtod
-// does; everything else (blanks, hex, inf, nan, out-of-range magnitudes) is
-// left to strtod.
+// converted exactly by one multiplication or division (below); everything
+// else (long digit strings, blanks, hex, inf, nan, out-of-range magnitudes)
+// is left to strtod itself.
 #include "parse-number.h"
 
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 
 namespace {
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Texts that from_chars reads exactly like strtod: a digit or a point first,
-// or a minus sign followed by one.
-inline bool plain_decimal(const char *s, size_t len)
-{
-    if (len == 0)
-        return false;
-    const char c = s[0] == '-' && len > 1 ? s[1] : s[0];
-    return is_digit(c) || c == '.';
-}
 
 // Powers of ten that a double holds exactly.
 constexpr double kExactPowers[] = {
@@ -197,14 +184,6 @@ bool parse_field_double(const char *s, size_t len, double *out)
 {
     if (exact_short_decimal(s, len, out))
         return true;
-    if (plain_decimal(s, len)) {
-        double v;
-        const auto [end, ec] = std::from_chars(s, s + len, v);
-        if (ec == std::errc() && end == s + len) {
-            *out = v;
-            return true;
-        }
-    }
     char *end;
     const double v = std::strtod(s, &end);
     if (end != s + len)

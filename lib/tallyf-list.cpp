@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
-#include <vector>
 
 #include <sys/stat.h>
 #include <sysexits.h>
@@ -45,7 +44,19 @@ bool is_z_scores(const tallyf_t &tf)
 // ---- The pass --------------------------------------------------------------
 
 // (row or column number, record index), sorted by number, then list order.
-using Wanted = std::vector<std::pair<uint32_t, int>>;
+struct Wanted {
+    using const_iterator = const std::pair<uint32_t, int> *;
+    std::pair<uint32_t, int> items[TALLYF_LIST_MAX];
+    int count = 0;
+
+    void emplace_back(uint32_t number, int index)
+    {
+        items[count++] = {number, index};
+    }
+    const_iterator begin() const { return items; }
+    const_iterator end() const { return items + count; }
+    bool empty() const { return count == 0; }
+};
 
 // Who wants which rows and columns, worked out once before the pass so that
 // the cost per field does not grow with the number of functions.
@@ -64,8 +75,8 @@ Selection select_fields(const tallyf_list_t *list)
         if (tf.col != 0)
             sel.by_col.emplace_back(tf.col, i);
     }
-    std::sort(sel.by_row.begin(), sel.by_row.end());
-    std::sort(sel.by_col.begin(), sel.by_col.end());
+    std::sort(sel.by_row.items, sel.by_row.items + sel.by_row.count);
+    std::sort(sel.by_col.items, sel.by_col.items + sel.by_col.count);
     return sel;
 }
 

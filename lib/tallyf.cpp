@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <cstring>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -26,11 +26,20 @@ FILE *tallyf_tmpfile(void)
 #endif
     if (fd < 0) {
         // No unnamed files here: make a named one and remove its name.
-        std::string path = std::string(dir) + "/numtally.XXXXXX";
-        fd = mkstemp(path.data());
-        if (fd < 0)
+        static const char name[] = "/numtally.XXXXXX";
+        const size_t dir_len = std::strlen(dir);
+        char *path = static_cast<char *>(xt_malloc(dir_len + sizeof name, 1));
+        std::memcpy(path, dir, dir_len);
+        std::memcpy(path + dir_len, name, sizeof name);
+        fd = mkstemp(path);
+        const int saved = errno;
+        if (fd >= 0)
+            unlink(path);
+        std::free(path);
+        if (fd < 0) {
+            errno = saved;
             return nullptr;
-        unlink(path.c_str());
+        }
     }
     FILE *f = fdopen(fd, "w+");
     if (f == nullptr) {
