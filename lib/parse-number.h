@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Converts the len bytes at s (NUL-terminated after them) exactly as strtod
 // does and succeeds only when strtod would consume all len bytes: the same
@@ -12,8 +13,120 @@ bool parse_field_double(const char *s, size_t len, double *out);
 
 // The same conversion, for a text whose buffer may be read for 17 bytes from
 // s whatever len is (a field buffer of 4096 bytes, say): short decimals are
-// then read eight bytes at a time.
-bool parse_padded_field_double(const char *s, size_t len, double *out);
+// then read eight bytes at a time, inline.
+inline bool parse_padded_field_double(const char *s, size_t len, double *out);
+
+// ---- Inline part ------------------------------------------------------------
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define NUMTALLY_EIGHT_AT_ONCE 1
+
+namespace parse_number_detail {
+
+// Eight bytes at once: the first text byte is the lowest byte of the word.
+inline constexpr uint64_t kZeros = 0x3030303030303030;
+
+inline uint64_t load8(const char *p)
+{
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Given a word XOR kZeros, the high bits of every byte that is not a digit
+// are set.  A byte above 0xF9 carries into the next byte, which may then
+// look like a non-digit too: only the first non-digit counts below.
+inline uint64_t non_digits(uint64_t x)
+{
+    return (x | (x + 0x0606060606060606)) & 0xF0F0F0F0F0F0F0F0;
+}
+
+// The value of eight digit values (0 to 9, the most significant lowest).
+inline uint64_t eight_digits(uint64_t v)
+{
+    constexpr uint64_t mask = 0x000000FF000000FF;
+    constexpr uint64_t mul1 = 100 + (uint64_t{1000000} << 32);
+    constexpr uint64_t mul2 = 1 + (uint64_t{10000} << 32);
+    v = v * 10 + (v >> 8);
+    return ((v & mask) * mul1 + ((v >> 16) & mask) * mul2) >> 32;
+}
+
+// The value of the first n (1 to 7) digit values of x: shifted to the top,
+// zeros in front of them change nothing.
+inline uint64_t first_digits(uint64_t x, unsigned n)
+{
+    return eight_digits(x << (64 - 8 * n));
+}
+
+// Powers of ten below 10^8, as integers and as (exact) doubles.
+inline constexpr double kSmallPowers[] = {1e0, 1e1, 1e2, 1e3,
+                                          1e4, 1e5, 1e6, 1e7};
+inline constexpr uint64_t kIntPowers[] = {1,      10,      100,      1000,
+                                   10000,  100000,  1000000,  10000000};
+
+// [+-]digits[.digits], at most seven digits on each side of the point, read
+// without a loop: the value has at most 14 digits, so the exact fast path
+// applies.  Reads up to 17 bytes from s, whatever len is.  Returns false,
+// having stored nothing, for every other text.
+inline bool short_plain_decimal(const char *s, size_t len, double *out)
+{
+    const char *p = s;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    const size_t rem = len - static_cast<size_t>(p - s);
+    // s[len] is the terminator, a non-digit: the first non-digit lies at
+    // or before the end of the text.
+    const uint64_t x0 = load8(p) ^ kZeros;
+    const uint64_t nd0 = non_digits(x0);
+    if (nd0 == 0)
+        return false; // eight digits or more before the point
+    const unsigned i = static_cast<unsigned>(__builtin_ctzll(nd0)) >> 3;
+    uint64_t w = 0;
+    unsigned f = 0;
+    if (i == rem) {
+        w = i != 0 ? first_digits(x0, i) : 0;
+    } else {
+        if (p[i] != '.')
+            return false;
+        const uint64_t x1 = load8(p + i + 1) ^ kZeros;
+        const uint64_t nd1 = non_digits(x1);
+        if (nd1 == 0)
+            return false;
+        f = static_cast<unsigned>(__builtin_ctzll(nd1)) >> 3;
+        if (i + 1 + f != rem)
+            return false;
+        if (i + f <= 8 && i + f != 0) {
+            // Both parts fit in one word: join them and convert once.
+            const uint64_t int_part =
+                i != 0 ? x0 & (~uint64_t{0} >> (64 - 8 * i)) : 0;
+            const uint64_t frac_part = f != 0 ? x1 << (8 * i) : 0;
+            w = eight_digits((int_part | frac_part) << (64 - 8 * (i + f)));
+        } else {
+            w = i != 0 ? first_digits(x0, i) : 0;
+            if (f != 0)
+                w = w * kIntPowers[f] + first_digits(x1, f);
+        }
+    }
+    if (i + f == 0)
+        return false; // no digits at all
+    const double v = static_cast<double>(w) / kSmallPowers[f];
+    *out = negative ? -v : v;
+    return true;
+}
+} // namespace parse_number_detail
+#endif
+
+inline bool parse_padded_field_double(const char *s, size_t len, double *out)
+{
+#if defined(NUMTALLY_EIGHT_AT_ONCE)
+    if (parse_number_detail::short_plain_decimal(s, len, out))
+        return true;
+#endif
+    return parse_field_double(s, len, out);
+}
 
 // Converts a whole decimal argument as strtoul does, refusing what strtoul
 // leaves unconsumed, negative numbers and numbers above 4294967295.  Leading

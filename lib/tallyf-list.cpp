@@ -123,19 +123,24 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
     uint64_t row = 1;
     uint64_t col = 1;
 
+    // The tables' bounds, held here rather than read back after every call.
+    const It rows_end = sel.by_row.end();
+    const It cols_begin = sel.by_col.begin();
+    const It cols_end = sel.by_col.end();
+
     // Records of the current row: [row_first, row_last).
     It next_row = sel.by_row.begin();
     It row_first = next_row;
     It row_last = next_row;
     const auto start_row = [&] {
-        while (next_row != sel.by_row.end() && next_row->first < row)
+        while (next_row != rows_end && next_row->first < row)
             ++next_row;
         row_first = row_last = next_row;
-        while (row_last != sel.by_row.end() && row_last->first == row)
+        while (row_last != rows_end && row_last->first == row)
             ++row_last;
     };
     // Columns are visited in order, so one cursor finds each wanted one.
-    It next_col = sel.by_col.begin();
+    It next_col = cols_begin;
     start_row();
 
     // Without the echo, a line is read only as far as some record wants it:
@@ -153,7 +158,7 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                 start_row();
                 continue;
             }
-            if (next_col != sel.by_col.end() && next_col->first > col) {
+            if (next_col != cols_end && next_col->first > col) {
                 // Pass over the fields before the next wanted column.
                 size_t skipped;
                 const int e = xt_dsv_skip_fields(
@@ -164,7 +169,7 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                     ++row;
                     col = 1;
                     start_row();
-                    next_col = sel.by_col.begin();
+                    next_col = cols_begin;
                     continue;
                 }
                 col += skipped;
@@ -180,12 +185,12 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
             if (verbose)
                 std::printf("%8s", field);
             const bool col_wanted =
-                next_col != sel.by_col.end() && next_col->first == col;
+                next_col != cols_end && next_col->first == col;
             if (row_first != row_last || col_wanted) {
                 const double v = field_value(field, len, row, col);
                 for (It p = row_first; p != row_last; ++p)
                     tallyf_process_val(&list->functions[p->second], v);
-                for (; next_col != sel.by_col.end() && next_col->first == col;
+                for (; next_col != cols_end && next_col->first == col;
                      ++next_col) {
                     tallyf_t *tf = &list->functions[next_col->second];
                     if (tf->row != 0 && tf->row == row)
@@ -195,7 +200,7 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
             }
         }
         if (end != '\n' && lines_skippable && row_first == row_last &&
-            next_col == sel.by_col.end()) {
+            next_col == cols_end) {
             // No record wants a later field of this line.
             xt_dsv_skip_line(stream);
         } else if (end != '\n') {
@@ -207,7 +212,7 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
         if (verbose)
             std::putchar('\n');
         start_row();
-        next_col = sel.by_col.begin();
+        next_col = cols_begin;
     }
     if (std::ferror(stream))
         fail_io("read error", errno);
