@@ -18,8 +18,9 @@ void *xt_malloc(size_t count, size_t size);
 void *xt_realloc(void *ptr, size_t count, size_t size);
 
 // Reads the next field of stream into buf (NUL-terminated, at most size - 1
-// bytes kept; the bytes of buf after the terminator may change) and stores the field's full length in *len, which exceeds
-// size - 1 when the field was cut short: the rest of a long field is consumed.
+// bytes kept; the bytes of buf after the terminator may change) and stores
+// the field's full length in *len, which exceeds size - 1 when the field was
+// cut short: the rest of a long field is consumed.
 // Every character of delims ends a field; a newline always does.  When space
 // is a delimiter a run of spaces is one delimiter, and spaces at the start or
 // end of a line make no field.  CR LF ends a line like LF.  A last line
