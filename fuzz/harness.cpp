@@ -1,0 +1,107 @@
+// The exit, stream and allocation hooks behind run_program().
+#include "harness.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_set>
+#include <vector>
+
+#include <sysexits.h>
+
+namespace {
+
+struct ProgramExit {
+    int status;
+};
+
+bool in_program = false;
+std::vector<FILE *> open_streams;
+std::unordered_set<void *> blocks;
+
+void release_all()
+{
+    for (FILE *f : open_streams)
+        std::fclose(f);
+    open_streams.clear();
+    for (void *p : blocks)
+        std::free(p);
+    blocks.clear();
+}
+
+} // namespace
+
+// The real functions and their replacements.  xt_malloc and xt_realloc are
+// C++ functions: these are their mangled names.
+extern "C" {
+[[noreturn]] void __real_exit(int status);
+FILE *__real_fdopen(int fd, const char *mode);
+void *__real__Z9xt_mallocmm(size_t count, size_t size);
+void *__real__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size);
+
+[[noreturn]] void __wrap_exit(int status)
+{
+    if (!in_program)
+        __real_exit(status); // libFuzzer's own exits
+    throw ProgramExit{status};
+}
+
+FILE *__wrap_fdopen(int fd, const char *mode)
+{
+    FILE *f = __real_fdopen(fd, mode);
+    if (f != nullptr && in_program)
+        open_streams.push_back(f);
+    return f;
+}
+
+void *__wrap__Z9xt_mallocmm(size_t count, size_t size)
+{
+    void *p = __real__Z9xt_mallocmm(count, size);
+    blocks.insert(p);
+    return p;
+}
+
+void *__wrap__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size)
+{
+    void *p = __real__Z10xt_reallocPvmm(ptr, count, size);
+    if (ptr != nullptr)
+        blocks.erase(ptr);
+    blocks.insert(p);
+    return p;
+}
+} // extern "C"
+
+int run_program(const std::function<int()> &body)
+{
+    int status;
+    in_program = true;
+    try {
+        status = body();
+    } catch (const ProgramExit &e) {
+        status = e.status;
+    }
+    in_program = false;
+    release_all();
+    switch (status) {
+    case 0:
+    case EX_USAGE:
+    case EX_DATAERR:
+    case EX_OSERR:
+    case EX_IOERR:
+        return status;
+    default:
+        std::fprintf(stderr, "fuzz: the program ended with status %d\n",
+                     status);
+        std::abort();
+    }
+}
+
+void quiet_std_streams()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    if (std::freopen("/dev/null", "r", stdin) == nullptr ||
+        std::freopen("/dev/null", "w", stdout) == nullptr)
+        std::abort();
+}

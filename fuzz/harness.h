@@ -1,0 +1,22 @@
+// What the fuzz targets share: running program code whose errors end the
+// process, in a process that must go on to the next input.
+//
+// The targets are linked with -Wl,--wrap for exit, fdopen, xt_malloc and
+// xt_realloc.  While run_program() runs, exit() throws instead of ending the
+// process, and every stream and array the program opens or allocates is
+// recorded; run_program() closes and frees them all afterwards, so nothing
+// leaks from one input into the next.
+#ifndef NUMTALLY_FUZZ_HARNESS_H
+#define NUMTALLY_FUZZ_HARNESS_H
+
+#include <functional>
+
+// Runs body as the program would run, and returns the exit status: the
+// argument of exit(), or what body returned.  Ends the fuzzer with a finding
+// (abort) when the status is not one the program may end with.
+int run_program(const std::function<int()> &body);
+
+// Points standard input at /dev/null and standard output at /dev/null, once.
+void quiet_std_streams();
+
+#endif

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs the fuzz targets of a build made with -DNUMTALLY_FUZZ=ON, each for the
+# given number of seconds, starting from the seed corpus in fuzz/corpus.
+# New inputs go to a scratch corpus (the repository's seeds stay as they
+# are); a finding is written to the scratch folder and fails the script.
+#
+#   fuzz/run.sh BUILD-DIR SECONDS [stream|cli ...]
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$1"
+seconds="$2"
+shift 2
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(stream cli)
+
+# Every run opens 64 temporary files: on a disk file system that costs more
+# than the rest of the run, so keep them in memory where possible.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
+
+work="${FUZZ_WORK:-$(mktemp -d /tmp/numtally-fuzz.XXXXXX)}"
+status=0
+for t in "${targets[@]}"; do
+  mkdir -p "$work/$t"
+  cp -n "$here/corpus/$t"/* "$work/$t/"
+  echo "fuzz: $t for ${seconds}s, corpus $work/$t"
+  if ! "$build/fuzz/fuzz_$t" "$work/$t" -dict="$here/$t.dict" \
+      -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 \
+      -timeout=10 -close_fd_mask=3 -print_final_stats=1 \
+      -artifact_prefix="$work/$t-" 2>"$work/$t.log"; then
+    status=1
+    echo "fuzz: $t FOUND A PROBLEM (log: $work/$t.log)"
+    tail -n 60 "$work/$t.log"
+  else
+    grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' \
+      "$work/$t.log" || true
+  fi
+done
+exit $status
