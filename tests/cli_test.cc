@@ -11,11 +11,34 @@
 //   Row 1 mean           4.000000
 //   --- status 0
 //
-// "args:" splits on blanks; '...' quotes literally, "..." takes the escapes
-// below.  "env: NAME=VALUE" adds to the environment.  Section headers may
-// carry flags: "nonl" drops the last newline, "esc" reads \n \r \t \\ \0 and
-// \xHH escapes.  Blank lines that end a section are not part of it.  In stdout and stderr a line "@usage" stands for the usage
-// text.  A missing section is expected empty; a missing status is 0.
+// Lines before the first "===" are comments.  Between the "===" line and
+// the first section a case may give, one per line:
+//   args: WORDS         the arguments; splits on blanks, '...' quotes
+//                       literally, "..." takes the escapes below
+//   env: NAME=VALUE     adds to the environment
+//   stdout-to: PATH     standard output goes to PATH (say /dev/full), and the
+//                       stdout section stays empty
+//   close: WHICH        closes stdin, stdout and/or stderr before the start
+//   ulimit: -n N | -v KB
+//                       limits open files or address space, as the shell's
+//                       ulimit does; several may be given
+//   skip: WHEN          skips the case under "sanitizers" (a build with
+//                       NUMTALLY_SANITIZE) and/or "valgrind" (see below);
+//                       under valgrind, cases that set TMPDIR are skipped
+//                       anyway, as valgrind needs that folder itself
+//
+// Sections follow: "--- stdin", "--- stdout", "--- stderr" and
+// "--- status N".  Section headers may carry flags: "nonl" drops the last
+// newline, "esc" reads \n \r \t \\ \0 and \xHH escapes.  Blank lines that end
+// a section are not part of it.  In stdout and stderr a line "@usage" stands
+// for the usage text, and in any section a line '@gen N * "TEXT"' stands for
+// TEXT (quoted as in args) written N times, without a newline of its own, so
+// that large inputs and outputs need not be spelt out.  A missing section is expected empty; a missing status
+// is 0.  A run that takes over a minute is killed (SIGALRM, status 142).
+//
+// With NUMTALLY_CLI_WRAPPER set (say "valgrind -q --error-exitcode=99"), the
+// program runs under that command, started by the name "numtally" so that
+// the usage text reads the same.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -27,6 +50,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -43,6 +68,10 @@ struct Case {
     std::vector<std::string> env;
     std::string in, out, err;
     int status = 0;
+    std::string stdout_to;                     // "" for a file to compare
+    std::vector<int> close_fds;
+    std::vector<std::pair<int, rlim_t>> limits; // resource, value
+    std::vector<std::string> skip;
 };
 
 const char kUsage[] =
@@ -188,12 +217,39 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
             for (; blanks > 0; --blanks)
                 body += "\n";
             const bool output = section != &cases.back().in;
-            body += output && line == "@usage" ? std::string(kUsage)
-                                               : line + "\n";
+            if (line.rfind("@gen ", 0) == 0) {
+                const auto words = split_args(line.substr(5));
+                if (words.size() != 3 || words[1] != "*")
+                    ADD_FAILURE() << name << ":" << lineno << ": bad @gen";
+                else
+                    for (long n = std::stol(words[0]); n > 0; --n)
+                        body += words[2];
+            } else {
+                body += output && line == "@usage" ? std::string(kUsage)
+                                                   : line + "\n";
+            }
         } else if (line.rfind("args:", 0) == 0) {
             cases.back().args = split_args(line.substr(5));
         } else if (line.rfind("env: ", 0) == 0) {
             cases.back().env.push_back(line.substr(5));
+        } else if (line.rfind("stdout-to: ", 0) == 0) {
+            cases.back().stdout_to = line.substr(11);
+        } else if (line.rfind("close:", 0) == 0) {
+            for (const auto &w : split_args(line.substr(6)))
+                cases.back().close_fds.push_back(
+                    w == "stdin" ? 0 : w == "stdout" ? 1 : 2);
+        } else if (line.rfind("ulimit:", 0) == 0) {
+            const auto words = split_args(line.substr(7));
+            if (words.size() != 2 || (words[0] != "-n" && words[0] != "-v"))
+                ADD_FAILURE() << name << ":" << lineno << ": bad ulimit";
+            else if (words[0] == "-n")
+                cases.back().limits.emplace_back(RLIMIT_NOFILE,
+                                                 std::stoul(words[1]));
+            else
+                cases.back().limits.emplace_back(
+                    RLIMIT_AS, std::stoul(words[1]) * rlim_t{1024});
+        } else if (line.rfind("skip:", 0) == 0) {
+            cases.back().skip = split_args(line.substr(5));
         }
     }
     close_section();
@@ -228,6 +284,31 @@ std::string slurp(const std::string &path)
     return s.str();
 }
 
+// The words of NUMTALLY_CLI_WRAPPER, the command to run the program under.
+std::vector<std::string> wrapper_words()
+{
+    const char *w = std::getenv("NUMTALLY_CLI_WRAPPER");
+    return w != nullptr ? split_args(w) : std::vector<std::string>{};
+}
+
+bool skipped(const Case &c)
+{
+    for (const auto &when : c.skip) {
+#if defined(NUMTALLY_SANITIZED)
+        if (when == "sanitizers")
+            return true;
+#endif
+        if (when == "valgrind" && !wrapper_words().empty())
+            return true;
+    }
+    // A wrapper such as valgrind keeps files of its own in $TMPDIR.
+    if (!wrapper_words().empty())
+        for (const auto &e : c.env)
+            if (e.rfind("TMPDIR=", 0) == 0)
+                return true;
+    return false;
+}
+
 struct Result {
     std::string out, err;
     int status = -1;
@@ -245,22 +326,53 @@ Result run(const Case &c)
         std::ofstream in(in_path, std::ios::binary);
         in << c.in;
     }
+    // Under a wrapper the program is started through a link by its own name.
+    const std::vector<std::string> wrapper = wrapper_words();
+    const std::string link_dir = std::string(dir) + "/bin";
+    if (!wrapper.empty()) {
+        mkdir(link_dir.c_str(), 0700);
+        if (symlink(NUMTALLY_BIN, (link_dir + "/numtally").c_str()) != 0)
+            return {};
+    }
     const pid_t pid = fork();
     if (pid == 0) {
         const int in = open(in_path.c_str(), O_RDONLY);
-        const int out = open(out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+        const int out = c.stdout_to.empty()
+                            ? open(out_path.c_str(), O_WRONLY | O_CREAT, 0600)
+                            : open(c.stdout_to.c_str(), O_WRONLY);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+        if (in < 0 || out < 0 || err < 0)
+            _exit(126);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        // Nothing else of this process's descriptors (or the test runner's)
+        // reaches the program: descriptor limits count from 3.
+        for (int fd = 3; fd < 1024; ++fd)
+            close(fd);
+        for (const int fd : c.close_fds)
+            close(fd);
+        for (const auto &[resource, value] : c.limits) {
+            const rlimit lim{value, value};
+            if (setrlimit(resource, &lim) != 0)
+                _exit(126);
+        }
         for (const auto &e : c.env)
             putenv(const_cast<char *>(e.c_str()));
         std::vector<char *> argv;
+        for (const auto &w : wrapper)
+            argv.push_back(const_cast<char *>(w.c_str()));
         argv.push_back(const_cast<char *>("numtally"));
         for (const auto &a : c.args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        execv(NUMTALLY_BIN, argv.data());
+        alarm(60); // a hang fails the case instead of the whole suite
+        if (wrapper.empty()) {
+            execv(NUMTALLY_BIN, argv.data());
+        } else {
+            setenv("PATH", (link_dir + ":/usr/bin:/bin").c_str(), 1);
+            execvp(argv[0], argv.data());
+        }
         _exit(127);
     }
     int wstatus = 0;
@@ -273,6 +385,10 @@ Result run(const Case &c)
     unlink(in_path.c_str());
     unlink(out_path.c_str());
     unlink(err_path.c_str());
+    if (!wrapper.empty()) {
+        unlink((link_dir + "/numtally").c_str());
+        rmdir(link_dir.c_str());
+    }
     rmdir(dir);
     return r;
 }
@@ -288,6 +404,8 @@ TEST_P(Cli, Matches)
 {
     const Case &c = GetParam();
     SCOPED_TRACE(c.file + ":" + std::to_string(c.line) + ": " + c.name);
+    if (skipped(c))
+        GTEST_SKIP() << "not run in this build";
     const Result r = run(c);
     EXPECT_EQ(c.out, r.out) << "standard output";
     EXPECT_EQ(c.err, r.err) << "standard error";
