@@ -19,7 +19,12 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR=/dev/shm
 fi
 
-work="${FUZZ_WORK:-$(mktemp -d /tmp/numtally-fuzz.XXXXXX)}"
+if [ -n "${FUZZ_WORK:-}" ]; then
+  work="$FUZZ_WORK"
+else
+  work="$(mktemp -d /tmp/numtally-fuzz.XXXXXX)"
+  scratch=1
+fi
 status=0
 for t in "${targets[@]}"; do
   mkdir -p "$work/$t"
@@ -37,4 +42,8 @@ for t in "${targets[@]}"; do
       "$work/$t.log" || true
   fi
 done
+# A scratch folder of a clean run holds nothing worth keeping.
+if [ $status -eq 0 ] && [ -n "${scratch:-}" ]; then
+  rm -rf "$work"
+fi
 exit $status
