@@ -33,8 +33,9 @@
 // a section are not part of it.  In stdout and stderr a line "@usage" stands
 // for the usage text, and in any section a line '@gen N * "TEXT"' stands for
 // TEXT (quoted as in args) written N times, without a newline of its own, so
-// that large inputs and outputs need not be spelt out.  A missing section is expected empty; a missing status
-// is 0.  A run that takes over a minute is killed (SIGALRM, status 142).
+// that large inputs and outputs need not be spelt out.  A missing section is
+// expected empty; a missing status is 0.  A run that takes over a minute is
+// killed (SIGALRM, status 142).
 //
 // With NUMTALLY_CLI_WRAPPER set (say "valgrind -q --error-exitcode=99"), the
 // program runs under that command, started by the name "numtally" so that
