@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include <dirent.h>
 #include <sysexits.h>
 
 namespace {
@@ -17,6 +18,19 @@ struct ProgramExit {
 bool in_program = false;
 std::vector<FILE *> open_streams;
 std::unordered_set<void *> blocks;
+
+// Descriptors open in this process, counted before and after each input: a
+// difference is one the program left open.
+int open_fds()
+{
+    int n = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr)
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
 
 void release_all()
 {
@@ -72,6 +86,7 @@ void *__wrap__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size)
 
 int run_program(const std::function<int()> &body)
 {
+    const int fds_before = open_fds();
     int status;
     in_program = true;
     try {
@@ -81,6 +96,10 @@ int run_program(const std::function<int()> &body)
     }
     in_program = false;
     release_all();
+    if (open_fds() != fds_before) {
+        std::fprintf(stderr, "fuzz: the program left a descriptor open\n");
+        std::abort();
+    }
     switch (status) {
     case 0:
     case EX_USAGE:
