@@ -67,19 +67,28 @@ FILE *__wrap_fdopen(int fd, const char *mode)
     return f;
 }
 
+// The program's value arrays (doubles) live until the process ends; they are
+// followed and freed after each input.  Other blocks from xt_malloc (a
+// path name, say) are freed by the program itself.
 void *__wrap__Z9xt_mallocmm(size_t count, size_t size)
 {
     void *p = __real__Z9xt_mallocmm(count, size);
-    blocks.insert(p);
+    if (size == sizeof(double))
+        blocks.insert(p);
     return p;
 }
 
+// Only arrays that began with xt_malloc (the value arrays) are followed:
+// the field reader keeps a cache of its own through xt_realloc that lives
+// from one input to the next and must not be freed under it.
 void *__wrap__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size)
 {
+    const bool tracked = ptr != nullptr && blocks.count(ptr) != 0;
     void *p = __real__Z10xt_reallocPvmm(ptr, count, size);
-    if (ptr != nullptr)
+    if (tracked) {
         blocks.erase(ptr);
-    blocks.insert(p);
+        blocks.insert(p);
+    }
     return p;
 }
 } // extern "C"

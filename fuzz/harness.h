@@ -3,10 +3,10 @@
 //
 // The targets are linked with -Wl,--wrap for exit, fdopen, xt_malloc and
 // xt_realloc.  While run_program() runs, exit() throws instead of ending the
-// process, and every stream and array the program opens or allocates is
-// recorded; run_program() closes and frees them all afterwards, so nothing
-// leaks from one input into the next.  A descriptor still open after that
-// (one the program opened without a stream) is a finding.
+// process, and every stream the program opens and every value array it
+// allocates is recorded; run_program() closes and frees them all afterwards,
+// so nothing leaks from one input into the next.  A descriptor still open
+// after that (one the program opened without a stream) is a finding.
 #ifndef NUMTALLY_FUZZ_HARNESS_H
 #define NUMTALLY_FUZZ_HARNESS_H
 
