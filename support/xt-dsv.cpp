@@ -137,6 +137,74 @@ inline const Table &table_for(const char *delims)
     return build_table(delims);
 }
 
+#if defined(__SSE2__)
+// The stop bytes among the sixteen at p, one bit each (lowest bit: p[0]).
+inline unsigned stop_mask(const Table &t, const unsigned char *p)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    const __m128i hit = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[0]),
+                     _mm_cmpeq_epi8(v, t.stop_bytes[1])),
+        _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[2]),
+                     _mm_cmpeq_epi8(v, t.stop_bytes[3])));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+
+// Copies the at bytes before p[at] to dst and its terminator, in one store.
+inline void store_short_field(char *dst, const unsigned char *p, unsigned at)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    const __m128i keep = _mm_load_si128(
+        reinterpret_cast<const __m128i *>(keep_below.bytes[at]));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), _mm_and_si128(keep, v));
+}
+#endif
+
+// The field that starts at start ends at the stop byte *q (q < end, all of it
+// in the stream's buffer).  Stores what ended it in *result and returns where
+// the next field starts, as far as the buffered bytes settle it; returns null
+// when only the general reader can tell: a CR, spaces at the start of a line,
+// or an ending that runs to the end of the buffer, where an empty field may
+// be owed.
+inline const unsigned char *settle_ending(const unsigned char *cls,
+                                          const unsigned char *start,
+                                          const unsigned char *q,
+                                          const unsigned char *end,
+                                          int *result)
+{
+    const unsigned char *after = q + 1;
+    switch (cls[*q]) {
+    case NL:
+        *result = '\n';
+        return after;
+    case DELIM:
+        *result = *q;
+        return after < end ? after : nullptr;
+    case SPACE:
+        if (q == start)
+            return nullptr;
+        while (after < end && *after == ' ')
+            ++after;
+        if (after == end)
+            return nullptr;
+        switch (cls[*after]) {
+        case NL:
+            *result = '\n';
+            return after + 1;
+        case DELIM:
+            *result = *after;
+            return after + 1 < end ? after + 1 : nullptr;
+        case CR:
+            return nullptr;
+        default:
+            *result = ' '; // the next field starts here
+            return after;
+        }
+    default: // CR
+        return nullptr;
+    }
+}
+
 // The reader's view of a stream: on glibc a private copy of the read
 // pointer and the end of the buffered bytes, null when not in use.
 struct Input {
@@ -265,36 +333,24 @@ inline void close_line_at_end(Input &in)
 #if defined(__SSE2__)
         if (t.wide_scan) {
             // Sixteen bytes at a time while they lie in the stream's buffer
-            // and fit in the field buffer: compare with every stop byte,
-            // copy them all, and count up to the first stop, if any.
-            const __m128i s0 = t.stop_bytes[0];
-            const __m128i s1 = t.stop_bytes[1];
-            const __m128i s2 = t.stop_bytes[2];
-            const __m128i s3 = t.stop_bytes[3];
+            // and fit in the field buffer: copy them all, up to the first
+            // stop byte if there is one.
             while (in.end - q >= 16 &&
                    static_cast<size_t>(dst - buf) + 16 <= keep) {
-                const __m128i v =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(q));
-                const __m128i hit = _mm_or_si128(
-                    _mm_or_si128(_mm_cmpeq_epi8(v, s0), _mm_cmpeq_epi8(v, s1)),
-                    _mm_or_si128(_mm_cmpeq_epi8(v, s2), _mm_cmpeq_epi8(v, s3)));
-                const unsigned mask =
-                    static_cast<unsigned>(_mm_movemask_epi8(hit));
+                const unsigned mask = stop_mask(t, q);
                 if (mask != 0) {
                     // The terminator goes in with the same store: a caller
                     // that reads the field back in words gets it straight
                     // from that one store.
-                    const int at = __builtin_ctz(mask);
-                    const __m128i keep = _mm_load_si128(
-                        reinterpret_cast<const __m128i *>(keep_below.bytes[at]));
-                    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
-                                     _mm_and_si128(keep, v));
+                    const unsigned at =
+                        static_cast<unsigned>(__builtin_ctz(mask));
+                    store_short_field(dst, q, at);
                     q += at;
                     dst += at;
                     terminated = true;
                     goto scanned;
                 }
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), v);
+                std::memcpy(dst, q, 16);
                 q += 16;
                 dst += 16;
             }
@@ -306,49 +362,20 @@ inline void close_line_at_end(Input &in)
     scanned:
 #endif
         if (q < in.end && cls[*q] != ORD) {
-            const size_t field = static_cast<size_t>(q - in.p);
-            const int c = *q;
-            const unsigned char *after = q + 1;
-            if (cls[c] == SPACE) {
-                while (after < in.end && *after == ' ')
-                    ++after;
-            }
-            // What follows settles the ending, unless it is a CR or lies
-            // beyond the buffer: those go the long way below.
-            if (after < in.end && cls[*after] != CR) {
-                if (cls[c] == NL) {
-                    result = '\n';
-                } else if (cls[c] == DELIM) {
-                    result = c;
-                } else if (cls[c] == SPACE) {
-                    switch (cls[*after]) {
-                    case NL:
-                        result = '\n';
-                        ++after;
-                        break;
-                    case DELIM:
-                        result = *after++;
-                        if (after == in.end)
-                            goto slow; // a delimiter last in the buffer
-                        break;
-                    default:
-                        result = ' '; // the next field starts here
-                        break;
-                    }
-                } else {
-                    goto slow; // a CR
-                }
-                in.p = after;
+            const unsigned char *next =
+                settle_ending(cls, in.p, q, in.end, &result);
+            if (next != nullptr) {
+                *len = static_cast<size_t>(q - in.p);
+                in.p = next;
                 in.store();
                 if (size != 0 && !terminated)
                     *dst = '\0';
-                *len = field;
                 return result;
             }
         }
     }
-slow:
 
+    // The general path: any field, any state of the buffer.
     int c = in.next();
     if (t.spaces) {
         while (c == ' ') {
@@ -457,63 +484,21 @@ int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
     const unsigned char *const end =
         reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
     if (t.wide_scan && size > 16 && end - p >= 32) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[0]),
-                         _mm_cmpeq_epi8(v, t.stop_bytes[1])),
-            _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[2]),
-                         _mm_cmpeq_epi8(v, t.stop_bytes[3])));
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        const unsigned mask = stop_mask(t, p);
         if (mask != 0) {
             const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
-            const int c = p[at];
-            const unsigned char *after = p + at + 1; // before end: at < 16
             int result;
-            switch (t.cls[c + 1]) {
-            case NL:
-                result = '\n';
-                break;
-            case DELIM:
-                result = c; // more bytes follow, so no empty field is owed
-                break;
-            case SPACE:
-                if (at == 0)
-                    goto general; // spaces at the start of a line
-                while (after < end && *after == ' ')
-                    ++after;
-                if (after == end)
-                    goto general;
-                switch (t.cls[*after + 1]) {
-                case NL:
-                    result = '\n';
-                    ++after;
-                    break;
-                case DELIM:
-                    result = *after++;
-                    if (after == end)
-                        goto general; // whether a field is owed is unknown
-                    break;
-                case CR:
-                    goto general;
-                default:
-                    result = ' '; // the next field starts at after
-                    break;
-                }
-                break;
-            default: // CR
-                goto general;
+            const unsigned char *next =
+                settle_ending(t.cls + 1, p, p + at, end, &result);
+            if (next != nullptr) {
+                store_short_field(buf, p, at);
+                fp->_IO_read_ptr =
+                    reinterpret_cast<char *>(const_cast<unsigned char *>(next));
+                *len = at;
+                return result;
             }
-            const __m128i keep = _mm_load_si128(
-                reinterpret_cast<const __m128i *>(keep_below.bytes[at]));
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(buf),
-                             _mm_and_si128(keep, v));
-            fp->_IO_read_ptr =
-                reinterpret_cast<char *>(const_cast<unsigned char *>(after));
-            *len = at;
-            return result;
         }
     }
-general:
 #endif
     return read_field(fp, buf, size, t, len);
 }
@@ -533,28 +518,17 @@ int xt_dsv_skip_fields(FILE *fp, const char *delims, size_t count,
         const unsigned char *const end =
             reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
         if (t.wide_scan && end - p >= 32) {
-            const __m128i v =
-                _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            const __m128i hit = _mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[0]),
-                             _mm_cmpeq_epi8(v, t.stop_bytes[1])),
-                _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[2]),
-                             _mm_cmpeq_epi8(v, t.stop_bytes[3])));
-            const unsigned mask =
-                static_cast<unsigned>(_mm_movemask_epi8(hit));
+            const unsigned mask = stop_mask(t, p);
             if (mask != 0) {
                 const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
-                const int c = p[at];
-                const Cls k = static_cast<Cls>(t.cls[c + 1]);
-                if (k == NL || k == DELIM) {
+                const unsigned char *next =
+                    settle_ending(t.cls + 1, p, p + at, end, &result);
+                if (next != nullptr) {
                     fp->_IO_read_ptr = reinterpret_cast<char *>(
-                        const_cast<unsigned char *>(p + at + 1));
+                        const_cast<unsigned char *>(next));
                     ++done;
-                    if (k == NL) {
-                        result = '\n';
+                    if (result == '\n')
                         break;
-                    }
-                    result = c;
                     continue;
                 }
             }
