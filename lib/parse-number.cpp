@@ -13,11 +13,7 @@ namespace {
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Powers of ten that a double holds exactly.
-constexpr double kExactPowers[] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22,
-};
+using parse_number_detail::kExactPowers;
 
 // The exact fast path (Clinger): a text [+-]digits[.digits][(e|E)[+-]digits]
 // whose digits, read as one integer w, stay at or below 2^53 and whose

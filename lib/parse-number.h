@@ -18,6 +18,16 @@ inline bool parse_padded_field_double(const char *s, size_t len, double *out);
 
 // ---- Inline part ------------------------------------------------------------
 
+namespace parse_number_detail {
+
+// Powers of ten that a double holds exactly.
+inline constexpr double kExactPowers[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22,
+};
+
+} // namespace parse_number_detail
+
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 #define NUMTALLY_EIGHT_AT_ONCE 1
 
@@ -58,9 +68,7 @@ inline uint64_t first_digits(uint64_t x, unsigned n)
     return eight_digits(x << (64 - 8 * n));
 }
 
-// Powers of ten below 10^8, as integers and as (exact) doubles.
-inline constexpr double kSmallPowers[] = {1e0, 1e1, 1e2, 1e3,
-                                          1e4, 1e5, 1e6, 1e7};
+// Powers of ten below 10^8.
 inline constexpr uint64_t kIntPowers[] = {1,      10,      100,      1000,
                                    10000,  100000,  1000000,  10000000};
 
@@ -112,7 +120,7 @@ inline bool short_plain_decimal(const char *s, size_t len, double *out)
     }
     if (i + f == 0)
         return false; // no digits at all
-    const double v = static_cast<double>(w) / kSmallPowers[f];
+    const double v = static_cast<double>(w) / kExactPowers[f];
     *out = negative ? -v : v;
     return true;
 }
