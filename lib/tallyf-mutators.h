@@ -34,6 +34,8 @@ int tallyf_set_expected_mean(tallyf_t *tf, double expected_mean);
 int tallyf_set_sum_y(tallyf_t *tf, double sum_y);
 int tallyf_set_sum_y_2(tallyf_t *tf, double sum_y_2);
 int tallyf_set_sum_x_y(tallyf_t *tf, double sum_x_y);
+int tallyf_set_low(tallyf_t *tf, double low);
+int tallyf_set_high(tallyf_t *tf, double high);
 
 // Pointer form, tallyf_set_<field>(tf, p): stores p itself (nothing is copied,
 // allocated or freed); TALLYF_DATA_INVALID for null, the field unchanged.
