@@ -374,7 +374,8 @@ void print_chi_sq_fit(const tallyf_t *tf, const char *label, uint32_t num)
     if (std::isnan(c.df))
         std::printf("%s %u df             %f\n", label, num, c.df);
     else
-        std::printf("%s %u df             %.0f\n", label, num, c.df);
+        std::printf("%s %u df             %" PRIu64 "\n", label, num,
+                    tf->num_count - 1);
     std::printf("%s %u P(>chi-sq)     %f\n", label, num, c.p);
 }
 

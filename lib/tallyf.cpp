@@ -2,6 +2,7 @@
 #include "tallyf.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -243,22 +244,25 @@ tallyf_number_t tallyf_range(const tallyf_t *tf)
 
 tallyf_mode_t tallyf_mode(const tallyf_t *tf)
 {
-    tallyf_mode_t best = {NAN, 0};
     const double *v = tf->nums;
     const uint64_t n = tf->num_count;
-    // Sorted, so equal bits stand together; a later run wins only when
-    // strictly longer, which keeps the smallest value of a tie.
-    for (uint64_t i = 0; i < n;) {
-        uint64_t j = i + 1;
-        while (j < n && std::memcmp(&v[j], &v[i], sizeof(double)) == 0)
-            ++j;
-        if (j - i > best.count) {
-            best.value = v[i];
-            best.count = j - i;
+    if (n == 0)
+        return {NAN, 0};
+    // Sorted, so equal bits stand together.  A run replaces the best only
+    // when strictly longer, which keeps the smallest value of a tie; the
+    // run length itself is kept without a branch.
+    uint64_t best_end = 0, best_count = 1, run = 1;
+    uint64_t prev = std::bit_cast<uint64_t>(v[0]);
+    for (uint64_t i = 1; i < n; ++i) {
+        const uint64_t cur = std::bit_cast<uint64_t>(v[i]);
+        run = cur == prev ? run + 1 : 1;
+        prev = cur;
+        if (run > best_count) {
+            best_count = run;
+            best_end = i;
         }
-        i = j;
     }
-    return best;
+    return {v[best_end], best_count};
 }
 
 tallyf_number_t tallyf_iq_range(const tallyf_t *tf)
