@@ -124,12 +124,31 @@ inline double square_error(double a, double r)
     return ((ah * ah - r) + 2 * ah * al) + al * al;
 }
 
+// a + b, handing on a's NaN when both are NaN.  x86 keeps the NaN of an
+// addition's first operand, and the compiler is free to swap the operands
+// of a plain +: the plain sums pin the order they have always had, so that
+// NaN and infinite input values print the same NaN (nan or -nan) as ever.
+template <bool Vex = false>
+inline double add_first(double a, double b)
+{
+#if defined(__x86_64__)
+    if constexpr (Vex)
+        __asm__("vaddsd %1, %0, %0" : "+x"(a) : "xm"(b));
+    else
+        __asm__("addsd %1, %0" : "+x"(a) : "xm"(b));
+    return a;
+#else
+    return a + b;
+#endif
+}
+
 // The plain sums of the variance family.
+template <bool Vex>
 inline void add_square(tallyf_t *tf, double x)
 {
-    tf->sum_x += x;
+    tf->sum_x = add_first<Vex>(x, tf->sum_x);
     const double square = x * x; // rounded before the addition: no FMA
-    tf->sum_x_2 = square + tf->sum_x_2;
+    tf->sum_x_2 = add_first<Vex>(square, tf->sum_x_2);
 }
 
 // The temporary file keeps each value's exact bits, so the listing computes
@@ -156,46 +175,101 @@ inline bool exact_sums_usable(const tallyf_t *tf)
 
 } // namespace
 
-void tallyf_process_val(tallyf_t *tf, double x)
-{
-    tf->sum += x;
+namespace {
 
-    // The deviation from the first value, d + d_error exactly.  Since the
-    // first value is one of the data, the sum of the squared deviations is
-    // at most n + 1 times the sum of squares about the mean: the cancellation
-    // left for the end is bounded whatever the offset of the data.
-    if (tf->shift_count == 0)
-        tf->shift = x;
-    const double d = x - tf->shift;
-    const double d_error = sum_error(x, -tf->shift, d);
-    // Sums in the manner of Ogita, Rump and Oishi's Sum2: the high part adds
-    // plainly, the low part collects every rounding error.
-    const double s = tf->sum_d + d;
-    tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
-    tf->sum_d = s;
-    ++tf->shift_count;
+// The body of tallyf_process_val, with the rounding error of a square by a
+// fused multiply-add where the processor has one, by Dekker's product
+// otherwise: the same exact error either way, so the sums do not depend on
+// the machine.
+template <bool Fma>
+[[gnu::always_inline]] inline void feed(tallyf_t *tf, double x)
+{
+    tf->sum = add_first<Fma>(tf->sum, x);
 
     if (keeps_squares(tf->code)) {
         if (tf->code == TALLYF_POP_Z_SCORES ||
             tf->code == TALLYF_SAMPLE_Z_SCORES)
             keep_value(tf->tmp_file, x);
-        add_square(tf, x);
+        add_square<Fma>(tf, x);
+
+        // The deviation from the first value, d + d_error exactly.  Since
+        // the first value is one of the data, the sum of the squared
+        // deviations is at most n + 1 times the sum of squares about the
+        // mean: the cancellation left for the end is bounded whatever the
+        // offset of the data.
+        if (tf->shift_count == 0)
+            tf->shift = x;
+        const double d = x - tf->shift;
+        const double d_error = sum_error(x, -tf->shift, d);
+        // Sums in the manner of Ogita, Rump and Oishi's Sum2: the high part
+        // adds plainly, the low part collects every rounding error.
+        const double s = tf->sum_d + d;
+        tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
+        tf->sum_d = s;
         // (d + d_error)^2, leaving out d_error^2 (below 2^-106 of d^2).
         const double p = d * d;
-        const double p_error = square_error(d, p) + 2 * d * d_error;
+        double p_error;
+        if constexpr (Fma)
+            p_error = __builtin_fma(d, d, -p);
+        else
+            p_error = square_error(d, p);
+        p_error += 2 * d * d_error;
         const double q = tf->sum_d_2 + p;
         tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
         tf->sum_d_2 = q;
-    } else if (tf->code == TALLYF_QUANTILE) {
-        if (tf->num_count == tf->array_size) {
-            tf->array_size = 2 * tf->num_count;
-            tf->nums = static_cast<double *>(
-                xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+    } else {
+        // The mean alone needs no shift: its sum is of the values
+        // themselves (shift stays 0).
+        const double s = tf->sum_d + x;
+        tf->sum_d_lo += sum_error(tf->sum_d, x, s);
+        tf->sum_d = s;
+        if (tf->code == TALLYF_QUANTILE) {
+            if (tf->num_count == tf->array_size) {
+                tf->array_size = 2 * tf->num_count;
+                tf->nums = static_cast<double *>(
+                    xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+            }
+            tf->nums[tf->num_count] = x;
         }
-        tf->nums[tf->num_count] = x;
     }
+    ++tf->shift_count;
     ++tf->num_count;
 }
+
+} // namespace
+
+// Chosen once, when the program is loaded, by the processor it runs on.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__)
+namespace {
+
+[[gnu::target("fma")]] void feed_with_fma(tallyf_t *tf, double x)
+{
+    feed<true>(tf, x);
+}
+
+void feed_without_fma(tallyf_t *tf, double x)
+{
+    feed<false>(tf, x);
+}
+
+} // namespace
+
+extern "C" {
+static void (*tallyf_resolve_process_val(void))(tallyf_t *, double)
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") ? feed_with_fma : feed_without_fma;
+}
+}
+
+void tallyf_process_val(tallyf_t *tf, double x)
+    __attribute__((ifunc("tallyf_resolve_process_val")));
+#else
+void tallyf_process_val(tallyf_t *tf, double x)
+{
+    feed<false>(tf, x);
+}
+#endif
 
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
 {
