@@ -238,8 +238,11 @@ template <bool Fma>
 
 } // namespace
 
-// Chosen once, when the program is loaded, by the processor it runs on.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__)
+// Chosen once, when the program is loaded, by the processor it runs on
+// (an ELF indirect function).  -DTALLYF_NO_FMA_DISPATCH builds the plain
+// version alone, so that its sums can be tested on any machine.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && \
+    !defined(TALLYF_NO_FMA_DISPATCH)
 namespace {
 
 [[gnu::target("fma")]] void feed_with_fma(tallyf_t *tf, double x)
