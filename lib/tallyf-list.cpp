@@ -276,7 +276,7 @@ population_t population_of(const tallyf_t *tf)
     p.ss = tallyf_sum_squares(tf);
     p.var = p.ss / static_cast<double>(tf->num_count);
     p.sd = std::sqrt(p.var);
-    p.mean = tf->sum / static_cast<double>(tf->num_count);
+    p.mean = tallyf_mean(tf);
     return p;
 }
 
@@ -300,7 +300,7 @@ sample_t sample_of(const tallyf_t *tf)
     s.var = s.ss / static_cast<double>(tf->num_count - 1);
     s.sd = std::sqrt(s.var);
     s.se = s.sd / std::sqrt(n);
-    s.mean = tf->sum / n;
+    s.mean = tallyf_mean(tf);
     return s;
 }
 
@@ -391,8 +391,7 @@ void report_record(tallyf_t *tf)
         tallyf_quantiles(tf, label, num);
         break;
     case TALLYF_MEAN:
-        std::printf("%s %u mean           %f\n", label, num,
-                    tf->sum / static_cast<double>(tf->num_count));
+        std::printf("%s %u mean           %f\n", label, num, tallyf_mean(tf));
         break;
     case TALLYF_POP_VAR:
     case TALLYF_POP_SD:
