@@ -257,8 +257,14 @@ void feed_without_fma(tallyf_t *tf, double x)
 
 } // namespace
 
+// The resolver has external linkage (hidden outside the library's objects):
+// clang resolves an ifunc's name only among such functions.
+using tallyf_feed_fn = void (*)(tallyf_t *, double);
+extern "C" [[gnu::visibility("hidden")]] tallyf_feed_fn
+tallyf_resolve_process_val(void);
+
 extern "C" {
-static void (*tallyf_resolve_process_val(void))(tallyf_t *, double)
+tallyf_feed_fn tallyf_resolve_process_val(void)
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("fma") ? feed_with_fma : feed_without_fma;
