@@ -269,6 +269,16 @@ template <bool Fma>
 // Chosen once, when the program is loaded, by the processor it runs on
 // (an ELF indirect function).  -DTALLYF_NO_FMA_DISPATCH builds the plain
 // version alone, so that its sums can be tested on any machine.
+// Not under AddressSanitizer: a resolver runs while the program is being
+// relocated, before the sanitizer's runtime is ready for instrumented code.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TALLYF_NO_FMA_DISPATCH 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TALLYF_NO_FMA_DISPATCH 1
+#endif
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && \
     !defined(TALLYF_NO_FMA_DISPATCH)
 namespace {
@@ -285,8 +295,14 @@ void feed_without_fma(tallyf_t *tf, double x)
 
 } // namespace
 
+// The resolver has external linkage (hidden outside the library's objects):
+// clang resolves an ifunc's name only among such functions.
+using tallyf_feed_fn = void (*)(tallyf_t *, double);
+extern "C" [[gnu::visibility("hidden")]] tallyf_feed_fn
+tallyf_resolve_process_val(void);
+
 extern "C" {
-static void (*tallyf_resolve_process_val(void))(tallyf_t *, double)
+tallyf_feed_fn tallyf_resolve_process_val(void)
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("fma") ? feed_with_fma : feed_without_fma;
