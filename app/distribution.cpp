@@ -3,6 +3,7 @@
 // skipped, trailing text ignored, no number at all read as 0.
 #include "distribution.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -88,11 +89,16 @@ int cmd_normal_cdf(int argc, char *argv[])
     return 0;
 }
 
-int cmd_z_score(int /*argc*/, char *argv[])
+int cmd_z_score(int argc, char *argv[])
 {
     const double x = real_operand(argv[2]);
     const double mean = real_operand(argv[3]);
-    const double sd = real_operand(argv[4]);
+    double sd = real_operand(argv[4]);
+    if (argc == 6) {
+        // x mean SSD n: a sample mean, whose standard error is SSD / sqrt(n).
+        const uint32_t n = count_operand(argv[5]);
+        sd = sd / std::sqrt(static_cast<double>(n));
+    }
     std::printf("z-score = %f\n", z_score(x, mean, sd));
     print_normal_probability(x, normal_cdf(x, mean, sd));
     return 0;
@@ -146,6 +152,7 @@ bool run_distribution_command(int argc, char *argv[])
         {5, "z-score", cmd_z_score},
         {5, "t-table", cmd_t_table},
         {6, "t-score", cmd_t_score},
+        {6, "z-score", cmd_z_score},
     };
     for (const auto &route : routes) {
         if (argc == route.argc && is(argv[1], route.word)) {

@@ -19,7 +19,9 @@ int print_z_table(void);
 // unchecked): the probability below x and its complement.
 int cmd_normal_cdf(int argc, char *argv[]);
 
-// z-score x mean SD: the z-score, then P(x) and 1 - P on that normal curve.
+// z-score x mean SD (argc 5), or z-score x mean SSD n (argc 6) for a sample
+// mean, with SSD / sqrt(n) as the SD: the z-score, then P(x) and 1 - P on
+// that normal curve.
 int cmd_z_score(int argc, char *argv[]);
 
 // t-score x-bar expected-mean SD n: the t-score with n - 1 degrees of

@@ -7,7 +7,7 @@ _numtally()
     ((COMP_CWORD >= 2)) && before=${COMP_WORDS[COMP_CWORD-2]}
     local functions="mean quantile median quartile pop-var pop-SD pop-z-scores
         sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
-        range iq-range box-plot chi-sq-fit chi-sq-ind"
+        range iq-range box-plot chi-sq-fit"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --verbose --help --version"
     COMPREPLY=()

@@ -86,7 +86,7 @@ void prepare_records(tallyf_list_t *list)
 {
     for (int i = 0; i < list->count; ++i) {
         tallyf_t &tf = list->functions[i];
-        if (tf.code == TALLYF_QUANTILE) {
+        if (tallyf_keeps_values(tf.code)) {
             tf.nums = static_cast<double *>(
                 xt_malloc(FIRST_ARRAY, sizeof(double)));
             tf.array_size = FIRST_ARRAY;
@@ -264,83 +264,197 @@ void z_listing(tallyf_t *tf, const char *label, uint32_t num, double mean,
         fail_io("cannot read temporary file", errno);
 }
 
-// Prints the population block; returns the SD.
-double population_block(const tallyf_t *tf, const char *label, uint32_t num,
-                        double n, double mean)
+// ---- Blocks: each computes its numbers, then prints them ------------------
+
+struct population_t {
+    double ss, var, sd, mean;
+};
+
+population_t population_of(const tallyf_t *tf)
 {
-    const double ss = tallyf_sum_squares(tf);
-    const double var = ss / n;
-    const double sd = std::sqrt(var);
-    std::printf("%s %u sum-squares    %f\n", label, num, ss);
-    std::printf("%s %u pop-var        %f\n", label, num, var);
-    std::printf("%s %u pop-SD         %f\n", label, num, sd);
-    std::printf("%s %u pop-mean       %f\n", label, num, mean);
-    return sd;
+    population_t p;
+    p.ss = tallyf_sum_squares(tf);
+    p.var = p.ss / static_cast<double>(tf->num_count);
+    p.sd = std::sqrt(p.var);
+    p.mean = tallyf_mean(tf);
+    return p;
 }
 
-// Prints the sample block; returns the SD.
-double sample_block(const tallyf_t *tf, const char *label, uint32_t num,
-                    double n, double mean)
+void print_population(const population_t &p, const char *label, uint32_t num)
 {
-    const double ss = tallyf_sum_squares(tf);
-    const double var = ss / static_cast<double>(tf->num_count - 1);
-    const double sd = std::sqrt(var);
-    const double se = sd / std::sqrt(n);
-    std::printf("%s %u sum-squares       %f\n", label, num, ss);
-    std::printf("%s %u sample-var        %f\n", label, num, var);
-    std::printf("%s %u sample-SD         %f\n", label, num, sd);
-    std::printf("%s %u sample-SE         %f\n", label, num, se);
-    std::printf("%s %u sample-mean       %f\n", label, num, mean);
+    std::printf("%s %u sum-squares    %f\n", label, num, p.ss);
+    std::printf("%s %u pop-var        %f\n", label, num, p.var);
+    std::printf("%s %u pop-SD         %f\n", label, num, p.sd);
+    std::printf("%s %u pop-mean       %f\n", label, num, p.mean);
+}
+
+struct sample_t {
+    double ss, var, sd, se, mean;
+};
+
+sample_t sample_of(const tallyf_t *tf)
+{
+    sample_t s;
+    const double n = static_cast<double>(tf->num_count);
+    s.ss = tallyf_sum_squares(tf);
+    s.var = s.ss / static_cast<double>(tf->num_count - 1);
+    s.sd = std::sqrt(s.var);
+    s.se = s.sd / std::sqrt(n);
+    s.mean = tallyf_mean(tf);
+    return s;
+}
+
+void print_sample(const sample_t &s, const char *label, uint32_t num)
+{
+    std::printf("%s %u sum-squares       %f\n", label, num, s.ss);
+    std::printf("%s %u sample-var        %f\n", label, num, s.var);
+    std::printf("%s %u sample-SD         %f\n", label, num, s.sd);
+    std::printf("%s %u sample-SE         %f\n", label, num, s.se);
+    std::printf("%s %u sample-mean       %f\n", label, num, s.mean);
     std::printf("%s %u mean 95%%-CI-2SE   (%f, %f)\n", label, num,
-                mean - (se + se), (se + se) + mean);
-    return sd;
+                s.mean - (s.se + s.se), (s.se + s.se) + s.mean);
 }
 
+void print_number(const char *label, uint32_t num, const char *name,
+                  const tallyf_number_t &x)
+{
+    char text[400];
+    tallyf_format_number(&x, text, sizeof text);
+    std::printf("%s %u %-14s %s\n", label, num, name, text);
+}
+
+void print_range(const tallyf_t *tf, const char *label, uint32_t num)
+{
+    const tallyf_number_t range = tallyf_range(tf);
+    std::printf("%s %u low            %f\n", label, num, tf->low);
+    std::printf("%s %u high           %f\n", label, num, tf->high);
+    print_number(label, num, "range", range);
+}
+
+void print_mode(tallyf_t *tf, const char *label, uint32_t num)
+{
+    tallyf_sort(tf);
+    const tallyf_mode_t mode = tallyf_mode(tf);
+    std::printf("%s %u mode           %f\n", label, num, mode.value);
+    std::printf("%s %u mode-count     %" PRIu64 "\n", label, num, mode.count);
+}
+
+void print_iq_range(tallyf_t *tf, const char *label, uint32_t num)
+{
+    tallyf_sort(tf);
+    print_number(label, num, "iq-range", tallyf_iq_range(tf));
+}
+
+constexpr size_t PLOT_WIDTH = 60;
+
+void print_box_plot(tallyf_t *tf, const char *label, uint32_t num)
+{
+    tallyf_quantiles(tf, label, num); // the quartile lines; leaves them sorted
+    const tallyf_box_t box = tallyf_box(tf);
+    char plot[PLOT_WIDTH + 1];
+    const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
+    print_number(label, num, "iq-range", box.iqr);
+    print_number(label, num, "lower-fence", box.lower_fence);
+    print_number(label, num, "upper-fence", box.upper_fence);
+    std::printf("%s %u lower-whisker  %f\n", label, num, box.lower_whisker);
+    std::printf("%s %u upper-whisker  %f\n", label, num, box.upper_whisker);
+    std::printf("%s %u outliers       %" PRIu64 "\n", label, num, box.outliers);
+    if (drawn)
+        std::printf("%s %u plot           %s\n", label, num, plot);
+    else
+        std::printf("%s %u plot           (none: %s)\n", label, num,
+                    tf->num_count == 0 ? "no values"
+                                       : "not every value is finite");
+}
+
+void print_chi_sq_fit(const tallyf_t *tf, const char *label, uint32_t num)
+{
+    const tallyf_chi_sq_t c = tallyf_chi_sq_fit(tf);
+    std::printf("%s %u chi-sq         %f\n", label, num, c.statistic);
+    if (std::isnan(c.df))
+        std::printf("%s %u df             %f\n", label, num, c.df);
+    else
+        std::printf("%s %u df             %" PRIu64 "\n", label, num,
+                    tf->num_count - 1);
+    std::printf("%s %u P(>chi-sq)     %f\n", label, num, c.p);
+}
+
+// The report of one record: which block each code prints, in one place.
+// Codes outside the table (median and quartile never stand in the list;
+// chi-sq-ind is refused on the command line) print nothing.
 void report_record(tallyf_t *tf)
 {
     const char *label = tf->row != 0 ? "Row" : "Col";
     const uint32_t num = tf->row != 0 ? tf->row : tf->col;
-    if (tf->code > TALLYF_SAMPLE_T_SCORE)
-        return;
-    const double n = static_cast<double>(tf->num_count);
-    const double mean = tallyf_mean(tf);
-    double sd;
     switch (tf->code) {
     case TALLYF_QUANTILE:
         tallyf_quantiles(tf, label, num);
         break;
     case TALLYF_MEAN:
-        std::printf("%s %u mean           %f\n", label, num, mean);
+        std::printf("%s %u mean           %f\n", label, num, tallyf_mean(tf));
         break;
     case TALLYF_POP_VAR:
     case TALLYF_POP_SD:
-        population_block(tf, label, num, n, mean);
+        print_population(population_of(tf), label, num);
         break;
-    case TALLYF_POP_Z_SCORES:
-        sd = population_block(tf, label, num, n, mean);
-        z_listing(tf, label, num, mean, sd);
+    case TALLYF_POP_Z_SCORES: {
+        const population_t p = population_of(tf);
+        print_population(p, label, num);
+        z_listing(tf, label, num, p.mean, p.sd);
         break;
+    }
     case TALLYF_SAMPLE_VAR:
     case TALLYF_SAMPLE_SD:
     case TALLYF_SAMPLE_SE:
-        sample_block(tf, label, num, n, mean);
+        print_sample(sample_of(tf), label, num);
         break;
-    case TALLYF_SAMPLE_Z_SCORES:
-        sd = sample_block(tf, label, num, n, mean);
+    case TALLYF_SAMPLE_Z_SCORES: {
+        const sample_t s = sample_of(tf);
+        print_sample(s, label, num);
         if (tf->num_count <= 29) {
             std::puts("Warning: Sample size is < 30.");
             std::puts("You may want to use a t-distribution instad.");
         }
-        z_listing(tf, label, num, mean, sd);
+        z_listing(tf, label, num, s.mean, s.sd);
         break;
-    case TALLYF_SAMPLE_T_SCORE:
-        sd = sample_block(tf, label, num, n, mean);
+    }
+    case TALLYF_SAMPLE_T_SCORE: {
+        const sample_t s = sample_of(tf);
+        print_sample(s, label, num);
         std::printf("%s %u t-score           %f\n", label, num,
-                    t_score(static_cast<uint32_t>(tf->num_count), mean,
-                            tf->expected_mean, sd));
+                    t_score(static_cast<uint32_t>(tf->num_count), s.mean,
+                            tf->expected_mean, s.sd));
         break;
-    default: // median and quartile never stand in the list; mode prints nothing
+    }
+    case TALLYF_MODE:
+        print_mode(tf, label, num);
         break;
+    case TALLYF_RANGE:
+        print_range(tf, label, num);
+        break;
+    case TALLYF_IQ_RANGE:
+        print_iq_range(tf, label, num);
+        break;
+    case TALLYF_BOX_PLOT:
+        print_box_plot(tf, label, num);
+        break;
+    case TALLYF_CHI_SQ_FIT:
+        print_chi_sq_fit(tf, label, num);
+        break;
+    default:
+        break;
+    }
+}
+
+// Counts for chi-sq-fit must be finite and not negative; checked for every
+// record before the first report line, so that a refused run prints none.
+void check_counts(const tallyf_t &tf)
+{
+    double bad;
+    if (tf.code == TALLYF_CHI_SQ_FIT && !tallyf_counts_valid(&tf, &bad)) {
+        std::fprintf(stderr, "Invalid count for chi-sq-fit: %g: %s %u\n", bad,
+                     tf.row != 0 ? "row" : "col", tf.row != 0 ? tf.row : tf.col);
+        std::exit(EX_DATAERR);
     }
 }
 
@@ -366,6 +480,10 @@ int tallyf_list_add_func(tallyf_list_t *list, tallyf_code_t code, int *arg,
     int i = *arg;
 
     switch (code) {
+    case TALLYF_CHI_SQ_IND:
+        refuse_arg("%s: a test of independence needs a table of several rows "
+                   "and columns, which one row or column cannot give\n",
+                   argv[i]);
     case TALLYF_QUANTILE:
         if (++i >= argc)
             usage(argv);
@@ -379,6 +497,10 @@ int tallyf_list_add_func(tallyf_list_t *list, tallyf_code_t code, int *arg,
     case TALLYF_QUARTILE:
         tf->code = TALLYF_QUANTILE;
         tf->partitions = 4;
+        break;
+    case TALLYF_IQ_RANGE:
+    case TALLYF_BOX_PLOT:
+        tf->partitions = 4; // built on the quartiles
         break;
     case TALLYF_SAMPLE_T_SCORE: {
         if (++i >= argc)
@@ -419,10 +541,13 @@ int tallyf_list_process_stream(tallyf_list_t *list, FILE *stream,
     const Selection sel = select_fields(list);
     read_pass(list, sel, stream, delims, (flags & TALLYF_LIST_VERBOSE) != 0);
 
-    // Every listing's values are accounted for before any line is printed.
-    for (int i = 0; i < list->count; ++i)
+    // Every listing's values are accounted for, and every count is valid,
+    // before any line is printed.
+    for (int i = 0; i < list->count; ++i) {
         if (is_z_scores(list->functions[i]))
             check_tmp_file(list->functions[i]);
+        check_counts(list->functions[i]);
+    }
     for (int i = 0; i < list->count; ++i)
         report_record(&list->functions[i]);
     return 0;

@@ -4,8 +4,11 @@
 #ifndef NUMTALLY_LIB_TALLYF_H
 #define NUMTALLY_LIB_TALLYF_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "exact-fixed.h"
 
 // The statistics functions, in the order of their codes.
 enum tallyf_code_t : uint32_t {
@@ -43,12 +46,13 @@ struct tallyf_t {
 
     // What was collected
     double sum;             // every value fed
-    double *nums;           // quantiles: the values, sorted at report time
+    double *nums;           // value-keeping codes (tallyf_keeps_values): the
+                            // values, sorted at report time
     uint64_t num_count;     // values fed
     uint64_t array_size;    // capacity of nums, in values
     uint32_t partitions;    // quantiles: number of equal divisions
-    double sum_x;           // codes 5 to 12: sum of the values
-    double sum_x_2;         // codes 5 to 12: sum of their squares
+    double sum_x;           // codes 5 to 12 and 16: sum of the values
+    double sum_x_2;         // codes 5 to 12 and 16: sum of their squares
     double *row_sums;       // not used by the program
     double *col_sums;       // not used by the program
     double expected_mean;   // sample-t-score: the mean to test against
@@ -68,7 +72,13 @@ struct tallyf_t {
     double sum_d_lo;        //   and its rounding errors
     double sum_d_2;         // codes 5 to 12: sum of d * d, high part
     double sum_d_2_lo;      //   and its rounding errors
+    double low;             // range, chi-sq-fit: the first value in sorted
+    double high;            // order and the last (NaN before any value)
 };
+
+// True for the codes whose records keep every value in nums: quantile, mode,
+// iq-range and box-plot.
+bool tallyf_keeps_values(tallyf_code_t code);
 
 // Opens an anonymous temporary file for reading and writing in $TMPDIR, or
 // in /tmp when TMPDIR is unset or empty.  Null, with errno set, on failure.
@@ -89,6 +99,82 @@ void tallyf_process_val(tallyf_t *tf, double x);
 // inner division point and its highest value, each headed by label and num.
 // With no values every line shows nan.
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num);
+
+// The value at division point i of partitions equal divisions (the (n + 1)p
+// rule, positions outside the values reading the nearest end) of a record
+// whose values are sorted; exactly what tallyf_quantiles prints for it.
+double tallyf_division_point(const tallyf_t *tf, uint32_t i,
+                             uint32_t partitions);
+
+// Sorts the record's values in place, in the order of xt_double_cmp.
+void tallyf_sort(tallyf_t *tf);
+
+// A result printed as "%f" prints it: the exact value when every input is
+// finite, otherwise the double that IEEE arithmetic gives (inf, NaN).
+struct tallyf_number_t {
+    bool exact;
+    exact_fixed_t fixed; // when exact
+    double value;        // when not
+};
+
+// Writes the number as "%f" would write its value (at most 400 bytes).
+void tallyf_format_number(const tallyf_number_t *x, char *buf, size_t size);
+
+// high - low of a range record.
+tallyf_number_t tallyf_range(const tallyf_t *tf);
+
+// The smallest of the most frequent values of a record with sorted values
+// (bit-identical values are equal) and how often it occurs; NaN and 0 when
+// there are no values.
+struct tallyf_mode_t {
+    double value;
+    uint64_t count;
+};
+tallyf_mode_t tallyf_mode(const tallyf_t *tf);
+
+// Third quartile minus first, as tallyf_quantiles computes them, of a record
+// with sorted values.
+tallyf_number_t tallyf_iq_range(const tallyf_t *tf);
+
+// The numbers of a box plot, from a record with sorted values: quartiles as
+// tallyf_quantiles computes them, fences Q1 - 1.5 IQR and Q3 + 1.5 IQR, the
+// whisker ends (the lowest and highest values inside the fences, NaN when no
+// finite fences) and the count of values outside the fences.
+struct tallyf_box_t {
+    double q1, median, q3;
+    tallyf_number_t iqr, lower_fence, upper_fence;
+    double lower_whisker, upper_whisker;
+    uint64_t outliers;
+};
+tallyf_box_t tallyf_box(const tallyf_t *tf);
+
+// Draws the box plot of a record with sorted values into line (width
+// characters and a NUL; blanks at the end dropped): the values scaled from
+// the lowest at column 0 to the highest at column width - 1, whiskers '-'
+// ending in '+', the box '=' between '[' and ']', the median '|', and each
+// outlier 'o' (a digit for 2 to 9 in one column, '*' for more).  False, with
+// line empty, when there are no values or not every value is finite.
+bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
+                     size_t width);
+
+// True when every count fed to a chi-sq-fit record was finite and not
+// negative; otherwise *bad is the lowest or highest value that is not.
+bool tallyf_counts_valid(const tallyf_t *tf, double *bad);
+
+// Chi-square test of equal expected counts over the record's k values:
+// statistic k * sum of squares / total, k - 1 degrees of freedom and the
+// upper-tail probability.  All NaN for fewer than two values or a zero
+// total.
+struct tallyf_chi_sq_t {
+    double statistic;
+    double df;
+    double p;
+};
+tallyf_chi_sq_t tallyf_chi_sq_fit(const tallyf_t *tf);
+
+// Probability that a chi-square value with df degrees of freedom exceeds x
+// (the regularised upper incomplete gamma function); NaN where undefined.
+double chi_sq_upper(double df, double x);
 
 // The mean of the values fed: the exact mean, correctly rounded.  NaN with
 // no values; sum / num_count when the exact sums do not cover every value

@@ -129,7 +129,9 @@ TEST(ProcessStream, CrossingOfARowAndAColumnFeedsBoth)
     r.add(7, TALLYF_MODE);
     EXPECT_EQ(r.process("1 2 3\n4 5 6\n7 8\n"),
               "Row 2 mean           5.000000\n"
-              "Col 2 mean           5.000000\n");
+              "Col 2 mean           5.000000\n"
+              "Row 9 mode           nan\n"
+              "Row 9 mode-count     0\n");
     EXPECT_EQ(r.list.functions[0].num_count, 3u);
     EXPECT_EQ(r.list.functions[1].num_count, 3u);
     EXPECT_EQ(r.list.functions[2].num_count, 0u);

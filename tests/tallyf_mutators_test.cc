@@ -80,6 +80,8 @@ TEST(TallyfMutators, ValueAndPointerFormsStoreOnlyTheirField)
         STORE(tallyf_set_sum_y, sum_y, 3.0),
         STORE(tallyf_set_sum_y_2, sum_y_2, 4.0),
         STORE(tallyf_set_sum_x_y, sum_x_y, 5.0),
+        STORE(tallyf_set_low, low, -6.0),
+        STORE(tallyf_set_high, high, 7.0),
         STORE(tallyf_set_tmp_file, tmp_file, some_stream),
         STORE(tallyf_set_shift, shift, -7.5),
         STORE(tallyf_set_shift_count, shift_count, UINT64_MAX - 1),

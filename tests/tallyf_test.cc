@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "exact-fixed.h"
 #include "tallyf.h"
 #include "xt.h"
 
@@ -324,6 +325,42 @@ TEST(Quantiles, NanSortsLast)
     EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {NAN, 1}, 0)),
               "Row 1 low            1.000000\n"
               "Row 1 high           nan\n");
+}
+
+TEST(ExactFixed, FormatsLikePrintfOfTheExactValue)
+{
+    // x * a/2 + y * b/2; the values from tests/reference/exact_fixed.py.
+    struct {
+        double x;
+        int a;
+        double y;
+        int b;
+        const char *text;
+    } const cases[] = {
+        {0x1.2a05f20001000p+33, 2, -0x1.56e1fc2f8f359p-997, -2, "10000000000.007813"},
+        {0x1.0000000000000p-7, 2, 0x0.0p+0, 0, "0.007812"},
+        {0x1.4f8b588e368f1p-19, 2, 0x0.0p+0, 0, "0.000003"},
+        {-0x1.12e0be826d695p-30, 2, 0x0.0p+0, 0, "-0.000000"},
+        {0x0.0000000000001p-1022, 1, 0x0.0p+0, 0, "0.000000"},
+        {0x1.fffffffffffffp+1023, 5, 0x1.fffffffffffffp+1023, 5, "898846567431157854072637118658521783990352837629224982994587384015786303900142693802947793163834390857702294767571912321171606634447320913842337733517687584930249552882756410381227450451946644720379342542275669711522916184516114740829042796660616741373989131020723615843690885904596499406252020130920624291840.000000"},
+        {0x1.999999999999ap-4, 5, 0x1.3333333333333p-2, -3, "-0.200000"},
+        {-0x1.4000000000000p+1, 2, 0x1.4000000000000p+1, 2, "0.000000"},
+    };
+    for (const auto &c : cases) {
+        exact_fixed_t v;
+        exact_fixed_clear(&v);
+        exact_fixed_add(&v, c.x, c.a);
+        exact_fixed_add(&v, c.y, c.b);
+        char text[400];
+        exact_fixed_format(&v, text, sizeof text);
+        EXPECT_STREQ(text, c.text) << c.x << " " << c.a << " " << c.y;
+    }
+    exact_fixed_t fence; // 2.5 * 0.1 - 1.5 * 0.3 lies just above -0.2
+    exact_fixed_clear(&fence);
+    exact_fixed_add(&fence, 0.1, 5);
+    exact_fixed_add(&fence, 0.3, -3);
+    EXPECT_EQ(exact_fixed_cmp(&fence, -0.2), 1);
+    EXPECT_EQ(exact_fixed_cmp(&fence, -0.19999999999999996), -1);
 }
 
 TEST(ZScoreRecord, TemporaryFileKeepsExactValuesInOrder)

@@ -1,0 +1,31 @@
+// Exact sums of a few finite doubles with small half-integer weights, in one
+// fixed-point number wide enough for any of them, so that a difference such
+// as a range or a fence is compared and printed without a rounding step in
+// between.
+#ifndef NUMTALLY_LIB_EXACT_FIXED_H
+#define NUMTALLY_LIB_EXACT_FIXED_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Two's complement integer in units of 2^-1076, 2240 bits: room for the sum
+// of a handful of finite doubles each weighted by up to 16 halves.
+struct exact_fixed_t {
+    uint32_t w[70]; // least significant word first
+};
+
+// Sets v to 0.
+void exact_fixed_clear(exact_fixed_t *v);
+
+// Adds halves / 2 times x to v.  x must be finite; |halves| at most 32.
+void exact_fixed_add(exact_fixed_t *v, double x, int halves);
+
+// -1, 0 or 1 as v is below, equal to or above the finite double x.
+int exact_fixed_cmp(const exact_fixed_t *v, double x);
+
+// Writes v as printf's "%f" writes a double of exactly that value: six
+// decimals, ties to even, a minus sign whenever v is below zero.  size of 400
+// is always enough.
+void exact_fixed_format(const exact_fixed_t *v, char *buf, size_t size);
+
+#endif
