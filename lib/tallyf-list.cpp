@@ -10,7 +10,6 @@
 #include <cstring>
 #include <utility>
 
-#include <sys/stat.h>
 #include <sysexits.h>
 
 #include "parse-number.h"
@@ -90,11 +89,13 @@ void prepare_records(tallyf_list_t *list)
             tf.nums = static_cast<double *>(
                 xt_malloc(FIRST_ARRAY, sizeof(double)));
             tf.array_size = FIRST_ARRAY;
-        } else if (is_z_scores(tf) && tf.tmp_file == nullptr) {
-            // Try once more now that the file is needed: this attempt
-            // also tells why it cannot be made.
-            tf.tmp_file = tallyf_tmpfile();
+        } else if (is_z_scores(tf)) {
+            // The file is made now, before any input is read, so that a
+            // run that cannot keep its values says so at once.
             if (tf.tmp_file == nullptr)
+                tf.tmp_file = tallyf_tmpfile();
+            if (tf.tmp_file == nullptr ||
+                tallyf_tmpfile_back(tf.tmp_file) != 0)
                 fail_io("cannot create temporary file", errno);
         }
     }
@@ -233,10 +234,10 @@ void check_tmp_file(const tallyf_t &tf)
     errno = 0;
     if (std::fflush(f) != 0 || std::ferror(f))
         fail_io("cannot write temporary file", errno);
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0)
+    uint64_t size;
+    if (tallyf_tmpfile_size(f, &size) != 0)
         fail_io("temporary file", errno);
-    if (static_cast<uint64_t>(st.st_size) != tf.num_count * sizeof(double))
+    if (size != tf.num_count * sizeof(double))
         fail_io("cannot write temporary file", ENOSPC);
 }
 
