@@ -13,6 +13,7 @@
 #include <sysexits.h>
 
 #include "parse-number.h"
+#include "xt-dsv.h"
 #include "xt.h"
 
 namespace {
@@ -79,6 +80,74 @@ Selection select_fields(const tallyf_list_t *list)
     return sel;
 }
 
+// Where the pass stands: the current row and column, the records that want
+// the current row, and the next wanted column of the line.
+class Cursor {
+public:
+    using It = Wanted::const_iterator;
+
+    explicit Cursor(const Selection &sel)
+        : rows_next_(sel.by_row.begin()), rows_end_(sel.by_row.end()),
+          cols_begin_(sel.by_col.begin()), cols_end_(sel.by_col.end()),
+          col_next_(cols_begin_)
+    {
+        start_row();
+    }
+
+    uint64_t row() const { return row_; }
+    uint64_t col() const { return col_; }
+
+    // Records of the current row, [row_begin, row_end).
+    It row_begin() const { return row_first_; }
+    It row_end() const { return row_last_; }
+    bool row_wanted() const { return row_first_ != row_last_; }
+
+    // Some record wants the current column.
+    bool col_wanted() const
+    {
+        return col_next_ != cols_end_ && col_next_->first == col_;
+    }
+    // Some record wants this column or a later one of the line.
+    bool cols_left() const { return col_next_ != cols_end_; }
+    // The next wanted column (cols_left() must hold).
+    uint64_t next_wanted_col() const { return col_next_->first; }
+    // Hands out the records of the current column, once each.
+    bool take_col_record(It *rec)
+    {
+        if (!col_wanted())
+            return false;
+        *rec = col_next_++;
+        return true;
+    }
+
+    void next_col(uint64_t by = 1) { col_ += by; }
+
+    void next_line()
+    {
+        ++row_;
+        col_ = 1;
+        start_row();
+        col_next_ = cols_begin_;
+    }
+
+private:
+    void start_row()
+    {
+        while (rows_next_ != rows_end_ && rows_next_->first < row_)
+            ++rows_next_;
+        row_first_ = row_last_ = rows_next_;
+        while (row_last_ != rows_end_ && row_last_->first == row_)
+            ++row_last_;
+    }
+
+    uint64_t row_ = 1;
+    uint64_t col_ = 1;
+    It rows_next_, rows_end_;
+    It row_first_ = nullptr, row_last_ = nullptr;
+    const It cols_begin_, cols_end_;
+    It col_next_;
+};
+
 // Gives quantile records their first array and makes sure every z-score
 // record has its temporary file, before a byte of input is read.
 void prepare_records(tallyf_list_t *list)
@@ -101,122 +170,86 @@ void prepare_records(tallyf_list_t *list)
     }
 }
 
-double field_value(const char *field, size_t len, uint64_t row, uint64_t col)
+// The value of a selected field; a field that is not a number ends the run.
+// A field longer than the field limit is never converted from its prefix.
+inline double field_value(xt_dsv_reader_t *in, const char *field, size_t len,
+                          const Cursor &at)
 {
     double v;
-    // A field longer than the buffer is never converted from its prefix.
-    if (len >= FIELD_SIZE || !parse_padded_field_double(field, len, &v)) {
-        std::fprintf(stderr,
-                     "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
-                     field, row, col);
-        std::exit(EX_DATAERR);
+    if (len <= XT_DSV_FIELD_MAX) {
+        if (parse_short_decimal(field, len, &v))
+            return v;
+        if (parse_field_double(xt_dsv_reader_text(in, field, len), len, &v))
+            return v;
     }
-    return v;
+    std::fprintf(stderr,
+                 "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
+                 xt_dsv_reader_text(in, field, len), at.row(), at.col());
+    std::exit(EX_DATAERR);
 }
 
+// The pass: every field of the input in order, each wanted one converted
+// once and fed to the records that want it.  Without the echo, a line is
+// read only as far as some record wants it.
 void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                const char *delims, bool verbose)
 {
-    using It = Wanted::const_iterator;
-    // Cleared once: conversions may read a few bytes past a short field.
-    char field[FIELD_SIZE] = {};
-    size_t len = 0;
-    uint64_t row = 1;
-    uint64_t col = 1;
-
-    // The tables' bounds, held here rather than read back after every call.
-    const It rows_end = sel.by_row.end();
-    const It cols_begin = sel.by_col.begin();
-    const It cols_end = sel.by_col.end();
-
-    // Records of the current row: [row_first, row_last).
-    It next_row = sel.by_row.begin();
-    It row_first = next_row;
-    It row_last = next_row;
-    const auto start_row = [&] {
-        while (next_row != rows_end && next_row->first < row)
-            ++next_row;
-        row_first = row_last = next_row;
-        while (row_last != rows_end && row_last->first == row)
-            ++row_last;
-    };
-    // Columns are visited in order, so one cursor finds each wanted one.
-    It next_col = cols_begin;
-    start_row();
-
-    // Without the echo, a line is read only as far as some record wants it:
-    // the rest of it, or all of it, is passed over in one go.
-    const bool lines_skippable = !verbose;
-    const bool no_columns = sel.by_col.empty();
-
+    static xt_dsv_reader_t in;
+    xt_dsv_reader_open(&in, stream, delims, 0);
+    Cursor at(sel);
     for (;;) {
-        if (lines_skippable && row_first == row_last) {
-            if (no_columns) {
-                // Nothing in this line is wanted.
-                if (xt_dsv_skip_line(stream) == -1)
+        if (!verbose && !at.row_wanted()) {
+            if (!at.cols_left()) {
+                // Nothing more in this line is wanted.
+                if (xt_dsv_reader_skip_line(&in) == -1)
                     break;
-                ++row;
-                start_row();
+                at.next_line();
                 continue;
             }
-            if (next_col != cols_end && next_col->first > col) {
-                // Pass over the fields before the next wanted column.
+            if (at.next_wanted_col() > at.col()) {
                 size_t skipped;
-                const int e = xt_dsv_skip_fields(
-                    stream, delims, next_col->first - col, &skipped);
+                const int e = xt_dsv_reader_skip_fields(
+                    &in, at.next_wanted_col() - at.col(), &skipped);
                 if (e == -1)
-                    break; // only at the start of a line: the input is over
+                    break;
                 if (e == '\n') {
-                    ++row;
-                    col = 1;
-                    start_row();
-                    next_col = cols_begin;
+                    at.next_line();
                     continue;
                 }
-                col += skipped;
+                at.next_col(skipped);
             }
         }
-        const int end =
-            xt_dsv_read_field(stream, field, FIELD_SIZE, delims, &len);
+        const char *field;
+        size_t len;
+        const int end = xt_dsv_reader_next(&in, &field, &len);
         if (end == -1)
             break;
         // An empty line is a row without fields.
-        const bool empty_line = end == '\n' && col == 1 && len == 0;
-        if (!empty_line) {
+        if (end != '\n' || at.col() != 1 || len != 0) {
             if (verbose)
-                std::printf("%8s", field);
-            const bool col_wanted =
-                next_col != cols_end && next_col->first == col;
-            if (row_first != row_last || col_wanted) {
-                const double v = field_value(field, len, row, col);
-                for (It p = row_first; p != row_last; ++p)
+                std::printf("%8s", xt_dsv_reader_text(&in, field, len));
+            if (at.row_wanted() || at.col_wanted()) {
+                const double v = field_value(&in, field, len, at);
+                for (Cursor::It p = at.row_begin(); p != at.row_end(); ++p)
                     tallyf_process_val(&list->functions[p->second], v);
-                for (; next_col != cols_end && next_col->first == col;
-                     ++next_col) {
-                    tallyf_t *tf = &list->functions[next_col->second];
-                    if (tf->row != 0 && tf->row == row)
-                        continue; // fed above: one field, once per record
-                    tallyf_process_val(tf, v);
+                Cursor::It p;
+                while (at.take_col_record(&p)) {
+                    tallyf_t *tf = &list->functions[p->second];
+                    if (tf->row == 0 || tf->row != at.row())
+                        tallyf_process_val(tf, v); // once per record
                 }
             }
         }
-        if (end != '\n' && lines_skippable && row_first == row_last &&
-            next_col == cols_end) {
-            // No record wants a later field of this line.
-            xt_dsv_skip_line(stream);
-        } else if (end != '\n') {
-            ++col;
+        if (end != '\n') {
+            at.next_col();
             continue;
         }
-        ++row;
-        col = 1;
         if (verbose)
             std::putchar('\n');
-        start_row();
-        next_col = cols_begin;
+        at.next_line();
     }
-    if (std::ferror(stream))
-        fail_io("read error", errno);
+    if (in.error != 0 || std::ferror(stream))
+        fail_io("read error", in.error != 0 ? in.error : errno);
 }
 
 // ---- The report ------------------------------------------------------------
