@@ -195,13 +195,13 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                const char *delims, bool verbose)
 {
     static xt_dsv_reader_t in;
-    xt_dsv_reader_open(&in, stream, delims, 0);
+    xt_dsv_pos_t pos = xt_dsv_reader_open(&in, stream, delims, 0);
     Cursor at(sel);
     for (;;) {
         if (!verbose && !at.row_wanted()) {
             if (!at.cols_left()) {
                 // Nothing more in this line is wanted.
-                if (xt_dsv_reader_skip_line(&in) == -1)
+                if (xt_dsv_reader_skip_line(&in, &pos) == -1)
                     break;
                 at.next_line();
                 continue;
@@ -209,7 +209,7 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
             if (at.next_wanted_col() > at.col()) {
                 size_t skipped;
                 const int e = xt_dsv_reader_skip_fields(
-                    &in, at.next_wanted_col() - at.col(), &skipped);
+                    &in, &pos, at.next_wanted_col() - at.col(), &skipped);
                 if (e == -1)
                     break;
                 if (e == '\n') {
@@ -221,7 +221,7 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
         }
         const char *field;
         size_t len;
-        const int end = xt_dsv_reader_next(&in, &field, &len);
+        const int end = xt_dsv_reader_next(&in, &pos, &field, &len);
         if (end == -1)
             break;
         // An empty line is a row without fields.

@@ -341,17 +341,17 @@ inline unsigned char *data_start(xt_dsv_reader_t *r) { return r->base + HEAD; }
 // Takes the stop bits of the 64 bytes from p on.
 inline void rescan(xt_dsv_reader_t *r)
 {
-    r->block = r->p;
-    r->stops = stop_bits(r->table, r->p, static_cast<size_t>(r->end - r->p));
+    r->pos.block = r->pos.p;
+    r->pos.stops = stop_bits(r->table, r->pos.p, static_cast<size_t>(r->pos.end - r->pos.p));
 }
 
 // Moves the read position on to p, within the bytes read.
 inline void move_to(xt_dsv_reader_t *r, const unsigned char *p)
 {
-    r->p = p;
-    const size_t off = static_cast<size_t>(p - r->block);
+    r->pos.p = p;
+    const size_t off = static_cast<size_t>(p - r->pos.block);
     if (off < 64)
-        r->stops &= ~uint64_t{0} << off;
+        r->pos.stops &= ~uint64_t{0} << off;
     else
         rescan(r);
 }
@@ -363,20 +363,20 @@ bool fill(xt_dsv_reader_t *r)
 {
     if (r->at_eof)
         return false;
-    const size_t keep = static_cast<size_t>(r->end - r->p);
+    const size_t keep = static_cast<size_t>(r->pos.end - r->pos.p);
     if (keep >= r->capacity)
         return false;
     unsigned char *data = data_start(r);
-    if (r->p != data)
-        std::memmove(data, r->p, keep);
+    if (r->pos.p != data)
+        std::memmove(data, r->pos.p, keep);
     unsigned char *end = data + keep;
     const size_t got = read_some(r, end, r->capacity - keep);
     if (got == 0)
         r->at_eof = true;
     end += got;
     std::memset(end, 0, XT_DSV_PAD);
-    r->p = data;
-    r->end = end;
+    r->pos.p = data;
+    r->pos.end = end;
     rescan(r);
     return got != 0;
 }
@@ -388,7 +388,7 @@ struct BufferInput {
     const unsigned char *end;
 
     explicit BufferInput(xt_dsv_reader_t *reader)
-        : r(reader), p(reader->p), end(reader->end) {}
+        : r(reader), p(reader->pos.p), end(reader->pos.end) {}
 
     bool buffered() const { return p < end; }
 
@@ -396,10 +396,10 @@ struct BufferInput {
 
     int refill()
     {
-        r->p = p;
+        r->pos.p = p;
         const bool more = fill(r);
-        p = r->p;
-        end = r->end;
+        p = r->pos.p;
+        end = r->pos.end;
         return more ? *p++ : EOF;
     }
 
@@ -418,7 +418,7 @@ struct BufferInput {
         *const_cast<unsigned char *>(p) = static_cast<unsigned char>(c);
     }
 
-    void store() { r->p = p; }
+    void store() { r->pos.p = p; }
 };
 
 // ---- The general reader ---------------------------------------------------------
@@ -684,8 +684,8 @@ int xt_dsv_skip_line(FILE *fp)
 
 // ---- The pass reader -------------------------------------------------------------
 
-void xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream, const char *delims,
-                        size_t capacity)
+xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
+                                const char *delims, size_t capacity)
 {
     r->stream = stream;
     xt_dsv_table_build(&r->table, delims);
@@ -697,99 +697,90 @@ void xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream, const char *delims,
         reader_buffer_size = need;
     }
     r->base = reader_buffer;
-    r->p = r->end = data_start(r);
+    r->pos.p = r->pos.end = data_start(r);
     std::memset(data_start(r), 0, XT_DSV_PAD);
     r->at_eof = false;
     r->error = 0;
+#if defined(__SSE2__)
+    for (int i = 0; i < 4; ++i)
+        r->stop_vec[i] = _mm_set1_epi8(static_cast<char>(r->table.stops[i]));
+#endif
     rescan(r);
+    return r->pos;
 }
 
-int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, const char **field,
-                            size_t *len)
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
 {
     const unsigned char *cls = r->table.cls + 1;
     if (r->table.wide_scan) {
         for (;;) {
-            if (r->stops == 0) {
+            if (r->pos.stops == 0) {
                 // On to the next block with a stop byte in it.
-                const unsigned char *b = r->block + 64;
-                while (b < r->end) {
+                const unsigned char *b = r->pos.block + 64;
+                while (b < r->pos.end) {
                     const uint64_t bits = stop_bits(
-                        r->table, b, static_cast<size_t>(r->end - b));
+                        r->table, b, static_cast<size_t>(r->pos.end - b));
                     if (bits != 0) {
-                        r->block = b;
-                        r->stops = bits;
+                        r->pos.block = b;
+                        r->pos.stops = bits;
                         break;
                     }
                     b += 64;
                 }
-                if (r->stops == 0) {
+                if (r->pos.stops == 0) {
                     // The field runs to the end of the bytes read.
                     if (fill(r))
                         continue;
                     break;
                 }
             }
-            const unsigned char *p = r->p;
-            const unsigned char *q = r->block + __builtin_ctzll(r->stops);
+            const unsigned char *p = r->pos.p;
+            const unsigned char *q = r->pos.block + __builtin_ctzll(r->pos.stops);
             int result;
-            const unsigned char *next = settle_ending(cls, p, q, r->end, &result);
+            const unsigned char *next = settle_ending(cls, p, q, r->pos.end, &result);
             if (next != nullptr) {
                 move_to(r, next);
-                *field = reinterpret_cast<const char *>(p);
-                *len = static_cast<size_t>(q - p);
+                r->out = reinterpret_cast<const char *>(p);
+                r->out_len = static_cast<size_t>(q - p);
                 return result;
             }
             // Unsettled where more bytes may settle it: read them.
             const bool at_edge =
-                r->end - q <= 2 ||
+                r->pos.end - q <= 2 ||
                 (cls[*q] == SPACE && q != p &&
-                 std::all_of(q, r->end, [](unsigned char c) { return c == ' '; }));
+                 std::all_of(q, r->pos.end, [](unsigned char c) { return c == ' '; }));
             if (at_edge && fill(r))
                 continue;
             break;
         }
     }
     BufferInput in(r);
-    const int result =
-        general_field(in, r->table, r->field, XT_DSV_FIELD_MAX + 1, len);
+    const int result = general_field(in, r->table, r->field,
+                                     XT_DSV_FIELD_MAX + 1, &r->out_len);
     rescan(r);
-    *field = r->field;
+    r->out = r->field;
     return result;
 }
 
-int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, size_t count,
-                              size_t *skipped)
+int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
 {
-    size_t done = 0;
-    int result = -1;
-    while (done < count) {
-        const char *field;
-        size_t len;
-        result = xt_dsv_reader_next(r, &field, &len);
-        if (result == -1)
-            break;
-        ++done;
-        if (result == '\n')
-            break;
-    }
-    *skipped = done;
-    return result;
-}
-
-int xt_dsv_reader_skip_line(xt_dsv_reader_t *r)
-{
+    r->pos = *at;
+    int result = '\n';
     for (;;) {
-        const size_t avail = static_cast<size_t>(r->end - r->p);
-        const void *nl = std::memchr(r->p, '\n', avail);
+        const size_t avail = static_cast<size_t>(r->pos.end - r->pos.p);
+        const void *nl = std::memchr(r->pos.p, '\n', avail);
         if (nl != nullptr) {
             move_to(r, static_cast<const unsigned char *>(nl) + 1);
-            return '\n';
+            break;
         }
-        r->p = r->end;
-        if (!fill(r))
-            return -1;
+        r->pos.p = r->pos.end;
+        if (!fill(r)) {
+            result = -1;
+            break;
+        }
     }
+    *at = r->pos;
+    return result;
 }
 
 const char *xt_dsv_reader_text(xt_dsv_reader_t *r, const char *field,
