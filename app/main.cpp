@@ -39,6 +39,14 @@ void finish_output()
     }
 }
 
+// "--version": the program's name and version on standard output, status 0.
+[[noreturn]] void show_version()
+{
+    std::printf("numtally %s\n", NUMTALLY_VERSION);
+    finish_output();
+    std::exit(0);
+}
+
 // The tabular command line: options and function words strictly from left
 // to right, then one pass over standard input.
 int run_tabular(int argc, char *argv[])
@@ -80,6 +88,8 @@ int run_tabular(int argc, char *argv[])
             delims = argv[arg];
         } else if (std::strcmp(word, "--help") == 0) {
             usage(argv);
+        } else if (std::strcmp(word, "--version") == 0) {
+            show_version();
         } else if (std::strcmp(word, "--verbose") == 0) {
             verbose = 1;
         } else {
@@ -110,6 +120,8 @@ int main(int argc, char *argv[])
     hold_closed_std_streams();
     int status = 0;
     if (!run_distribution_command(argc, argv)) {
+        if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+            show_version();
         if (argc < 4)
             usage(argv);
         status = run_tabular(argc, argv);

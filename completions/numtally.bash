@@ -9,7 +9,7 @@ _numtally()
         sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
         range iq-range box-plot chi-sq-fit chi-sq-ind"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
-    local options="--delims --verbose --help"
+    local options="--delims --verbose --help --version"
     COMPREPLY=()
 
     # Distribution commands take numbers only.

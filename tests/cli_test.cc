@@ -31,9 +31,10 @@
 // "--- status N".  Section headers may carry flags: "nonl" drops the last
 // newline, "esc" reads \n \r \t \\ \0 and \xHH escapes.  Blank lines that end
 // a section are not part of it.  In stdout and stderr a line "@usage" stands
-// for the usage text, and in any section a line '@gen N * "TEXT"' stands for
-// TEXT (quoted as in args) written N times, without a newline of its own, so
-// that large inputs and outputs need not be spelt out.  A missing section is
+// for the usage text and a line "@version" for the "--version" line, and in
+// any section a line '@gen N * "TEXT"' stands for TEXT (quoted as in args)
+// written N times, without a newline of its own, so that large inputs and
+// outputs need not be spelt out.  A missing section is
 // expected empty; a missing status is 0.  A run that takes over a minute is
 // killed (SIGALRM, status 142).
 //
@@ -112,6 +113,8 @@ const char kUsage[] =
     "Multiple consecutive spaces are treated as a single delimiter.\n"
     "\nExample: numtally sample-SD --col 9 pop-var --col 10 < sample.tsv\n"
     "Example: echo '3 6 1 8 2' | numtally mean --row 1\n\n";
+
+const char kVersion[] = "numtally " NUMTALLY_VERSION "\n";
 
 std::string unescape(const std::string &s)
 {
@@ -226,8 +229,10 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
                     for (long n = std::stol(words[0]); n > 0; --n)
                         body += words[2];
             } else {
-                body += output && line == "@usage" ? std::string(kUsage)
-                                                   : line + "\n";
+                body += !output              ? line + "\n"
+                        : line == "@usage"   ? std::string(kUsage)
+                        : line == "@version" ? std::string(kVersion)
+                                             : line + "\n";
             }
         } else if (line.rfind("args:", 0) == 0) {
             cases.back().args = split_args(line.substr(5));

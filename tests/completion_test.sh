@@ -23,5 +23,6 @@ offers "" numtally quantile ""
 offers "" numtally mean --row ""
 offers "sample-var sample-SD sample-SE sample-z-scores sample-t-score" numtally mean --row 1 sample-
 offers "--delims" numtally mean --row 1 --d
+offers "--verbose --version" numtally --ve
 offers "" numtally t-cdf ""
 exit $fail
