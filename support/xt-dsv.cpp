@@ -762,9 +762,8 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
     return result;
 }
 
-int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
+int xt_dsv_reader_skip_line_slow(xt_dsv_reader_t *r)
 {
-    r->pos = *at;
     int result = '\n';
     for (;;) {
         const size_t avail = static_cast<size_t>(r->pos.end - r->pos.p);
@@ -779,7 +778,6 @@ int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
             break;
         }
     }
-    *at = r->pos;
     return result;
 }
 

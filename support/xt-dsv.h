@@ -101,7 +101,10 @@ inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
                                      size_t count, size_t *skipped);
 
 // Consumes the rest of the line: as xt_dsv_skip_line.
-int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at);
+inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at);
+
+// The slow half of xt_dsv_reader_skip_line, from r->pos.
+int xt_dsv_reader_skip_line_slow(xt_dsv_reader_t *r);
 
 // The field as a NUL-terminated string (cut to XT_DSV_FIELD_MAX bytes, up
 // to an embedded NUL as C strings go), valid until the next call.
@@ -186,6 +189,37 @@ inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
             break;
     }
     *skipped = done;
+    return result;
+}
+
+inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
+{
+    // The newline is a stop byte like any other: step over the stop bits
+    // to the first newline among them.
+    uint64_t stops = at->stops;
+    for (;;) {
+        while (stops != 0) {
+            const unsigned char *q = at->block + __builtin_ctzll(stops);
+            stops &= stops - 1;
+            if (*q == '\n') {
+                at->stops = stops;
+                at->p = q + 1;
+                return '\n';
+            }
+        }
+#if defined(__SSE2__)
+        if (at->end - at->block >= 128 && r->table.wide_scan) {
+            at->block += 64;
+            stops = xt_dsv_stop_bits64(r, at->block);
+            continue;
+        }
+#endif
+        break;
+    }
+    at->stops = 0;
+    r->pos = *at;
+    const int result = xt_dsv_reader_skip_line_slow(r);
+    *at = r->pos;
     return result;
 }
 
