@@ -43,53 +43,63 @@ bool is_z_scores(const tallyf_t &tf)
 
 // ---- The pass --------------------------------------------------------------
 
-// (row or column number, record index), sorted by number, then list order.
-struct Wanted {
-    using const_iterator = const std::pair<uint32_t, int> *;
-    std::pair<uint32_t, int> items[TALLYF_LIST_MAX];
-    int count = 0;
-
-    void emplace_back(uint32_t number, int index)
-    {
-        items[count++] = {number, index};
-    }
-    const_iterator begin() const { return items; }
-    const_iterator end() const { return items + count; }
-    bool empty() const { return count == 0; }
+// The records that want one row or one column: indexes into the list, in
+// list order.
+struct Group {
+    uint64_t number;      // the row or column; UINT64_MAX ends a table
+    const int *first;
+    const int *last;
 };
 
 // Who wants which rows and columns, worked out once before the pass so that
-// the cost per field does not grow with the number of functions.
+// the cost per field does not grow with the number of functions: groups by
+// ascending number, each table ended by a group that no number reaches.
 struct Selection {
-    Wanted by_row;
-    Wanted by_col;
+    int row_records[TALLYF_LIST_MAX];
+    int col_records[TALLYF_LIST_MAX];
+    Group rows[TALLYF_LIST_MAX + 1];
+    Group cols[TALLYF_LIST_MAX + 1];
 };
 
-Selection select_fields(const tallyf_list_t *list)
+// Groups the records whose number (row or column, 0 for none) is given by
+// number_of into groups, ended by the sentinel.
+template <class NumberOf>
+void group_records(const tallyf_list_t *list, NumberOf number_of,
+                   int *records, Group *groups)
 {
-    Selection sel;
-    for (int i = 0; i < list->count; ++i) {
-        const tallyf_t &tf = list->functions[i];
-        if (tf.row != 0)
-            sel.by_row.emplace_back(tf.row, i);
-        if (tf.col != 0)
-            sel.by_col.emplace_back(tf.col, i);
+    int n = 0;
+    for (int i = 0; i < list->count; ++i)
+        if (number_of(list->functions[i]) != 0)
+            records[n++] = i;
+    std::stable_sort(records, records + n, [&](int x, int y) {
+        return number_of(list->functions[x]) < number_of(list->functions[y]);
+    });
+    int g = 0;
+    for (int i = 0; i < n;) {
+        const uint32_t number = number_of(list->functions[records[i]]);
+        int j = i;
+        while (j < n && number_of(list->functions[records[j]]) == number)
+            ++j;
+        groups[g++] = {number, records + i, records + j};
+        i = j;
     }
-    std::sort(sel.by_row.items, sel.by_row.items + sel.by_row.count);
-    std::sort(sel.by_col.items, sel.by_col.items + sel.by_col.count);
-    return sel;
+    groups[g] = {UINT64_MAX, records + n, records + n};
+}
+
+void select_fields(const tallyf_list_t *list, Selection *sel)
+{
+    group_records(list, [](const tallyf_t &tf) { return tf.row; },
+                  sel->row_records, sel->rows);
+    group_records(list, [](const tallyf_t &tf) { return tf.col; },
+                  sel->col_records, sel->cols);
 }
 
 // Where the pass stands: the current row and column, the records that want
-// the current row, and the next wanted column of the line.
+// the current row, and the next column of the line that some record wants.
 class Cursor {
 public:
-    using It = Wanted::const_iterator;
-
     explicit Cursor(const Selection &sel)
-        : rows_next_(sel.by_row.begin()), rows_end_(sel.by_row.end()),
-          cols_begin_(sel.by_col.begin()), cols_end_(sel.by_col.end()),
-          col_next_(cols_begin_)
+        : row_group_(sel.rows), cols_(sel.cols), col_group_(sel.cols)
     {
         start_row();
     }
@@ -97,28 +107,16 @@ public:
     uint64_t row() const { return row_; }
     uint64_t col() const { return col_; }
 
-    // Records of the current row, [row_begin, row_end).
-    It row_begin() const { return row_first_; }
-    It row_end() const { return row_last_; }
-    bool row_wanted() const { return row_first_ != row_last_; }
+    // The records that want the current row (none: an empty group).
+    const Group &row_records() const { return *row_here_; }
+    bool row_wanted() const { return row_here_ != nullptr; }
 
-    // Some record wants the current column.
-    bool col_wanted() const
-    {
-        return col_next_ != cols_end_ && col_next_->first == col_;
-    }
-    // Some record wants this column or a later one of the line.
-    bool cols_left() const { return col_next_ != cols_end_; }
-    // The next wanted column (cols_left() must hold).
-    uint64_t next_wanted_col() const { return col_next_->first; }
-    // Hands out the records of the current column, once each.
-    bool take_col_record(It *rec)
-    {
-        if (!col_wanted())
-            return false;
-        *rec = col_next_++;
-        return true;
-    }
+    // The next wanted column of the line, UINT64_MAX when there is none.
+    uint64_t next_wanted_col() const { return col_group_->number; }
+    bool col_wanted() const { return col_group_->number == col_; }
+    // The records that want the current column (col_wanted() must hold);
+    // the cursor then looks for the next wanted column.
+    const Group &take_col_records() { return *col_group_++; }
 
     void next_col(uint64_t by = 1) { col_ += by; }
 
@@ -126,26 +124,24 @@ public:
     {
         ++row_;
         col_ = 1;
+        col_group_ = cols_;
         start_row();
-        col_next_ = cols_begin_;
     }
 
 private:
     void start_row()
     {
-        while (rows_next_ != rows_end_ && rows_next_->first < row_)
-            ++rows_next_;
-        row_first_ = row_last_ = rows_next_;
-        while (row_last_ != rows_end_ && row_last_->first == row_)
-            ++row_last_;
+        while (row_group_->number < row_)
+            ++row_group_;
+        row_here_ = row_group_->number == row_ ? row_group_ : nullptr;
     }
 
     uint64_t row_ = 1;
     uint64_t col_ = 1;
-    It rows_next_, rows_end_;
-    It row_first_ = nullptr, row_last_ = nullptr;
-    const It cols_begin_, cols_end_;
-    It col_next_;
+    const Group *row_group_;        // first group at or after this row
+    const Group *row_here_ = nullptr; // the group of this row, if any
+    const Group *const cols_;
+    const Group *col_group_;        // first group at or after this column
 };
 
 // Gives quantile records their first array and makes sure every z-score
@@ -199,17 +195,18 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
     Cursor at(sel);
     for (;;) {
         if (!verbose && !at.row_wanted()) {
-            if (!at.cols_left()) {
+            const uint64_t want = at.next_wanted_col();
+            if (want == UINT64_MAX) {
                 // Nothing more in this line is wanted.
                 if (xt_dsv_reader_skip_line(&in, &pos) == -1)
                     break;
                 at.next_line();
                 continue;
             }
-            if (at.next_wanted_col() > at.col()) {
+            if (want > at.col()) {
                 size_t skipped;
                 const int e = xt_dsv_reader_skip_fields(
-                    &in, &pos, at.next_wanted_col() - at.col(), &skipped);
+                    &in, &pos, want - at.col(), &skipped);
                 if (e == -1)
                     break;
                 if (e == '\n') {
@@ -228,15 +225,21 @@ void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
         if (end != '\n' || at.col() != 1 || len != 0) {
             if (verbose)
                 std::printf("%8s", xt_dsv_reader_text(&in, field, len));
-            if (at.row_wanted() || at.col_wanted()) {
+            const bool col_wanted = at.col_wanted();
+            if (at.row_wanted() || col_wanted) {
                 const double v = field_value(&in, field, len, at);
-                for (Cursor::It p = at.row_begin(); p != at.row_end(); ++p)
-                    tallyf_process_val(&list->functions[p->second], v);
-                Cursor::It p;
-                while (at.take_col_record(&p)) {
-                    tallyf_t *tf = &list->functions[p->second];
-                    if (tf->row == 0 || tf->row != at.row())
-                        tallyf_process_val(tf, v); // once per record
+                if (at.row_wanted()) {
+                    const Group &g = at.row_records();
+                    for (const int *i = g.first; i != g.last; ++i)
+                        tallyf_process_val(&list->functions[*i], v);
+                }
+                if (col_wanted) {
+                    const Group &g = at.take_col_records();
+                    for (const int *i = g.first; i != g.last; ++i) {
+                        tallyf_t *tf = &list->functions[*i];
+                        if (tf->row == 0 || tf->row != at.row())
+                            tallyf_process_val(tf, v); // once per record
+                    }
                 }
             }
         }
@@ -450,7 +453,8 @@ int tallyf_list_process_stream(tallyf_list_t *list, FILE *stream,
                                const char *delims, int32_t flags)
 {
     prepare_records(list);
-    const Selection sel = select_fields(list);
+    static Selection sel;
+    select_fields(list, &sel);
     read_pass(list, sel, stream, delims, (flags & TALLYF_LIST_VERBOSE) != 0);
 
     // Every listing's values are accounted for before any line is printed.
