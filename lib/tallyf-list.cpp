@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr size_t FIELD_SIZE = 4096;
 constexpr size_t FIRST_ARRAY = 1024;
 
 [[noreturn]] void fail_io(const char *what, int err)
