@@ -70,9 +70,16 @@ void group_records(const tallyf_list_t *list, NumberOf number_of,
     for (int i = 0; i < list->count; ++i)
         if (number_of(list->functions[i]) != 0)
             records[n++] = i;
-    std::stable_sort(records, records + n, [&](int x, int y) {
-        return number_of(list->functions[x]) < number_of(list->functions[y]);
-    });
+    // By number, list order kept among equals: an insertion sort, at most
+    // 64 records and no allocation.
+    for (int i = 1; i < n; ++i) {
+        const int r = records[i];
+        const uint32_t key = number_of(list->functions[r]);
+        int j = i;
+        for (; j > 0 && number_of(list->functions[records[j - 1]]) > key; --j)
+            records[j] = records[j - 1];
+        records[j] = r;
+    }
     int g = 0;
     for (int i = 0; i < n;) {
         const uint32_t number = number_of(list->functions[records[i]]);
