@@ -346,7 +346,7 @@ void report_record(tallyf_t *tf)
     if (tf->code > TALLYF_SAMPLE_T_SCORE)
         return;
     const double n = static_cast<double>(tf->num_count);
-    const double mean = tf->sum / n;
+    const double mean = tallyf_mean(tf);
     double sd;
     switch (tf->code) {
     case TALLYF_QUANTILE:

@@ -34,6 +34,12 @@ int tallyf_set_expected_mean(tallyf_t *tf, double expected_mean);
 int tallyf_set_sum_y(tallyf_t *tf, double sum_y);
 int tallyf_set_sum_y_2(tallyf_t *tf, double sum_y_2);
 int tallyf_set_sum_x_y(tallyf_t *tf, double sum_x_y);
+int tallyf_set_shift(tallyf_t *tf, double shift);
+int tallyf_set_shift_count(tallyf_t *tf, uint64_t shift_count);
+int tallyf_set_sum_d(tallyf_t *tf, double sum_d);
+int tallyf_set_sum_d_lo(tallyf_t *tf, double sum_d_lo);
+int tallyf_set_sum_d_2(tallyf_t *tf, double sum_d_2);
+int tallyf_set_sum_d_2_lo(tallyf_t *tf, double sum_d_2_lo);
 
 // Pointer form, tallyf_set_<field>(tf, p): stores p itself (nothing is copied,
 // allocated or freed); TALLYF_DATA_INVALID for null, the field unchanged.

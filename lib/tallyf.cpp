@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <boost/math/distributions/students_t.hpp>
+
 #include "xt.h"
 
 namespace {
@@ -256,15 +258,89 @@ void tallyf_init(tallyf_t *tf)
     tf->row_sums = nullptr;
     tf->col_sums = nullptr;
     tf->tmp_file = tallyf_tmpfile_lazy();
+    tf->shift = 0;
+    tf->shift_count = 0;
+    tf->sum_d = 0;
+    tf->sum_d_lo = 0;
+    tf->sum_d_2 = 0;
+    tf->sum_d_2_lo = 0;
 }
 
 namespace {
 
+// The codes whose records keep the sums of squares (the variance family).
+// This is the one place that says so.
+constexpr uint32_t kSquareCodes =
+    1u << TALLYF_POP_VAR | 1u << TALLYF_POP_SD | 1u << TALLYF_POP_Z_SCORES |
+    1u << TALLYF_SAMPLE_VAR | 1u << TALLYF_SAMPLE_SD |
+    1u << TALLYF_SAMPLE_Z_SCORES | 1u << TALLYF_SAMPLE_SE |
+    1u << TALLYF_SAMPLE_T_SCORE;
+
+inline bool keeps_squares(tallyf_code_t code)
+{
+    return code < 32 && (kSquareCodes >> code & 1u) != 0;
+}
+
+// Error-free transformations (round to nearest, no contraction into fused
+// multiply-adds: the build says -ffp-contract=off).  Each returns the exact
+// rounding error of an operation whose rounded result r is given.
+
+// a + b = r + error, for any a and b (Knuth's TwoSum).
+inline double sum_error(double a, double b, double r)
+{
+    const double b_part = r - a;
+    return (a - (r - b_part)) + (b - b_part);
+}
+
+// a = high + low, each with at most 26 significant bits (Dekker's split).
+inline void split(double a, double &high, double &low)
+{
+    const double c = 134217729.0 * a; // 2^27 + 1
+    high = c - (c - a);
+    low = a - high;
+}
+
+// a * b = r + error, unless r overflows (Dekker's TwoProduct).
+inline double product_error(double a, double b, double r)
+{
+    double ah, al, bh, bl;
+    split(a, ah, al);
+    split(b, bh, bl);
+    return ((ah * bh - r) + ah * bl + al * bh) + al * bl;
+}
+
+inline double square_error(double a, double r)
+{
+    double ah, al;
+    split(a, ah, al);
+    return ((ah * ah - r) + 2 * ah * al) + al * al;
+}
+
+// a + b, handing on a's NaN when both are NaN.  x86 keeps the NaN of an
+// addition's first operand, and the compiler is free to swap the operands
+// of a plain +: the plain sums pin the order they have always had, so that
+// NaN and infinite input values print the same NaN (nan or -nan) as ever.
+template <bool Vex = false>
+inline double add_first(double a, double b)
+{
+#if defined(__x86_64__)
+    if constexpr (Vex)
+        __asm__("vaddsd %1, %0, %0" : "+x"(a) : "xm"(b));
+    else
+        __asm__("addsd %1, %0" : "+x"(a) : "xm"(b));
+    return a;
+#else
+    return a + b;
+#endif
+}
+
+// The plain sums of the variance family.
+template <bool Vex>
 inline void add_square(tallyf_t *tf, double x)
 {
-    tf->sum_x += x;
+    tf->sum_x = add_first<Vex>(x, tf->sum_x);
     const double square = x * x; // rounded before the addition: no FMA
-    tf->sum_x_2 = square + tf->sum_x_2;
+    tf->sum_x_2 = add_first<Vex>(square, tf->sum_x_2);
 }
 
 // The temporary file keeps each value's exact bits, so the listing computes
@@ -280,38 +356,115 @@ inline void keep_value(FILE *f, double x)
 #endif
 }
 
+// True when the exact sums hold every value fed and nothing overflowed or
+// went NaN in them.
+inline bool exact_sums_usable(const tallyf_t *tf)
+{
+    return tf->num_count != 0 && tf->shift_count == tf->num_count &&
+           std::isfinite(tf->shift) && std::isfinite(tf->sum_d) &&
+           std::isfinite(tf->sum_d_lo);
+}
+
 } // namespace
 
-void tallyf_process_val(tallyf_t *tf, double x)
+namespace {
+
+// The body of tallyf_process_val, with the rounding error of a square by a
+// fused multiply-add where the processor has one, by Dekker's product
+// otherwise: the same exact error either way, so the sums do not depend on
+// the machine.
+template <bool Fma>
+[[gnu::always_inline]] inline void feed(tallyf_t *tf, double x)
 {
-    tf->sum += x;
-    switch (tf->code) {
-    case TALLYF_POP_VAR:
-    case TALLYF_POP_SD:
-    case TALLYF_SAMPLE_VAR:
-    case TALLYF_SAMPLE_SD:
-    case TALLYF_SAMPLE_SE:
-    case TALLYF_SAMPLE_T_SCORE:
-        add_square(tf, x);
-        break;
-    case TALLYF_POP_Z_SCORES:
-    case TALLYF_SAMPLE_Z_SCORES:
-        keep_value(tf->tmp_file, x);
-        add_square(tf, x);
-        break;
-    case TALLYF_QUANTILE:
-        if (tf->num_count == tf->array_size) {
-            tf->array_size = 2 * tf->num_count;
-            tf->nums = static_cast<double *>(
-                xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+    tf->sum = add_first<Fma>(tf->sum, x);
+
+    if (keeps_squares(tf->code)) {
+        if (tf->code == TALLYF_POP_Z_SCORES ||
+            tf->code == TALLYF_SAMPLE_Z_SCORES)
+            keep_value(tf->tmp_file, x);
+        add_square<Fma>(tf, x);
+
+        // The deviation from the first value, d + d_error exactly.  Since
+        // the first value is one of the data, the sum of the squared
+        // deviations is at most n + 1 times the sum of squares about the
+        // mean: the cancellation left for the end is bounded whatever the
+        // offset of the data.
+        if (tf->shift_count == 0)
+            tf->shift = x;
+        const double d = x - tf->shift;
+        const double d_error = sum_error(x, -tf->shift, d);
+        // Sums in the manner of Ogita, Rump and Oishi's Sum2: the high part
+        // adds plainly, the low part collects every rounding error.
+        const double s = tf->sum_d + d;
+        tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
+        tf->sum_d = s;
+        // (d + d_error)^2, leaving out d_error^2 (below 2^-106 of d^2).
+        const double p = d * d;
+        double p_error;
+        if constexpr (Fma)
+            p_error = __builtin_fma(d, d, -p);
+        else
+            p_error = square_error(d, p);
+        p_error += 2 * d * d_error;
+        const double q = tf->sum_d_2 + p;
+        tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
+        tf->sum_d_2 = q;
+    } else {
+        // The mean alone needs no shift: its sum is of the values
+        // themselves (shift stays 0).
+        const double s = tf->sum_d + x;
+        tf->sum_d_lo += sum_error(tf->sum_d, x, s);
+        tf->sum_d = s;
+        if (tf->code == TALLYF_QUANTILE) {
+            if (tf->num_count == tf->array_size) {
+                tf->array_size = 2 * tf->num_count;
+                tf->nums = static_cast<double *>(
+                    xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+            }
+            tf->nums[tf->num_count] = x;
         }
-        tf->nums[tf->num_count] = x;
-        break;
-    default:
-        break;
     }
+    ++tf->shift_count;
     ++tf->num_count;
 }
+
+} // namespace
+
+// Chosen once, when the program is loaded, by the processor it runs on
+// (an ELF indirect function).  -DTALLYF_NO_FMA_DISPATCH builds the plain
+// version alone, so that its sums can be tested on any machine.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__ELF__) && \
+    !defined(TALLYF_NO_FMA_DISPATCH)
+namespace {
+
+[[gnu::target("fma")]] void feed_with_fma(tallyf_t *tf, double x)
+{
+    feed<true>(tf, x);
+}
+
+void feed_without_fma(tallyf_t *tf, double x)
+{
+    feed<false>(tf, x);
+}
+
+} // namespace
+
+extern "C" {
+static void (*tallyf_resolve_process_val(void))(tallyf_t *, double)
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") ? feed_with_fma : feed_without_fma;
+}
+}
+
+void tallyf_process_val(tallyf_t *tf, double x)
+    __attribute__((ifunc("tallyf_resolve_process_val")));
+#else
+void tallyf_process_val(tallyf_t *tf, double x)
+{
+    feed<false>(tf, x);
+}
+#endif
 
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
 {
@@ -347,9 +500,43 @@ void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
     std::printf("%s %u high           %f\n", label, num, highest);
 }
 
+double tallyf_mean(const tallyf_t *tf)
+{
+    const double n = static_cast<double>(tf->num_count);
+    if (!exact_sums_usable(tf))
+        return tf->sum / n; // 0 / 0 without values
+    // (sum_d + sum_d_lo) / n = q + q_low, to about twice double precision:
+    // q * n is exactly product + product_err, and sum_d - product is exact.
+    const double q = tf->sum_d / n;
+    const double product = q * n;
+    const double remainder =
+        (tf->sum_d - product) - product_error(q, n, product);
+    const double q_low = (remainder + tf->sum_d_lo) / n;
+    // shift + q + q_low, rounded once.
+    const double m = tf->shift + q;
+    return m + (sum_error(tf->shift, q, m) + q_low);
+}
+
 double tallyf_sum_squares(const tallyf_t *tf)
 {
     const double n = static_cast<double>(tf->num_count);
+    if (keeps_squares(tf->code) && exact_sums_usable(tf) &&
+        std::isfinite(tf->sum_d_2) && std::isfinite(tf->sum_d_2_lo)) {
+        // Q - S * S / n, with S = sum_d + sum_d_lo and Q = sum_d_2 +
+        // sum_d_2_lo, in double-double arithmetic.  Q is at most n + 1 times
+        // the result, so its 106 bits leave the result's 53 intact.
+        const double s = tf->sum_d;
+        const double s2 = s * s;
+        const double s2_low = square_error(s, s2) + 2 * s * tf->sum_d_lo;
+        const double t = s2 / n;
+        const double tn = t * n;
+        const double t_low = (((s2 - tn) - product_error(t, n, tn)) + s2_low) / n;
+        const double h = tf->sum_d_2 - t;
+        const double low = sum_error(tf->sum_d_2, -t, h) + (tf->sum_d_2_lo - t_low);
+        const double ss = h + low;
+        return ss <= 0 ? 0.0 : ss; // the exact value is never below 0
+    }
+    // The one-pass formula on the plain sums.
     const double ss = tf->sum_x_2 - (tf->sum_x * tf->sum_x) / n;
     // Cancellation can leave a tiny negative result; NaN stays NaN.
     return ss <= 0 ? 0.0 : ss;
@@ -376,58 +563,67 @@ double t_score(uint32_t n, double x_bar, double mean, double sd)
     return (x_bar - mean) / (sd / std::sqrt(static_cast<double>(n)));
 }
 
-// The Student t density.  The digits that t-score and t-cdf print depend on
-// this exact arithmetic: the constants, the order of the operations, the
-// stop rule and tgamma without logarithms (so the constant overflows for
-// large n and the functions give 0, 1 or NaN there, never an error).
+// The Student t distribution, through the regularised incomplete beta
+// function of Boost.Math.  Evaluated in long double, so that t * t cannot
+// overflow for any finite double t and the tail keeps its relative accuracy
+// far out.  Every error of Boost's is turned into a plain result (NaN, an
+// infinity or 0) instead of an exception or a message: these functions
+// report nothing.
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kSlice = 0.0009765625;    // 2^-10
-constexpr double kHalfSlice = 0.00048828125; // 2^-11
-constexpr double kSmallestSlice = 1e-10;
+using t_policy = boost::math::policies::policy<
+    boost::math::policies::domain_error<boost::math::policies::ignore_error>,
+    boost::math::policies::pole_error<boost::math::policies::ignore_error>,
+    boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
+    boost::math::policies::underflow_error<boost::math::policies::ignore_error>,
+    boost::math::policies::denorm_error<boost::math::policies::ignore_error>,
+    boost::math::policies::evaluation_error<boost::math::policies::ignore_error>,
+    boost::math::policies::rounding_error<boost::math::policies::ignore_error>,
+    boost::math::policies::indeterminate_result_error<
+        boost::math::policies::ignore_error>>;
 
-struct t_shape {
-    double d; // degrees of freedom, n - 1 in 32-bit unsigned arithmetic
-    double h; // n / 2, from n itself: n of 0 gives 0
-    double c; // the density constant
-};
+using t_distribution = boost::math::students_t_distribution<long double, t_policy>;
 
-inline t_shape t_shape_of(uint32_t n)
+// Degrees of freedom of a sample of n >= 2 values.
+inline long double degrees(uint32_t n)
 {
-    t_shape s;
-    s.d = static_cast<double>(static_cast<uint32_t>(n - 1u));
-    s.h = static_cast<double>(n) * 0.5;
-    const double gamma_h = std::tgamma(s.h);
-    const double root = std::sqrt(kPi * s.d);
-    const double gamma_half_d = std::tgamma(0.5 * s.d);
-    s.c = gamma_h / (root * gamma_half_d);
-    return s;
+    return static_cast<long double>(n - 1u);
 }
+
+// Keeps errno as the caller left it: the library's own calls may set it.
+struct errno_kept {
+    int saved = errno;
+    ~errno_kept() { errno = saved; }
+};
 
 } // namespace
 
 double t_pdf(uint32_t n, double x)
 {
-    const t_shape s = t_shape_of(n);
-    return std::pow(x * x / s.d + 1, -s.h) * s.c;
+    if (n < 2 || std::isnan(x))
+        return NAN; // no degrees of freedom, or no x
+    if (std::isinf(x))
+        return 0;
+    const errno_kept keep;
+    return static_cast<double>(
+        boost::math::pdf(t_distribution(degrees(n)), static_cast<long double>(x)));
 }
 
 double t_cdf(uint32_t n, double t)
 {
-    // Midpoint of the slice just below -|t|; NaN stays NaN (std::min
-    // returns its first argument when the comparison fails).
-    double l = std::min(t, -t) + -kHalfSlice;
-    const t_shape s = t_shape_of(n);
-    const double neg_h = -s.h;
-
-    double sum = 0;
-    double m = std::pow(l * l / s.d + 1, neg_h) * s.c * kSlice;
-    while (m > kSmallestSlice) { // false for NaN as well
-        sum += m;
-        l += -kSlice;
-        m = std::pow(l * l / s.d + 1, neg_h) * s.c * kSlice;
-    }
-    // The sum is the tail below -|t|; its complement is the rest.
-    return t < 0 ? sum : 1 - sum;
+    // Without degrees of freedom there is no distribution: every t below 0
+    // gets 0 and everything else (both zeros and NaN too) 1.
+    if (n < 2)
+        return t < 0 ? 0.0 : 1.0;
+    if (std::isnan(t))
+        return 1.0;
+    if (t == 0)
+        return 0.5;
+    if (t > 0)
+        return 1 - t_cdf(n, -t); // the complement of the lower tail, as ever
+    if (std::isinf(t))
+        return 0.0;
+    const errno_kept keep;
+    return static_cast<double>(
+        boost::math::cdf(t_distribution(degrees(n)), static_cast<long double>(t)));
 }

@@ -56,6 +56,18 @@ struct tallyf_t {
     double sum_y_2;         // not used by the program
     double sum_x_y;         // not used by the program
     FILE *tmp_file;         // z-scores: every value, as 8 raw bytes, in order
+
+    // Exact sums, beside the plain ones above: every value x enters as its
+    // deviation d = x - shift from the record's first value, summed without
+    // losing a rounding error (each sum is the unevaluated pair hi + lo).
+    // They count only while shift_count equals num_count; a record whose
+    // sums were set by hand (shift_count 0) computes from the plain sums.
+    double shift;           // the first value fed
+    uint64_t shift_count;   // values that entered the sums below
+    double sum_d;           // every value: sum of d, high part
+    double sum_d_lo;        //   and its rounding errors
+    double sum_d_2;         // codes 5 to 12: sum of d * d, high part
+    double sum_d_2_lo;      //   and its rounding errors
 };
 
 // Opens an anonymous temporary file for reading and writing in $TMPDIR, or
@@ -79,10 +91,10 @@ int tallyf_tmpfile_back(FILE *f);
 // Returns 0, or -1 with errno set.
 int tallyf_tmpfile_size(FILE *f, uint64_t *size);
 
-// Clears the record's counts, sums and pointers and gives it a temporary
-// file stream of its own (tallyf_tmpfile_lazy: no file is made before it is
-// written; tmp_file is null only when no stream can be had).  Leaves code,
-// expected_mean and the y sums alone.
+// Clears the record's counts, sums (the exact ones too) and pointers and
+// gives it a temporary file stream of its own (tallyf_tmpfile_lazy: no file
+// is made before it is written; tmp_file is null only when no stream can be
+// had).  Leaves code, expected_mean and the y sums alone.
 void tallyf_init(tallyf_t *tf);
 
 // Feeds one value: adds it to the sums the record's code keeps, appends it to
@@ -95,8 +107,16 @@ void tallyf_process_val(tallyf_t *tf, double x);
 // With no values every line shows nan.
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num);
 
-// Sum of squared deviations by the one-pass formula; never negative (a
-// rounding result below zero is 0), NaN when the record has no values.
+// The mean of the values fed: the exact mean, correctly rounded.  NaN with
+// no values; sum / num_count when the exact sums do not cover every value
+// (a record set up by hand) or are not finite (an infinite or NaN value).
+double tallyf_mean(const tallyf_t *tf);
+
+// Sum of squared deviations from the mean, for the codes that keep squares
+// (pop-var to sample-t-score): the exact value, correctly rounded, never
+// negative; NaN with no values.  From the plain sums by the one-pass formula
+// (a result below zero is 0) when the exact ones do not cover every value,
+// are not finite, or the code keeps no squares.
 double tallyf_sum_squares(const tallyf_t *tf);
 
 // (x - mean) / sd.
@@ -113,14 +133,15 @@ double normal_cdf(double x, double mean, double sd);
 double t_score(uint32_t n, double x_bar, double mean, double sd);
 
 // Student t density at x for a sample of n values (n - 1 degrees of
-// freedom).  Meaningful for n from 2 to 342; NaN for n of 0, 1 and above
-// 343, and 0 at any finite x for n of 343 (the density constant overflows).
+// freedom), to a few units in the last place, for every n from 2; 0 for an
+// infinite x, NaN for a NaN x, and NaN for n of 0 and 1.
 double t_pdf(uint32_t n, double x);
 
-// Probability that a Student t value for a sample of n lies below t, by the
-// midpoint rule in slices of 2^-10 from -|t| outwards, stopping at the first
-// slice of area 1e-10 or less.  Exactly 1 or 0 when no slice counts (n below
-// 2 or above 342, |t| beyond the stop point); NaN t gives 1.
+// Probability that a Student t value for a sample of n (n - 1 degrees of
+// freedom) lies below t: within 1e-11 of the exact value, and for t < 0
+// within 1e-10 of it relatively down to 1e-300.  Exactly 0.5 for t = 0;
+// for t > 0 it is 1 - t_cdf(n, -t).  n of 0 and 1 give exactly 0 for t < 0
+// and 1 otherwise; NaN t gives 1, infinite t 0 or 1.
 double t_cdf(uint32_t n, double t);
 
 #endif

@@ -81,6 +81,12 @@ TEST(TallyfMutators, ValueAndPointerFormsStoreOnlyTheirField)
         STORE(tallyf_set_sum_y_2, sum_y_2, 4.0),
         STORE(tallyf_set_sum_x_y, sum_x_y, 5.0),
         STORE(tallyf_set_tmp_file, tmp_file, some_stream),
+        STORE(tallyf_set_shift, shift, -7.5),
+        STORE(tallyf_set_shift_count, shift_count, UINT64_MAX - 1),
+        STORE(tallyf_set_sum_d, sum_d, 6.0),
+        STORE(tallyf_set_sum_d_lo, sum_d_lo, 0x1p-60),
+        STORE(tallyf_set_sum_d_2, sum_d_2, 8.0),
+        STORE(tallyf_set_sum_d_2_lo, sum_d_2_lo, -0x1p-70),
     };
     for (const StoreCase &c : cases) {
         SCOPED_TRACE(c.name);

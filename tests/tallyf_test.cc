@@ -4,8 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 
@@ -47,7 +50,15 @@ TEST(Record, InitClearsCountsButKeepsWhatTheListSets)
     tf.expected_mean = 5;
     tf.sum = 9;
     tf.num_count = 9;
+    tf.shift = tf.sum_d = tf.sum_d_lo = tf.sum_d_2 = tf.sum_d_2_lo = 9;
+    tf.shift_count = 9;
     tallyf_init(&tf);
+    EXPECT_EQ(tf.shift, 0);
+    EXPECT_EQ(tf.shift_count, 0u);
+    EXPECT_EQ(tf.sum_d, 0);
+    EXPECT_EQ(tf.sum_d_lo, 0);
+    EXPECT_EQ(tf.sum_d_2, 0);
+    EXPECT_EQ(tf.sum_d_2_lo, 0);
     EXPECT_EQ(tf.code, TALLYF_SAMPLE_T_SCORE);
     EXPECT_EQ(tf.expected_mean, 5);
     EXPECT_EQ(tf.row, 0u);
@@ -105,10 +116,113 @@ TEST(SumSquares, CancellationNeverGoesNegative)
     const double ss = tallyf_sum_squares(&tenths);
     EXPECT_EQ(ss, 0);
     EXPECT_FALSE(std::signbit(ss)); // prints 0.000000, not -0.000000
-    // The one-pass formula itself stays: large close values lose it all.
+    EXPECT_EQ(tallyf_mean(&tenths), 0.1);
+    // Large close values keep every digit (the one-pass formula gave 0).
     const tallyf_t big =
         record(TALLYF_POP_VAR, {1000000001, 1000000002, 1000000003});
-    EXPECT_EQ(tallyf_sum_squares(&big), 0);
+    EXPECT_EQ(tallyf_sum_squares(&big), 2);
+}
+
+TEST(SumSquares, RecordSetUpByHandUsesThePlainSums)
+{
+    // Sums given through the fields, the exact ones left at 0: the one-pass
+    // formula and sum / n, as ever.
+    tallyf_t tf;
+    tf.code = TALLYF_SAMPLE_VAR;
+    tallyf_init(&tf);
+    tf.num_count = 5;
+    tf.sum = tf.sum_x = 20;
+    tf.sum_x_2 = 114;
+    EXPECT_EQ(tallyf_sum_squares(&tf), 34);
+    EXPECT_EQ(tallyf_mean(&tf), 4);
+    // Values fed after that do not cover the count: still the plain sums.
+    tallyf_process_val(&tf, 4);
+    EXPECT_EQ(tallyf_sum_squares(&tf), 34);
+    EXPECT_EQ(tallyf_mean(&tf), 4);
+}
+
+TEST(Mean, EdgeValues)
+{
+    const tallyf_t none = record(TALLYF_MEAN, {});
+    EXPECT_TRUE(std::isnan(tallyf_mean(&none)));
+    const tallyf_t inf = record(TALLYF_SAMPLE_SD, {1, INFINITY});
+    EXPECT_EQ(tallyf_mean(&inf), INFINITY);
+    const tallyf_t nan = record(TALLYF_MEAN, {NAN, 1});
+    EXPECT_TRUE(std::isnan(tallyf_mean(&nan)));
+}
+
+// ---- Exact sums against tests/reference/sums.tsv (Python fractions).
+
+std::vector<double> data_set(const std::string &name)
+{
+    std::vector<double> xs;
+    if (name == "numacc1") {
+        xs = {10000001, 10000003, 10000002};
+    } else if (name == "numacc3" || name == "numacc4") {
+        const bool four = name == "numacc4";
+        xs.push_back(four ? 10000000.2 : 1000000.2);
+        for (int i = 0; i < 500; ++i) {
+            xs.push_back(four ? 10000000.1 : 1000000.1);
+            xs.push_back(four ? 10000000.3 : 1000000.3);
+        }
+    } else if (name == "epoch") {
+        for (uint64_t i = 0; i < 100000; ++i)
+            xs.push_back(static_cast<double>(1700000000 + i * 7919 % 86401));
+    } else if (name == "tera") {
+        for (uint64_t i = 0; i < 20000; ++i)
+            xs.push_back(static_cast<double>(1000000000000 + i % 11));
+    } else if (name == "milli") {
+        char text[32];
+        for (int i = 0; i < 100000; ++i) {
+            std::snprintf(text, sizeof text, "%d.%03d", 1000000000 + i / 1000,
+                          i % 1000);
+            xs.push_back(std::strtod(text, nullptr));
+        }
+    } else if (name == "mixed") {
+        for (int i = 1; i <= 1000; ++i)
+            xs.push_back(static_cast<double>(i % 7 - 3) * 1e15 + i * 0.1);
+    } else if (name == "far") {
+        xs.push_back(1e6);
+        for (int i = 1; i <= 100000; ++i)
+            xs.push_back(i * 0.001);
+    }
+    return xs;
+}
+
+TEST(ExactSums, MeanAndSumOfSquaresAreTheExactValuesRounded)
+{
+    std::ifstream in(REFERENCE_DIR "/sums.tsv");
+    std::string line;
+    int sets = 0;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string name, n, mean, ss, sum, sum_x_2;
+        f >> name >> n >> mean >> ss >> sum >> sum_x_2;
+        const std::vector<double> xs = data_set(name);
+        ASSERT_EQ(xs.size(), std::stoul(n)) << name;
+        ++sets;
+        for (tallyf_code_t code : {TALLYF_MEAN, TALLYF_SAMPLE_VAR,
+                                   TALLYF_POP_Z_SCORES, TALLYF_QUANTILE}) {
+            tallyf_t tf = record(code, {}, 2);
+            for (double x : xs)
+                tallyf_process_val(&tf, x);
+            EXPECT_EQ(tallyf_mean(&tf), std::strtod(mean.c_str(), nullptr))
+                << name << " code " << code;
+            // The plain running sums are what they always were.
+            EXPECT_EQ(tf.sum, std::strtod(sum.c_str(), nullptr)) << name;
+            EXPECT_EQ(tf.num_count, xs.size());
+            if (code == TALLYF_SAMPLE_VAR || code == TALLYF_POP_Z_SCORES) {
+                EXPECT_EQ(tallyf_sum_squares(&tf),
+                          std::strtod(ss.c_str(), nullptr)) << name;
+                EXPECT_EQ(tf.sum_x, tf.sum) << name;
+                EXPECT_EQ(tf.sum_x_2, std::strtod(sum_x_2.c_str(), nullptr))
+                    << name;
+            } else {
+                EXPECT_EQ(tf.sum_x_2, 0) << name;
+            }
+        }
+    }
+    EXPECT_EQ(sets, 8);
 }
 
 TEST(Quantiles, ValuesArrayGrowsByDoublingAndKeepsItsValues)
