@@ -450,7 +450,10 @@ void feed_without_fma(tallyf_t *tf, double x)
 } // namespace
 
 extern "C" {
-static void (*tallyf_resolve_process_val(void))(tallyf_t *, double)
+// Runs while the loader relocates the program, before any sanitizer
+// runtime is set up: it must not be instrumented.
+__attribute__((no_sanitize("address", "undefined"))) static void (
+    *tallyf_resolve_process_val(void))(tallyf_t *, double)
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("fma") ? feed_with_fma : feed_without_fma;
