@@ -451,8 +451,9 @@ void feed_without_fma(tallyf_t *tf, double x)
 
 extern "C" {
 // Runs while the loader relocates the program, before any sanitizer
-// runtime is set up: it must not be instrumented.
-__attribute__((no_sanitize("address", "undefined"))) static void (
+// runtime is set up: it must not be instrumented.  External and marked
+// used, so that clang resolves the ifunc to it as GCC does.
+__attribute__((no_sanitize("address", "undefined"), used)) void (
     *tallyf_resolve_process_val(void))(tallyf_t *, double)
 {
     __builtin_cpu_init();
