@@ -49,6 +49,8 @@ void release_all()
 extern "C" {
 [[noreturn]] void __real_exit(int status);
 FILE *__real_fdopen(int fd, const char *mode);
+FILE *__real_fopencookie(void *cookie, const char *mode,
+                         cookie_io_functions_t io);
 void *__real__Z9xt_mallocmm(size_t count, size_t size);
 void *__real__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size);
 
@@ -62,6 +64,16 @@ void *__real__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size);
 FILE *__wrap_fdopen(int fd, const char *mode)
 {
     FILE *f = __real_fdopen(fd, mode);
+    if (f != nullptr && in_program)
+        open_streams.push_back(f);
+    return f;
+}
+
+// The records' temporary files, whose backing files come later.
+FILE *__wrap_fopencookie(void *cookie, const char *mode,
+                         cookie_io_functions_t io)
+{
+    FILE *f = __real_fopencookie(cookie, mode, io);
     if (f != nullptr && in_program)
         open_streams.push_back(f);
     return f;

@@ -1,8 +1,8 @@
 // What the fuzz targets share: running program code whose errors end the
 // process, in a process that must go on to the next input.
 //
-// The targets are linked with -Wl,--wrap for exit, fdopen, xt_malloc and
-// xt_realloc.  While run_program() runs, exit() throws instead of ending the
+// The targets are linked with -Wl,--wrap for exit, fdopen, fopencookie,
+// xt_malloc and xt_realloc.  While run_program() runs, exit() throws instead of ending the
 // process, and every stream the program opens and every value array it
 // allocates is recorded; run_program() closes and frees them all afterwards,
 // so nothing leaks from one input into the next.  A descriptor still open

@@ -13,8 +13,8 @@ shift 2
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(stream cli)
 
-# Every run opens 64 temporary files: on a disk file system that costs more
-# than the rest of the run, so keep them in memory where possible.
+# Runs with z-score listings make temporary files: keep them in memory where
+# possible.
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
   export TMPDIR=/dev/shm
 fi

@@ -16,6 +16,13 @@ bool parse_field_double(const char *s, size_t len, double *out);
 // then read eight bytes at a time, inline.
 inline bool parse_padded_field_double(const char *s, size_t len, double *out);
 
+// The inline half alone: converts [+-]digits[.digits], at most seven digits
+// on either side of the point, as strtod does, reading up to 17 bytes from s
+// whatever len is; s needs no terminator, whatever follows the text is never
+// taken for part of it.  Returns false, having stored nothing, for every
+// other text: parse_field_double settles those.
+inline bool parse_short_decimal(const char *s, size_t len, double *out);
+
 // ---- Inline part ------------------------------------------------------------
 
 namespace parse_number_detail {
@@ -85,8 +92,8 @@ inline bool short_plain_decimal(const char *s, size_t len, double *out)
         ++p;
     }
     const size_t rem = len - static_cast<size_t>(p - s);
-    // s[len] is the terminator, a non-digit: the first non-digit lies at
-    // or before the end of the text.
+    // Whatever lies after the text (a terminator, a delimiter, even a
+    // digit) only ever makes the end tests below fail.
     const uint64_t x0 = load8(p) ^ kZeros;
     const uint64_t nd0 = non_digits(x0);
     if (nd0 == 0)
@@ -126,6 +133,18 @@ inline bool short_plain_decimal(const char *s, size_t len, double *out)
 }
 } // namespace parse_number_detail
 #endif
+
+inline bool parse_short_decimal(const char *s, size_t len, double *out)
+{
+#if defined(NUMTALLY_EIGHT_AT_ONCE)
+    return parse_number_detail::short_plain_decimal(s, len, out);
+#else
+    (void)s;
+    (void)len;
+    (void)out;
+    return false;
+#endif
+}
 
 inline bool parse_padded_field_double(const char *s, size_t len, double *out)
 {

@@ -10,15 +10,14 @@
 #include <cstring>
 #include <utility>
 
-#include <sys/stat.h>
 #include <sysexits.h>
 
 #include "parse-number.h"
+#include "xt-dsv.h"
 #include "xt.h"
 
 namespace {
 
-constexpr size_t FIELD_SIZE = 4096;
 constexpr size_t FIRST_ARRAY = 1024;
 
 [[noreturn]] void fail_io(const char *what, int err)
@@ -43,42 +42,113 @@ bool is_z_scores(const tallyf_t &tf)
 
 // ---- The pass --------------------------------------------------------------
 
-// (row or column number, record index), sorted by number, then list order.
-struct Wanted {
-    using const_iterator = const std::pair<uint32_t, int> *;
-    std::pair<uint32_t, int> items[TALLYF_LIST_MAX];
-    int count = 0;
-
-    void emplace_back(uint32_t number, int index)
-    {
-        items[count++] = {number, index};
-    }
-    const_iterator begin() const { return items; }
-    const_iterator end() const { return items + count; }
-    bool empty() const { return count == 0; }
+// The records that want one row or one column: indexes into the list, in
+// list order.
+struct Group {
+    uint64_t number;      // the row or column; UINT64_MAX ends a table
+    const int *first;
+    const int *last;
 };
 
 // Who wants which rows and columns, worked out once before the pass so that
-// the cost per field does not grow with the number of functions.
+// the cost per field does not grow with the number of functions: groups by
+// ascending number, each table ended by a group that no number reaches.
 struct Selection {
-    Wanted by_row;
-    Wanted by_col;
+    int row_records[TALLYF_LIST_MAX];
+    int col_records[TALLYF_LIST_MAX];
+    Group rows[TALLYF_LIST_MAX + 1];
+    Group cols[TALLYF_LIST_MAX + 1];
 };
 
-Selection select_fields(const tallyf_list_t *list)
+// Groups the records whose number (row or column, 0 for none) is given by
+// number_of into groups, ended by the sentinel.
+template <class NumberOf>
+void group_records(const tallyf_list_t *list, NumberOf number_of,
+                   int *records, Group *groups)
 {
-    Selection sel;
-    for (int i = 0; i < list->count; ++i) {
-        const tallyf_t &tf = list->functions[i];
-        if (tf.row != 0)
-            sel.by_row.emplace_back(tf.row, i);
-        if (tf.col != 0)
-            sel.by_col.emplace_back(tf.col, i);
+    int n = 0;
+    for (int i = 0; i < list->count; ++i)
+        if (number_of(list->functions[i]) != 0)
+            records[n++] = i;
+    // By number, list order kept among equals: an insertion sort, at most
+    // 64 records and no allocation.
+    for (int i = 1; i < n; ++i) {
+        const int r = records[i];
+        const uint32_t key = number_of(list->functions[r]);
+        int j = i;
+        for (; j > 0 && number_of(list->functions[records[j - 1]]) > key; --j)
+            records[j] = records[j - 1];
+        records[j] = r;
     }
-    std::sort(sel.by_row.items, sel.by_row.items + sel.by_row.count);
-    std::sort(sel.by_col.items, sel.by_col.items + sel.by_col.count);
-    return sel;
+    int g = 0;
+    for (int i = 0; i < n;) {
+        const uint32_t number = number_of(list->functions[records[i]]);
+        int j = i;
+        while (j < n && number_of(list->functions[records[j]]) == number)
+            ++j;
+        groups[g++] = {number, records + i, records + j};
+        i = j;
+    }
+    groups[g] = {UINT64_MAX, records + n, records + n};
 }
+
+void select_fields(const tallyf_list_t *list, Selection *sel)
+{
+    group_records(list, [](const tallyf_t &tf) { return tf.row; },
+                  sel->row_records, sel->rows);
+    group_records(list, [](const tallyf_t &tf) { return tf.col; },
+                  sel->col_records, sel->cols);
+}
+
+// Where the pass stands: the current row and column, the records that want
+// the current row, and the next column of the line that some record wants.
+class Cursor {
+public:
+    explicit Cursor(const Selection &sel)
+        : row_group_(sel.rows), cols_(sel.cols), col_group_(sel.cols)
+    {
+        start_row();
+    }
+
+    uint64_t row() const { return row_; }
+    uint64_t col() const { return col_; }
+
+    // The records that want the current row (none: an empty group).
+    const Group &row_records() const { return *row_here_; }
+    bool row_wanted() const { return row_here_ != nullptr; }
+
+    // The next wanted column of the line, UINT64_MAX when there is none.
+    uint64_t next_wanted_col() const { return col_group_->number; }
+    bool col_wanted() const { return col_group_->number == col_; }
+    // The records that want the current column (col_wanted() must hold);
+    // the cursor then looks for the next wanted column.
+    const Group &take_col_records() { return *col_group_++; }
+
+    void next_col(uint64_t by = 1) { col_ += by; }
+
+    void next_line()
+    {
+        ++row_;
+        col_ = 1;
+        col_group_ = cols_;
+        start_row();
+    }
+
+private:
+    void start_row()
+    {
+        while (row_group_->number < row_)
+            ++row_group_;
+        row_here_ = row_group_->number == row_ ? row_group_ : nullptr;
+    }
+
+    uint64_t row_ = 1;
+    uint64_t col_ = 1;
+    const Group *row_group_;        // first group at or after this row
+    const Group *row_here_ = nullptr; // the group of this row, if any
+    const Group *const cols_;
+    const Group *col_group_;        // first group at or after this column
+};
 
 // Gives quantile records their first array and makes sure every z-score
 // record has its temporary file, before a byte of input is read.
@@ -90,132 +160,105 @@ void prepare_records(tallyf_list_t *list)
             tf.nums = static_cast<double *>(
                 xt_malloc(FIRST_ARRAY, sizeof(double)));
             tf.array_size = FIRST_ARRAY;
-        } else if (is_z_scores(tf) && tf.tmp_file == nullptr) {
-            // Try once more now that the file is needed: this attempt
-            // also tells why it cannot be made.
-            tf.tmp_file = tallyf_tmpfile();
+        } else if (is_z_scores(tf)) {
+            // The file is made now, before any input is read, so that a
+            // run that cannot keep its values says so at once.
             if (tf.tmp_file == nullptr)
+                tf.tmp_file = tallyf_tmpfile();
+            if (tf.tmp_file == nullptr ||
+                tallyf_tmpfile_back(tf.tmp_file) != 0)
                 fail_io("cannot create temporary file", errno);
         }
     }
 }
 
-double field_value(const char *field, size_t len, uint64_t row, uint64_t col)
+// The value of a selected field; a field that is not a number ends the run.
+// A field longer than the field limit is never converted from its prefix.
+inline double field_value(xt_dsv_reader_t *in, const char *field, size_t len,
+                          const Cursor &at)
 {
     double v;
-    // A field longer than the buffer is never converted from its prefix.
-    if (len >= FIELD_SIZE || !parse_padded_field_double(field, len, &v)) {
-        std::fprintf(stderr,
-                     "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
-                     field, row, col);
-        std::exit(EX_DATAERR);
+    if (len <= XT_DSV_FIELD_MAX) {
+        if (parse_short_decimal(field, len, &v))
+            return v;
+        if (parse_field_double(xt_dsv_reader_text(in, field, len), len, &v))
+            return v;
     }
-    return v;
+    std::fprintf(stderr,
+                 "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
+                 xt_dsv_reader_text(in, field, len), at.row(), at.col());
+    std::exit(EX_DATAERR);
 }
 
+// The pass: every field of the input in order, each wanted one converted
+// once and fed to the records that want it.  Without the echo, a line is
+// read only as far as some record wants it.
 void read_pass(tallyf_list_t *list, const Selection &sel, FILE *stream,
                const char *delims, bool verbose)
 {
-    using It = Wanted::const_iterator;
-    // Cleared once: conversions may read a few bytes past a short field.
-    char field[FIELD_SIZE] = {};
-    size_t len = 0;
-    uint64_t row = 1;
-    uint64_t col = 1;
-
-    // The tables' bounds, held here rather than read back after every call.
-    const It rows_end = sel.by_row.end();
-    const It cols_begin = sel.by_col.begin();
-    const It cols_end = sel.by_col.end();
-
-    // Records of the current row: [row_first, row_last).
-    It next_row = sel.by_row.begin();
-    It row_first = next_row;
-    It row_last = next_row;
-    const auto start_row = [&] {
-        while (next_row != rows_end && next_row->first < row)
-            ++next_row;
-        row_first = row_last = next_row;
-        while (row_last != rows_end && row_last->first == row)
-            ++row_last;
-    };
-    // Columns are visited in order, so one cursor finds each wanted one.
-    It next_col = cols_begin;
-    start_row();
-
-    // Without the echo, a line is read only as far as some record wants it:
-    // the rest of it, or all of it, is passed over in one go.
-    const bool lines_skippable = !verbose;
-    const bool no_columns = sel.by_col.empty();
-
+    static xt_dsv_reader_t in;
+    xt_dsv_pos_t pos = xt_dsv_reader_open(&in, stream, delims, 0);
+    Cursor at(sel);
     for (;;) {
-        if (lines_skippable && row_first == row_last) {
-            if (no_columns) {
-                // Nothing in this line is wanted.
-                if (xt_dsv_skip_line(stream) == -1)
+        if (!verbose && !at.row_wanted()) {
+            const uint64_t want = at.next_wanted_col();
+            if (want == UINT64_MAX) {
+                // Nothing more in this line is wanted.
+                if (xt_dsv_reader_skip_line(&in, &pos) == -1)
                     break;
-                ++row;
-                start_row();
+                at.next_line();
                 continue;
             }
-            if (next_col != cols_end && next_col->first > col) {
-                // Pass over the fields before the next wanted column.
+            if (want > at.col()) {
                 size_t skipped;
-                const int e = xt_dsv_skip_fields(
-                    stream, delims, next_col->first - col, &skipped);
+                const int e = xt_dsv_reader_skip_fields(
+                    &in, &pos, want - at.col(), &skipped);
                 if (e == -1)
-                    break; // only at the start of a line: the input is over
+                    break;
                 if (e == '\n') {
-                    ++row;
-                    col = 1;
-                    start_row();
-                    next_col = cols_begin;
+                    at.next_line();
                     continue;
                 }
-                col += skipped;
+                at.next_col(skipped);
             }
         }
-        const int end =
-            xt_dsv_read_field(stream, field, FIELD_SIZE, delims, &len);
+        const char *field;
+        size_t len;
+        const int end = xt_dsv_reader_next(&in, &pos, &field, &len);
         if (end == -1)
             break;
         // An empty line is a row without fields.
-        const bool empty_line = end == '\n' && col == 1 && len == 0;
-        if (!empty_line) {
+        if (end != '\n' || at.col() != 1 || len != 0) {
             if (verbose)
-                std::printf("%8s", field);
-            const bool col_wanted =
-                next_col != cols_end && next_col->first == col;
-            if (row_first != row_last || col_wanted) {
-                const double v = field_value(field, len, row, col);
-                for (It p = row_first; p != row_last; ++p)
-                    tallyf_process_val(&list->functions[p->second], v);
-                for (; next_col != cols_end && next_col->first == col;
-                     ++next_col) {
-                    tallyf_t *tf = &list->functions[next_col->second];
-                    if (tf->row != 0 && tf->row == row)
-                        continue; // fed above: one field, once per record
-                    tallyf_process_val(tf, v);
+                std::printf("%8s", xt_dsv_reader_text(&in, field, len));
+            const bool col_wanted = at.col_wanted();
+            if (at.row_wanted() || col_wanted) {
+                const double v = field_value(&in, field, len, at);
+                if (at.row_wanted()) {
+                    const Group &g = at.row_records();
+                    for (const int *i = g.first; i != g.last; ++i)
+                        tallyf_process_val(&list->functions[*i], v);
+                }
+                if (col_wanted) {
+                    const Group &g = at.take_col_records();
+                    for (const int *i = g.first; i != g.last; ++i) {
+                        tallyf_t *tf = &list->functions[*i];
+                        if (tf->row == 0 || tf->row != at.row())
+                            tallyf_process_val(tf, v); // once per record
+                    }
                 }
             }
         }
-        if (end != '\n' && lines_skippable && row_first == row_last &&
-            next_col == cols_end) {
-            // No record wants a later field of this line.
-            xt_dsv_skip_line(stream);
-        } else if (end != '\n') {
-            ++col;
+        if (end != '\n') {
+            at.next_col();
             continue;
         }
-        ++row;
-        col = 1;
         if (verbose)
             std::putchar('\n');
-        start_row();
-        next_col = cols_begin;
+        at.next_line();
     }
-    if (std::ferror(stream))
-        fail_io("read error", errno);
+    if (in.error != 0 || std::ferror(stream))
+        fail_io("read error", in.error != 0 ? in.error : errno);
 }
 
 // ---- The report ------------------------------------------------------------
@@ -233,10 +276,10 @@ void check_tmp_file(const tallyf_t &tf)
     errno = 0;
     if (std::fflush(f) != 0 || std::ferror(f))
         fail_io("cannot write temporary file", errno);
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0)
+    uint64_t size;
+    if (tallyf_tmpfile_size(f, &size) != 0)
         fail_io("temporary file", errno);
-    if (static_cast<uint64_t>(st.st_size) != tf.num_count * sizeof(double))
+    if (size != tf.num_count * sizeof(double))
         fail_io("cannot write temporary file", ENOSPC);
 }
 
@@ -538,7 +581,8 @@ int tallyf_list_process_stream(tallyf_list_t *list, FILE *stream,
                                const char *delims, int32_t flags)
 {
     prepare_records(list);
-    const Selection sel = select_fields(list);
+    static Selection sel;
+    select_fields(list, &sel);
     read_pass(list, sel, stream, delims, (flags & TALLYF_LIST_VERBOSE) != 0);
 
     // Every listing's values are accounted for, and every count is valid,

@@ -18,8 +18,8 @@ struct tallyf_list_t {
     tallyf_t functions[TALLYF_LIST_MAX];  // in command-line order
 };
 
-// Empties the list and initialises all 64 records (each opens its temporary
-// file).
+// Empties the list and initialises all 64 records (each gets its temporary
+// file stream; only z-score records make a file, when the pass starts).
 void tallyf_list_init(tallyf_list_t *list);
 
 // Appends the function whose word stands at argv[*arg], consuming its

@@ -84,10 +84,27 @@ bool tallyf_keeps_values(tallyf_code_t code);
 // in /tmp when TMPDIR is unset or empty.  Null, with errno set, on failure.
 FILE *tallyf_tmpfile(void);
 
-// Clears the record's counts, sums (the exact ones too) and pointers and opens its temporary file
-// with tallyf_tmpfile
-// (tmp_file is null when none can be made).  Leaves code, expected_mean and
-// the y sums alone.
+// A read/write stream for a temporary file whose backing file (an anonymous
+// file as tallyf_tmpfile makes) is made only when the stream is first
+// written to, or by tallyf_tmpfile_back: until then it reads as an empty
+// file and costs no descriptor.  A backing file that cannot be made fails
+// the write, and the stream's error indicator is set.  Null only when the
+// stream itself cannot be had.
+FILE *tallyf_tmpfile_lazy(void);
+
+// Makes sure the stream f has its backing file now.  Returns 0, or -1 with
+// errno set when the file cannot be made.  Any other stream: 0.
+int tallyf_tmpfile_back(FILE *f);
+
+// Stores in *size how many bytes the file behind f holds (0 for a stream
+// of tallyf_tmpfile_lazy without its backing file yet); flush f first.
+// Returns 0, or -1 with errno set.
+int tallyf_tmpfile_size(FILE *f, uint64_t *size);
+
+// Clears the record's counts, sums (the exact ones too) and pointers and
+// gives it a temporary file stream of its own (tallyf_tmpfile_lazy: no file
+// is made before it is written; tmp_file is null only when no stream can be
+// had).  Leaves code, expected_mean and the y sums alone.
 void tallyf_init(tallyf_t *tf);
 
 // Feeds one value: adds it to the sums the record's code keeps, appends it to

@@ -1,20 +1,25 @@
-// The delimited-field reader.
+// The delimited-field reader, in two forms over one set of rules.
 //
-// On glibc the reader works straight on the stream's buffer: it scans the
-// bytes between the read pointer and the end of the buffer with a pointer of
-// its own, sixteen bytes at a time where SSE2 is there, copies each run of
-// field bytes at once, and hands the pointer back to the stream whenever it
-// calls stdio (to refill the buffer, to put back a character it cannot step
-// back over) and when it returns.  Elsewhere every character comes from
-// getc_unlocked and goes back with ungetc; both paths share one state
-// machine.  In front of it, xt_dsv_read_field settles the bulk of all
-// fields (short, ended plainly, well inside the buffer) with one sixteen-byte
-// comparison and one store, and xt_dsv_skip_fields does the same without the
-// store.
-#include "xt.h"
+// xt_dsv_read_field and xt_dsv_skip_fields read one field per call from a
+// stdio stream that the caller may use in between: on glibc they work on
+// the stream's own buffer (FileInput, the one place that knows its
+// pointers), elsewhere through getc and ungetc.  The pass reader
+// (xt-dsv.h) owns its stream and reads it in large blocks into a buffer of
+// its own (BufferInput; read_some is the one place that takes bytes from
+// stdio), finding field ends 64 bytes at a time.
+//
+// Both settle the bulk of all fields (a field followed by what plainly ends
+// it, within the bytes at hand) on a fast path, and hand everything else to
+// general_field, the one state machine that knows every rule, written once
+// for both kinds of input.
+#include "xt-dsv.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,60 +27,21 @@
 
 namespace {
 
-// What a byte does to a field; EOF has a class of its own.
-enum Cls : unsigned char {
-    ORD,   // part of the field
-    DELIM, // ends the field and is returned
-    SPACE, // ends the field; a run of them is one delimiter
-    NL,    // ends the line
-    CR,    // ends the line when LF or the end of input follows
-    END,   // end of input
-};
+using Table = xt_dsv_table_t;
 
-struct Table {
-    char *delims;           // the delimiter string this table was built for
-    size_t room;            // bytes allocated at delims
-    unsigned char cls[257]; // indexed by character + 1, so that EOF is 0
-    bool spaces;            // space is a delimiter
-    bool cr_delim;          // CR not followed by LF is a delimiter
-    // The bytes that end a run of field bytes (delimiters, LF, CR), when
-    // there are at most four of them: sixteen bytes are then scanned at once.
-    bool wide_scan;
-    unsigned char stops[4];
-#if defined(__SSE2__)
-    __m128i stop_bytes[4]; // each stop byte, sixteen times over
-#endif
-};
+constexpr unsigned char ORD = XT_DSV_ORD;
+constexpr unsigned char DELIM = XT_DSV_DELIM;
+constexpr unsigned char SPACE = XT_DSV_SPACE;
+constexpr unsigned char NL = XT_DSV_NL;
+constexpr unsigned char CR = XT_DSV_CR;
+constexpr unsigned char END = XT_DSV_END;
 
-#if defined(__SSE2__)
-// keep_below[n]: all ones in the bytes before byte n, zero from byte n on.
-struct KeepBelow {
-    alignas(16) unsigned char bytes[17][16];
-    constexpr KeepBelow() : bytes()
-    {
-        for (int n = 0; n <= 16; ++n)
-            for (int i = 0; i < 16; ++i)
-                bytes[n][i] = i < n ? 0xFF : 0x00;
-    }
-};
-constexpr KeepBelow keep_below;
-#endif
+// ---- Delimiter tables ----------------------------------------------------------
 
 // True when the NUL-terminated a and b hold the same text.  Delimiter
 // strings are a few bytes long: a plain loop beats strcmp's set-up.
 inline bool same_text(const char *a, const char *b)
 {
-    // The usual two-byte strings settle without the loop.
-    if (a[0] != b[0])
-        return false;
-    if (a[0] == '\0')
-        return true;
-    if (a[1] != b[1])
-        return false;
-    if (a[1] == '\0')
-        return true;
-    a += 2;
-    b += 2;
     while (*a != '\0' && *a == *b) {
         ++a;
         ++b;
@@ -83,89 +49,86 @@ inline bool same_text(const char *a, const char *b)
     return *a == *b;
 }
 
-// Zero-initialised, so no guard on every call.
-Table table;
-bool table_built = false;
+// The per-call functions of xt.h take the delimiters anew on every call:
+// the table of the last set is kept.
+struct CachedTable {
+    char *delims = nullptr; // the delimiter string it was built for
+    size_t room = 0;        // bytes allocated at delims
+    bool built = false;
+    Table table;
+};
+CachedTable cached;
 
-[[gnu::noinline, gnu::cold]] const Table &build_table(const char *delims)
+[[gnu::noinline, gnu::cold]] const Table &rebuild_table(const char *delims)
 {
-    Table &t = table;
     const size_t need = std::strlen(delims) + 1;
-    if (need > t.room) {
-        t.delims = static_cast<char *>(xt_realloc(t.delims, need, 1));
-        t.room = need;
+    if (need > cached.room) {
+        cached.delims = static_cast<char *>(xt_realloc(cached.delims, need, 1));
+        cached.room = need;
     }
-    std::memcpy(t.delims, delims, need);
-    for (unsigned char &c : t.cls)
-        c = ORD;
-    t.cr_delim = false;
-    for (const char *p = delims; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        t.cls[c + 1] = c == ' ' ? SPACE : DELIM;
-        if (c == '\r')
-            t.cr_delim = true;
-    }
-    t.spaces = t.cls[' ' + 1] == SPACE;
-    t.cls['\n' + 1] = NL;
-    t.cls['\r' + 1] = CR;
-    t.cls[0] = END;
-    int stops = 0;
-    t.wide_scan = true;
-    for (int c = 0; c < 256; ++c) {
-        if (t.cls[c + 1] == ORD)
-            continue;
-        if (stops == 4) {
-            t.wide_scan = false;
-            break;
-        }
-        t.stops[stops++] = static_cast<unsigned char>(c);
-    }
-    for (int i = stops; i < 4; ++i)
-        t.stops[i] = t.stops[0]; // '\n' is always among them
-#if defined(__SSE2__)
-    for (int i = 0; i < 4; ++i)
-        t.stop_bytes[i] = _mm_set1_epi8(static_cast<char>(t.stops[i]));
-#endif
-    table_built = true;
-    return t;
+    std::memcpy(cached.delims, delims, need);
+    xt_dsv_table_build(&cached.table, delims);
+    cached.built = true;
+    return cached.table;
 }
 
 inline const Table &table_for(const char *delims)
 {
-    if (table_built && same_text(table.delims, delims))
-        return table;
-    return build_table(delims);
+    if (cached.built && same_text(cached.delims, delims))
+        return cached.table;
+    return rebuild_table(delims);
 }
+
+// ---- Stop bytes, sixteen or sixty-four at a time ----------------------------
 
 #if defined(__SSE2__)
-// The stop bytes among the sixteen at p, one bit each (lowest bit: p[0]).
-inline unsigned stop_mask(const Table &t, const unsigned char *p)
-{
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[0]),
-                     _mm_cmpeq_epi8(v, t.stop_bytes[1])),
-        _mm_or_si128(_mm_cmpeq_epi8(v, t.stop_bytes[2]),
-                     _mm_cmpeq_epi8(v, t.stop_bytes[3])));
-    return static_cast<unsigned>(_mm_movemask_epi8(hit));
-}
-
-// Copies the at bytes before p[at] to dst and its terminator, in one store.
-inline void store_short_field(char *dst, const unsigned char *p, unsigned at)
-{
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i keep = _mm_load_si128(
-        reinterpret_cast<const __m128i *>(keep_below.bytes[at]));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst), _mm_and_si128(keep, v));
-}
+struct StopVectors {
+    __m128i v[4];
+    explicit StopVectors(const Table &t)
+    {
+        for (int i = 0; i < 4; ++i)
+            v[i] = _mm_set1_epi8(static_cast<char>(t.stops[i]));
+    }
+    // The stop bytes among the sixteen at p, one bit each (lowest: p[0]).
+    unsigned mask16(const unsigned char *p) const
+    {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i hit =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, v[0]), _mm_cmpeq_epi8(x, v[1])),
+                         _mm_or_si128(_mm_cmpeq_epi8(x, v[2]), _mm_cmpeq_epi8(x, v[3])));
+        return static_cast<unsigned>(_mm_movemask_epi8(hit));
+    }
+};
 #endif
 
+// The stop bytes among the n (at most 64) bytes at p, one bit each; the 64
+// bytes at p must be readable.
+inline uint64_t stop_bits(const Table &t, const unsigned char *p, size_t n)
+{
+    uint64_t bits = 0;
+#if defined(__SSE2__)
+    if (t.wide_scan) {
+        const StopVectors s(t);
+        bits = uint64_t{s.mask16(p)} | uint64_t{s.mask16(p + 16)} << 16 |
+               uint64_t{s.mask16(p + 32)} << 32 | uint64_t{s.mask16(p + 48)} << 48;
+        return n >= 64 ? bits : bits & ((uint64_t{1} << n) - 1);
+    }
+#endif
+    const unsigned char *cls = t.cls + 1;
+    for (size_t i = 0; i < n && i < 64; ++i)
+        if (cls[p[i]] != ORD)
+            bits |= uint64_t{1} << i;
+    return bits;
+}
+
+// ---- The ending of a field in buffered bytes ------------------------------------
+
 // The field that starts at start ends at the stop byte *q (q < end, all of it
-// in the stream's buffer).  Stores what ended it in *result and returns where
-// the next field starts, as far as the buffered bytes settle it; returns null
-// when only the general reader can tell: a CR, spaces at the start of a line,
-// or an ending that runs to the end of the buffer, where an empty field may
-// be owed.
+// buffered).  Stores what ended it in *result and returns where the next
+// field starts, as far as the buffered bytes settle it; returns null when
+// only the general reader can tell: a lone CR, spaces at the start of a
+// field, or an ending that runs to the end of the bytes, where an empty
+// field may be owed.
 inline const unsigned char *settle_ending(const unsigned char *cls,
                                           const unsigned char *start,
                                           const unsigned char *q,
@@ -200,21 +163,66 @@ inline const unsigned char *settle_ending(const unsigned char *cls,
             *result = ' '; // the next field starts here
             return after;
         }
-    default: // CR
+    case CR: // CR LF ends the line like LF
+        if (after < end && *after == '\n') {
+            *result = '\n';
+            return after + 1;
+        }
+        return nullptr;
+    default:
         return nullptr;
     }
 }
 
-// The reader's view of a stream: on glibc a private copy of the read
-// pointer and the end of the buffered bytes, null when not in use.
-struct Input {
+// The one buffered-field routine of the per-call functions: finds the end
+// of the field that starts at p (sixteen bytes at a time where it can) and
+// settles it.  Returns where the next field starts and stores the field's
+// end in *q and what ended it in *result; null when the general reader
+// must decide.
+inline const unsigned char *buffered_field(const Table &t,
+                                           const unsigned char *p,
+                                           const unsigned char *end,
+                                           const unsigned char **q_out,
+                                           int *result)
+{
+    const unsigned char *cls = t.cls + 1;
+    const unsigned char *q = p;
+#if defined(__SSE2__)
+    if (t.wide_scan) {
+        const StopVectors s(t);
+        while (end - q >= 16) {
+            const unsigned mask = s.mask16(q);
+            if (mask != 0) {
+                q += __builtin_ctz(mask);
+                goto found;
+            }
+            q += 16;
+        }
+    }
+#endif
+    while (q < end && cls[*q] == ORD)
+        ++q;
+    if (q == end)
+        return nullptr;
+#if defined(__SSE2__)
+found:
+#endif
+    *q_out = q;
+    return settle_ending(cls, p, q, end, result);
+}
+
+// ---- Inputs ---------------------------------------------------------------------
+
+// A stdio stream as the per-call functions read it.  On glibc: a private
+// copy of the stream's read pointer and the end of its buffered bytes,
+// handed back (store) before every stdio call and on return.
+struct FileInput {
     FILE *fp;
     const unsigned char *p = nullptr;
     const unsigned char *end = nullptr;
 
-    explicit Input(FILE *f) : fp(f) { load(); }
+    explicit FileInput(FILE *f) : fp(f) { load(); }
 
-    // Takes the stream's read pointer and buffer end.
     void load()
     {
 #if defined(__GLIBC__)
@@ -223,7 +231,6 @@ struct Input {
 #endif
     }
 
-    // Hands the read pointer back to the stream.
     void store()
     {
 #if defined(__GLIBC__)
@@ -234,12 +241,7 @@ struct Input {
 
     bool buffered() const { return p < end; }
 
-    int next()
-    {
-        if (p < end)
-            return *p++;
-        return refill();
-    }
+    int next() { return p < end ? *p++ : refill(); }
 
     // The buffer is used up: let stdio fill it and take the first byte.
     int refill()
@@ -271,36 +273,186 @@ struct Input {
         std::ungetc(c, fp);
         load();
     }
+};
 
-    // Appends the run of ordinary bytes that starts at the read pointer to
-    // buf (up to keep bytes in all) and counts it in n; returns the byte
-    // that ends the run, taken from the stream, or EOF.
-    int take_run(const unsigned char *cls, char *buf, size_t keep, size_t &n)
-    {
-        for (;;) {
-            const unsigned char *q = p;
-            while (q < end && cls[*q] == ORD)
-                ++q;
-            const size_t run = static_cast<size_t>(q - p);
-            if (run != 0 && n < keep)
-                std::memcpy(buf + n, p, run < keep - n ? run : keep - n);
-            n += run;
-            p = q;
-            if (p < end)
-                return *p++;
-            const int c = refill();
-            if (cls[c] != ORD)
-                return c;
-            if (n < keep)
-                buf[n] = static_cast<char>(c);
-            ++n;
+// Reads up to room bytes of the pass reader's stream into dst: the one
+// place that takes bytes from stdio for it.  Bytes that stdio holds already
+// come first; then, where the stream has a descriptor, straight read(2)s of
+// whatever is there (so that a pipe's lines flow as they come); otherwise
+// fread.  Returns 0 only at the end of input or on an error (kept in
+// r->error).
+size_t read_some(xt_dsv_reader_t *r, unsigned char *dst, size_t room)
+{
+    FILE *fp = r->stream;
+#if defined(__GLIBC__)
+    const size_t held = static_cast<size_t>(fp->_IO_read_end - fp->_IO_read_ptr);
+    if (fp->_IO_read_ptr < fp->_IO_read_end) {
+        const size_t n = std::min(held, room);
+        std::memcpy(dst, fp->_IO_read_ptr, n);
+        fp->_IO_read_ptr += n;
+        return n;
+    }
+    // Characters put back with ungetc live in a second area of stdio's:
+    // a getc takes the last of them and goes back to the main one.
+    constexpr int in_backup = 0x100; // glibc's _IO_IN_BACKUP
+    if ((fp->_flags & in_backup) != 0) {
+        const int c = getc_unlocked(fp);
+        if (c != EOF) {
+            dst[0] = static_cast<unsigned char>(c);
+            return 1;
         }
     }
+    const int fd = fileno(fp);
+    if (fd >= 0) {
+        if (std::feof(fp) || std::ferror(fp))
+            return 0;
+        for (;;) {
+            const ssize_t n = read(fd, dst, room);
+            if (n > 0)
+                return static_cast<size_t>(n);
+            if (n == 0)
+                return 0;
+            if (errno != EINTR) {
+                r->error = errno;
+                return 0;
+            }
+        }
+    }
+#endif
+    errno = 0;
+    const size_t n = std::fread(dst, 1, room, fp);
+    if (n == 0 && std::ferror(fp))
+        r->error = errno != 0 ? errno : EIO;
+    return n;
+}
+
+// ---- The pass reader's buffer ---------------------------------------------------
+
+// Head room before the data, for characters put back.
+constexpr size_t HEAD = 64;
+constexpr size_t DEFAULT_CAPACITY = size_t{1} << 17;
+
+// The buffer, kept from one reader to the next.
+unsigned char *reader_buffer = nullptr;
+size_t reader_buffer_size = 0;
+
+inline unsigned char *data_start(xt_dsv_reader_t *r) { return r->base + HEAD; }
+
+// Takes the stop bits of the 64 bytes from p on.
+inline void rescan(xt_dsv_reader_t *r)
+{
+    r->pos.block = r->pos.p;
+    r->pos.stops = stop_bits(r->table, r->pos.p, static_cast<size_t>(r->pos.end - r->pos.p));
+}
+
+// Moves the read position on to p, within the bytes read.
+inline void move_to(xt_dsv_reader_t *r, const unsigned char *p)
+{
+    r->pos.p = p;
+    const size_t off = static_cast<size_t>(p - r->pos.block);
+    if (off < 64)
+        r->pos.stops &= ~uint64_t{0} << off;
+    else
+        rescan(r);
+}
+
+// Keeps the unread bytes, moved to the front, and reads more after them.
+// False when nothing more came: the end of input, a read error, or a
+// buffer that one field fills whole.
+bool fill(xt_dsv_reader_t *r)
+{
+    if (r->at_eof)
+        return false;
+    const size_t keep = static_cast<size_t>(r->pos.end - r->pos.p);
+    if (keep >= r->capacity)
+        return false;
+    unsigned char *data = data_start(r);
+    if (r->pos.p != data)
+        std::memmove(data, r->pos.p, keep);
+    unsigned char *end = data + keep;
+    const size_t got = read_some(r, end, r->capacity - keep);
+    if (got == 0)
+        r->at_eof = true;
+    end += got;
+    std::memset(end, 0, XT_DSV_PAD);
+    r->pos.p = data;
+    r->pos.end = end;
+    rescan(r);
+    return got != 0;
+}
+
+// The pass reader's bytes as the general reader takes them.
+struct BufferInput {
+    xt_dsv_reader_t *r;
+    const unsigned char *p;
+    const unsigned char *end;
+
+    explicit BufferInput(xt_dsv_reader_t *reader)
+        : r(reader), p(reader->pos.p), end(reader->pos.end) {}
+
+    bool buffered() const { return p < end; }
+
+    int next() { return p < end ? *p++ : refill(); }
+
+    int refill()
+    {
+        r->pos.p = p;
+        const bool more = fill(r);
+        p = r->pos.p;
+        end = r->pos.end;
+        return more ? *p++ : EOF;
+    }
+
+    void unget(int c)
+    {
+        if (p > r->base && p[-1] == c)
+            --p;
+        else
+            push(c);
+    }
+
+    // The head room and the bytes already read are the reader's own.
+    void push(int c)
+    {
+        --p;
+        *const_cast<unsigned char *>(p) = static_cast<unsigned char>(c);
+    }
+
+    void store() { r->pos.p = p; }
 };
+
+// ---- The general reader ---------------------------------------------------------
+
+// Appends the run of ordinary bytes that starts at the read position to buf
+// (up to keep bytes in all) and counts it in n; returns the byte that ends
+// the run, or EOF.
+template <class In>
+int take_run(In &in, const unsigned char *cls, char *buf, size_t keep,
+             size_t &n)
+{
+    for (;;) {
+        const unsigned char *q = in.p;
+        while (q < in.end && cls[*q] == ORD)
+            ++q;
+        const size_t run = static_cast<size_t>(q - in.p);
+        if (run != 0 && n < keep)
+            std::memcpy(buf + n, in.p, run < keep - n ? run : keep - n);
+        n += run;
+        in.p = q;
+        if (in.p < in.end)
+            return *in.p++;
+        const int c = in.refill();
+        if (cls[c] != ORD)
+            return c;
+        if (n < keep)
+            buf[n] = static_cast<char>(c);
+        ++n;
+    }
+}
 
 // After a delimiter: when nothing follows, the line still holds one more
 // (empty) field, so a newline is put back for the next call to end it.
-inline void close_line_at_end(Input &in)
+template <class In> void close_line_at_end(In &in)
 {
     if (in.buffered())
         return;
@@ -311,71 +463,16 @@ inline void close_line_at_end(Input &in)
         in.unget(d);
 }
 
-// The whole reader: any field, any stream, any state of its buffer.
-[[gnu::noinline]] int read_field(FILE *fp, char *buf, size_t size,
-                                 const Table &t, size_t *len)
+// The whole reader: any field, any input, any state of its buffer.
+template <class In>
+int general_field(In &in, const Table &t, char *buf, size_t size, size_t *len)
 {
     const unsigned char *cls = t.cls + 1;
     const size_t keep = size != 0 ? size - 1 : 0;
     size_t n = 0;
     bool consumed = false; // anything read by this call, spaces included
     int result;
-    Input in(fp);
 
-    // The common case, settled within the buffered bytes: a short field
-    // ended by a newline, a delimiter or spaces, with more bytes after it.
-    if (in.buffered() && !(t.spaces && *in.p == ' ')) {
-        const unsigned char *q = in.p;
-        const unsigned char *const limit =
-            static_cast<size_t>(in.end - q) > keep ? q + keep : in.end;
-        char *dst = buf;
-        bool terminated = false; // the NUL after the field is in place
-#if defined(__SSE2__)
-        if (t.wide_scan) {
-            // Sixteen bytes at a time while they lie in the stream's buffer
-            // and fit in the field buffer: copy them all, up to the first
-            // stop byte if there is one.
-            while (in.end - q >= 16 &&
-                   static_cast<size_t>(dst - buf) + 16 <= keep) {
-                const unsigned mask = stop_mask(t, q);
-                if (mask != 0) {
-                    // The terminator goes in with the same store: a caller
-                    // that reads the field back in words gets it straight
-                    // from that one store.
-                    const unsigned at =
-                        static_cast<unsigned>(__builtin_ctz(mask));
-                    store_short_field(dst, q, at);
-                    q += at;
-                    dst += at;
-                    terminated = true;
-                    goto scanned;
-                }
-                std::memcpy(dst, q, 16);
-                q += 16;
-                dst += 16;
-            }
-        }
-#endif
-        while (q < limit && cls[*q] == ORD)
-            *dst++ = static_cast<char>(*q++);
-#if defined(__SSE2__)
-    scanned:
-#endif
-        if (q < in.end && cls[*q] != ORD) {
-            const unsigned char *next =
-                settle_ending(cls, in.p, q, in.end, &result);
-            if (next != nullptr) {
-                *len = static_cast<size_t>(q - in.p);
-                in.p = next;
-                in.store();
-                if (size != 0 && !terminated)
-                    *dst = '\0';
-                return result;
-            }
-        }
-    }
-
-    // The general path: any field, any state of the buffer.
     int c = in.next();
     if (t.spaces) {
         while (c == ' ') {
@@ -384,12 +481,11 @@ inline void close_line_at_end(Input &in)
         }
     }
     for (;;) {
-        // The common case first: a run of ordinary characters.
         if (cls[c] == ORD) {
             if (n < keep)
                 buf[n] = static_cast<char>(c);
             ++n;
-            c = in.take_run(cls, buf, keep, n);
+            c = take_run(in, cls, buf, keep, n);
         }
         switch (cls[c]) {
         case END:
@@ -470,87 +566,99 @@ done:
 
 } // namespace
 
+// ---- Tables -----------------------------------------------------------------------
+
+void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims)
+{
+    for (unsigned char &c : t->cls)
+        c = ORD;
+    t->cr_delim = false;
+    for (const char *p = delims; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        t->cls[c + 1] = c == ' ' ? SPACE : DELIM;
+        if (c == '\r')
+            t->cr_delim = true;
+    }
+    t->spaces = t->cls[' ' + 1] == SPACE;
+    t->cls['\n' + 1] = NL;
+    t->cls['\r' + 1] = CR;
+    t->cls[0] = END;
+    int stops = 0;
+    t->wide_scan = true;
+    for (int c = 0; c < 256; ++c) {
+        if (t->cls[c + 1] == ORD)
+            continue;
+        if (stops == 4) {
+            t->wide_scan = false;
+            break;
+        }
+        t->stops[stops++] = static_cast<unsigned char>(c);
+    }
+    for (int i = stops; i < 4; ++i)
+        t->stops[i] = t->stops[0]; // '\n' is always among them
+}
+
+// ---- The per-call functions of xt.h ------------------------------------------------
+
 int xt_dsv_read_field(FILE *fp, char *buf, size_t size, const char *delims,
                       size_t *len)
 {
     const Table &t = table_for(delims);
-#if defined(__GLIBC__) && defined(__SSE2__)
-    // The bulk of any input: a field of fewer than sixteen bytes, followed
-    // by what ends it, all in the stream's buffer with bytes to spare.  One
-    // comparison of sixteen bytes finds its end; one store copies it in,
-    // terminator included.
-    const unsigned char *p =
-        reinterpret_cast<const unsigned char *>(fp->_IO_read_ptr);
-    const unsigned char *const end =
-        reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
-    if (t.wide_scan && size > 16 && end - p >= 32) {
-        const unsigned mask = stop_mask(t, p);
-        if (mask != 0) {
-            const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
-            int result;
-            const unsigned char *next =
-                settle_ending(t.cls + 1, p, p + at, end, &result);
-            if (next != nullptr) {
-                store_short_field(buf, p, at);
-                fp->_IO_read_ptr =
-                    reinterpret_cast<char *>(const_cast<unsigned char *>(next));
-                *len = at;
-                return result;
+    FileInput in(fp);
+    if (in.buffered()) {
+        const unsigned char *q;
+        int result;
+        const unsigned char *next = buffered_field(t, in.p, in.end, &q, &result);
+        if (next != nullptr) {
+            const size_t n = static_cast<size_t>(q - in.p);
+            if (size != 0) {
+                const size_t kept = std::min(n, size - 1);
+                std::memcpy(buf, in.p, kept);
+                buf[kept] = '\0';
             }
+            *len = n;
+            in.p = next;
+            in.store();
+            return result;
         }
     }
-#endif
-    return read_field(fp, buf, size, t, len);
+    return general_field(in, t, buf, size, len);
 }
 
 int xt_dsv_skip_fields(FILE *fp, const char *delims, size_t count,
                        size_t *skipped)
 {
     const Table &t = table_for(delims);
+    FileInput in(fp);
     size_t done = 0;
     int result = -1;
     while (done < count) {
-#if defined(__GLIBC__) && defined(__SSE2__)
-        // The fast case of xt_dsv_read_field, field after field, without
-        // copying anything.
-        const unsigned char *p =
-            reinterpret_cast<const unsigned char *>(fp->_IO_read_ptr);
-        const unsigned char *const end =
-            reinterpret_cast<const unsigned char *>(fp->_IO_read_end);
-        if (t.wide_scan && end - p >= 32) {
-            const unsigned mask = stop_mask(t, p);
-            if (mask != 0) {
-                const unsigned at = static_cast<unsigned>(__builtin_ctz(mask));
-                const unsigned char *next =
-                    settle_ending(t.cls + 1, p, p + at, end, &result);
-                if (next != nullptr) {
-                    fp->_IO_read_ptr = reinterpret_cast<char *>(
-                        const_cast<unsigned char *>(next));
-                    ++done;
-                    if (result == '\n')
-                        break;
-                    continue;
-                }
-            }
+        const unsigned char *next = nullptr;
+        if (in.buffered()) {
+            const unsigned char *q;
+            next = buffered_field(t, in.p, in.end, &q, &result);
         }
-#endif
-        // Everything else: the reader itself, into a scratch buffer.
-        char scratch[64];
-        size_t len;
-        result = xt_dsv_read_field(fp, scratch, sizeof scratch, delims, &len);
-        if (result == -1)
-            break;
+        if (next != nullptr) {
+            in.p = next;
+        } else {
+            char scratch[64];
+            size_t len;
+            result = general_field(in, t, scratch, sizeof scratch, &len);
+            if (result == -1)
+                break;
+        }
         ++done;
         if (result == '\n')
             break;
     }
+    in.store();
     *skipped = done;
     return result;
 }
 
 int xt_dsv_skip_line(FILE *fp)
 {
-    Input in(fp);
+    FileInput in(fp);
     for (;;) {
         if (in.buffered()) {
             const size_t avail = static_cast<size_t>(in.end - in.p);
@@ -572,4 +680,114 @@ int xt_dsv_skip_line(FILE *fp)
             return '\n';
         }
     }
+}
+
+// ---- The pass reader -------------------------------------------------------------
+
+xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
+                                const char *delims, size_t capacity)
+{
+    r->stream = stream;
+    xt_dsv_table_build(&r->table, delims);
+    r->capacity = capacity != 0 ? capacity : DEFAULT_CAPACITY;
+    const size_t need = HEAD + r->capacity + XT_DSV_PAD;
+    if (need > reader_buffer_size) {
+        reader_buffer = static_cast<unsigned char *>(
+            xt_realloc(reader_buffer, need, 1));
+        reader_buffer_size = need;
+    }
+    r->base = reader_buffer;
+    r->pos.p = r->pos.end = data_start(r);
+    std::memset(data_start(r), 0, XT_DSV_PAD);
+    r->at_eof = false;
+    r->error = 0;
+#if defined(__SSE2__)
+    for (int i = 0; i < 4; ++i)
+        r->stop_vec[i] = _mm_set1_epi8(static_cast<char>(r->table.stops[i]));
+#endif
+    rescan(r);
+    return r->pos;
+}
+
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
+{
+    const unsigned char *cls = r->table.cls + 1;
+    if (r->table.wide_scan) {
+        for (;;) {
+            if (r->pos.stops == 0) {
+                // On to the next block with a stop byte in it.
+                const unsigned char *b = r->pos.block + 64;
+                while (b < r->pos.end) {
+                    const uint64_t bits = stop_bits(
+                        r->table, b, static_cast<size_t>(r->pos.end - b));
+                    if (bits != 0) {
+                        r->pos.block = b;
+                        r->pos.stops = bits;
+                        break;
+                    }
+                    b += 64;
+                }
+                if (r->pos.stops == 0) {
+                    // The field runs to the end of the bytes read.
+                    if (fill(r))
+                        continue;
+                    break;
+                }
+            }
+            const unsigned char *p = r->pos.p;
+            const unsigned char *q = r->pos.block + __builtin_ctzll(r->pos.stops);
+            int result;
+            const unsigned char *next = settle_ending(cls, p, q, r->pos.end, &result);
+            if (next != nullptr) {
+                move_to(r, next);
+                r->out = reinterpret_cast<const char *>(p);
+                r->out_len = static_cast<size_t>(q - p);
+                return result;
+            }
+            // Unsettled where more bytes may settle it: read them.
+            const bool at_edge =
+                r->pos.end - q <= 2 ||
+                (cls[*q] == SPACE && q != p &&
+                 std::all_of(q, r->pos.end, [](unsigned char c) { return c == ' '; }));
+            if (at_edge && fill(r))
+                continue;
+            break;
+        }
+    }
+    BufferInput in(r);
+    const int result = general_field(in, r->table, r->field,
+                                     XT_DSV_FIELD_MAX + 1, &r->out_len);
+    rescan(r);
+    r->out = r->field;
+    return result;
+}
+
+int xt_dsv_reader_skip_line_slow(xt_dsv_reader_t *r)
+{
+    int result = '\n';
+    for (;;) {
+        const size_t avail = static_cast<size_t>(r->pos.end - r->pos.p);
+        const void *nl = std::memchr(r->pos.p, '\n', avail);
+        if (nl != nullptr) {
+            move_to(r, static_cast<const unsigned char *>(nl) + 1);
+            break;
+        }
+        r->pos.p = r->pos.end;
+        if (!fill(r)) {
+            result = -1;
+            break;
+        }
+    }
+    return result;
+}
+
+const char *xt_dsv_reader_text(xt_dsv_reader_t *r, const char *field,
+                               size_t len)
+{
+    if (field == r->field)
+        return field;
+    const size_t n = std::min(len, XT_DSV_FIELD_MAX);
+    std::memmove(r->field, field, n);
+    r->field[n] = '\0';
+    return r->field;
 }

@@ -1,7 +1,7 @@
 // The field conversions against strtod: the same accept or refuse, and on
 // accept the same value bit for bit, over hand-picked hard texts and many
-// random ones.  Both entry points are checked, the padded one with digits
-// and points lying in wait after the terminator.
+// random ones.  Every entry point is checked, the padded ones with digits
+// and points lying in wait after the terminator or right after the text.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -86,6 +86,16 @@ void check(const std::string &text)
         std::memcpy(field.data() + text.size() + 1, junk, std::strlen(junk));
         EXPECT_EQ(by(parse_padded_field_double, field.data(), text.size()), want)
             << shown(text) << " padded";
+        // Straight from the input, the junk right after the text: the
+        // inline conversion either gives strtod's value or leaves the text
+        // to parse_field_double.
+        std::memcpy(field.data() + text.size(), junk, std::strlen(junk));
+        double v = 0;
+        const Outcome got =
+            parse_short_decimal(field.data(), text.size(), &v)
+                ? Outcome{true, std::bit_cast<uint64_t>(v)}
+                : by(parse_field_double, text.c_str(), text.size());
+        EXPECT_EQ(got, want) << shown(text) << " unterminated";
     }
 }
 

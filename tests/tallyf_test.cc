@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
 
 #include "exact-fixed.h"
 #include "tallyf.h"
@@ -382,6 +385,71 @@ TEST(ZScoreRecord, OtherCodesLeaveTheirFileEmpty)
     std::fflush(tf.tmp_file);
     std::fseek(tf.tmp_file, 0, SEEK_END);
     EXPECT_EQ(std::ftell(tf.tmp_file), 0);
+}
+
+// Descriptors open in this process.
+int open_descriptors()
+{
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd)
+        n += fcntl(fd, F_GETFD) != -1;
+    return n;
+}
+
+// A record's stream is usable at once, but its file is made only when it
+// is written to: 64 records cost no descriptor.
+TEST(TemporaryFile, BackingFileIsMadeOnFirstWrite)
+{
+    const int before = open_descriptors();
+    static tallyf_t records[64];
+    for (tallyf_t &tf : records) {
+        tallyf_init(&tf);
+        ASSERT_NE(tf.tmp_file, nullptr);
+    }
+    EXPECT_EQ(open_descriptors(), before);
+
+    FILE *f = records[0].tmp_file;
+    char c;
+    EXPECT_EQ(std::fread(&c, 1, 1, f), 0u); // an empty file
+    uint64_t size = 99;
+    ASSERT_EQ(tallyf_tmpfile_size(f, &size), 0);
+    EXPECT_EQ(size, 0u);
+    // A position taken before the file exists holds once it does.
+    ASSERT_EQ(std::fseek(f, 3, SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite("xyz", 1, 3, f), 3u);
+    ASSERT_EQ(std::fflush(f), 0);
+    EXPECT_EQ(open_descriptors(), before + 1);
+    ASSERT_EQ(tallyf_tmpfile_size(f, &size), 0);
+    EXPECT_EQ(size, 6u);
+    std::rewind(f);
+    char back[7] = {};
+    ASSERT_EQ(std::fread(back, 1, 6, f), 6u);
+    EXPECT_EQ(std::string(back, 6), std::string("\0\0\0xyz", 6));
+    for (tallyf_t &tf : records)
+        std::fclose(tf.tmp_file);
+    EXPECT_EQ(open_descriptors(), before);
+}
+
+// A file that cannot be made fails the write, never silently.
+TEST(TemporaryFile, FileThatCannotBeMadeFailsTheStream)
+{
+    const char *old = std::getenv("TMPDIR");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("TMPDIR", "/nonexistent/numtally-tmp", 1);
+    FILE *f = tallyf_tmpfile_lazy();
+    ASSERT_NE(f, nullptr);
+    errno = 0;
+    EXPECT_EQ(tallyf_tmpfile_back(f), -1);
+    EXPECT_EQ(errno, ENOENT);
+    const double x = 1.5;
+    std::fwrite(&x, sizeof x, 1, f);
+    EXPECT_NE(std::fflush(f), 0);
+    EXPECT_TRUE(std::ferror(f));
+    std::fclose(f);
+    if (old != nullptr)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 }
 
 TEST(Formulas, NormalAndScores)

@@ -1,0 +1,226 @@
+// The field reader for a whole pass over one stream.  It reads the fields
+// exactly as xt_dsv_read_field does (xt.h), but owns the stream from the
+// first field to the end of input: it reads large blocks into a buffer of
+// its own, finds every field end of 64 bytes at once with vector compares,
+// and hands out fields where they lie in that buffer instead of copying
+// them.  Not installed: the program's pass uses it, other callers have the
+// calls of xt.h.
+#ifndef NUMTALLY_SUPPORT_XT_DSV_H
+#define NUMTALLY_SUPPORT_XT_DSV_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "xt.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Bytes after any field's first byte that may be read, whatever its length.
+inline constexpr size_t XT_DSV_PAD = 64;
+
+// The longest field kept whole; longer ones come cut to this many bytes.
+inline constexpr size_t XT_DSV_FIELD_MAX = 4095;
+
+// What a byte does to a field; the end of input has a class of its own.
+enum xt_dsv_class : unsigned char {
+    XT_DSV_ORD,   // part of the field
+    XT_DSV_DELIM, // ends the field and is returned
+    XT_DSV_SPACE, // ends the field; a run of them is one delimiter
+    XT_DSV_NL,    // ends the line
+    XT_DSV_CR,    // ends the line when LF or the end of input follows
+    XT_DSV_END,   // end of input
+};
+
+// A delimiter set, resolved once.
+struct xt_dsv_table_t {
+    unsigned char cls[257]; // by byte + 1, so that EOF (-1) is cls[0]
+    bool spaces;            // space is a delimiter
+    bool cr_delim;          // CR not followed by LF is a delimiter
+    // The bytes that can end a field (delimiters, LF, CR), when there are
+    // at most four of them: fields are then found with vector compares.
+    bool wide_scan;
+    unsigned char stops[4];
+};
+
+// Resolves delims: every character ends a field, LF and CR as described in
+// xt.h.
+void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims);
+
+// Where a pass reader stands.  Its caller keeps it in a variable of its own
+// and hands it to every call, so that the position can stay in registers
+// while other code runs between the fields.
+struct xt_dsv_pos_t {
+    const unsigned char *p;     // first unread byte
+    const unsigned char *end;   // end of the bytes read so far
+    const unsigned char *block; // the stop bits below are block's 64 bytes
+    uint64_t stops;             // stop bytes at and after p in that block
+};
+
+// The pass reader.  Its fields are read only through the calls below.
+struct xt_dsv_reader_t {
+    FILE *stream;
+    xt_dsv_table_t table;
+    unsigned char *base;  // the buffer: head room, data, padding
+    size_t capacity;      // bytes of data it holds at most
+    xt_dsv_pos_t pos;     // the position, between the caller's calls
+    bool at_eof;          // the stream has no more bytes
+    int error;            // errno of a failed read, or 0
+    const char *out;      // the field that the slow path found
+    size_t out_len;
+#if defined(__SSE2__)
+    __m128i stop_vec[4];  // each of table.stops, sixteen times over
+#endif
+    char field[XT_DSV_FIELD_MAX + 1 + XT_DSV_PAD]; // fields not in the buffer
+};
+
+// Starts reading stream, from where it stands, with the delimiters delims
+// and a buffer of capacity bytes (0: the default, 128 KiB), and returns the
+// position to hand to the calls below.  The stream is the reader's until
+// the end of input: other reads from it lose bytes.  One reader at a time:
+// the buffer is the module's, kept for the next one.
+xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
+                                const char *delims, size_t capacity);
+
+// Reads the next field: returns what ended it, as xt_dsv_read_field does
+// ('\n' at every line end, the delimiter, or -1 when no field is left), and
+// stores in *field and *len where its bytes are and how many there are.
+// The bytes stay valid until the next call; they are not NUL-terminated,
+// and XT_DSV_PAD bytes from *field may be read.  Of a field longer than
+// XT_DSV_FIELD_MAX only the first XT_DSV_FIELD_MAX bytes are there for sure;
+// *len is its full length all the same.  A read error ends the input and
+// is kept in error.
+inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                              const char **field, size_t *len);
+
+// Consumes up to count fields as that many xt_dsv_reader_next calls would,
+// stopping after a field that ends its line: as xt_dsv_skip_fields.
+inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                                     size_t count, size_t *skipped);
+
+// Consumes the rest of the line: as xt_dsv_skip_line.
+inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at);
+
+// The slow half of xt_dsv_reader_skip_line, from r->pos.
+int xt_dsv_reader_skip_line_slow(xt_dsv_reader_t *r);
+
+// The field as a NUL-terminated string (cut to XT_DSV_FIELD_MAX bytes, up
+// to an embedded NUL as C strings go), valid until the next call.
+const char *xt_dsv_reader_text(xt_dsv_reader_t *r, const char *field,
+                               size_t len);
+
+// The slow half of xt_dsv_reader_next, from r->pos: any field, any state of
+// the buffer.  Leaves the field in r->out and r->out_len.
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r);
+
+// ---- Inline part -------------------------------------------------------------
+
+#if defined(__SSE2__)
+// The stop bytes among the 64 at b, one bit each (lowest: b[0]).
+inline uint64_t xt_dsv_stop_bits64(const xt_dsv_reader_t *r,
+                                   const unsigned char *b)
+{
+    uint64_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i x =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 16 * i));
+        const __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(x, r->stop_vec[0]),
+                         _mm_cmpeq_epi8(x, r->stop_vec[1])),
+            _mm_or_si128(_mm_cmpeq_epi8(x, r->stop_vec[2]),
+                         _mm_cmpeq_epi8(x, r->stop_vec[3])));
+        bits |= static_cast<uint64_t>(static_cast<unsigned>(
+                    _mm_movemask_epi8(hit)))
+                << (16 * i);
+    }
+    return bits;
+}
+#endif
+
+inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                              const char **field, size_t *len)
+{
+    // The bulk of any input: the next stop byte is in the bits at hand and
+    // plainly ends the field (a newline, or a delimiter with bytes after it).
+    uint64_t stops = at->stops;
+#if defined(__SSE2__)
+    // Used up: the next whole block of read bytes gives the next bits.
+    while (stops == 0 && at->end - at->block >= 128 && r->table.wide_scan) {
+        at->block += 64;
+        stops = at->stops = xt_dsv_stop_bits64(r, at->block);
+    }
+#endif
+    if (stops != 0) {
+        const unsigned char *p = at->p;
+        const unsigned char *q = at->block + __builtin_ctzll(stops);
+        const unsigned char c = *q;
+        const unsigned char cls = r->table.cls[c + 1];
+        if (cls == XT_DSV_NL || (cls == XT_DSV_DELIM && q + 1 < at->end)) {
+            at->stops = stops & (stops - 1);
+            at->p = q + 1;
+            *field = reinterpret_cast<const char *>(p);
+            *len = static_cast<size_t>(q - p);
+            return cls == XT_DSV_NL ? '\n' : c;
+        }
+    }
+    r->pos = *at;
+    const int result = xt_dsv_reader_next_slow(r);
+    *at = r->pos;
+    *field = r->out;
+    *len = r->out_len;
+    return result;
+}
+
+inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                                     size_t count, size_t *skipped)
+{
+    size_t done = 0;
+    int result = -1;
+    while (done < count) {
+        const char *field;
+        size_t len;
+        result = xt_dsv_reader_next(r, at, &field, &len);
+        if (result == -1)
+            break;
+        ++done;
+        if (result == '\n')
+            break;
+    }
+    *skipped = done;
+    return result;
+}
+
+inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
+{
+    // The newline is a stop byte like any other: step over the stop bits
+    // to the first newline among them.
+    uint64_t stops = at->stops;
+    for (;;) {
+        while (stops != 0) {
+            const unsigned char *q = at->block + __builtin_ctzll(stops);
+            stops &= stops - 1;
+            if (*q == '\n') {
+                at->stops = stops;
+                at->p = q + 1;
+                return '\n';
+            }
+        }
+#if defined(__SSE2__)
+        if (at->end - at->block >= 128 && r->table.wide_scan) {
+            at->block += 64;
+            stops = xt_dsv_stop_bits64(r, at->block);
+            continue;
+        }
+#endif
+        break;
+    }
+    at->stops = 0;
+    r->pos = *at;
+    const int result = xt_dsv_reader_skip_line_slow(r);
+    *at = r->pos;
+    return result;
+}
+
+#endif
