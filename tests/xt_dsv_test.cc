@@ -230,11 +230,10 @@ struct Script {
     std::vector<Action> actions; // one per field, cycled
 };
 
-// Reads the whole input with read, doing the script's actions between
-// fields; a skipped line shows up as a field "<skip>".
-std::vector<Field> run(const Script &s, Reader read, bool use_skip)
+// The script's input as a stream: a temporary file or fmemopen over copy,
+// with the script's stdio buffer (iobuf) when it asks for one.
+FILE *open_input(const Script &s, std::string &copy, std::vector<char> &iobuf)
 {
-    std::string copy = s.input;
     FILE *f;
     if (s.real_file) {
         f = std::tmpfile();
@@ -243,9 +242,18 @@ std::vector<Field> run(const Script &s, Reader read, bool use_skip)
     } else {
         f = fmemopen(copy.data(), copy.size(), "r");
     }
-    std::vector<char> iobuf(s.stdio_buffer + 1);
     if (s.stdio_buffer != 0)
         setvbuf(f, iobuf.data(), _IOFBF, s.stdio_buffer);
+    return f;
+}
+
+// Reads the whole input with read, doing the script's actions between
+// fields; a skipped line shows up as a field "<skip>".
+std::vector<Field> run(const Script &s, Reader read, bool use_skip)
+{
+    std::string copy = s.input;
+    std::vector<char> iobuf(s.stdio_buffer + 1);
+    FILE *f = open_input(s, copy, iobuf);
 
     std::vector<Field> out;
     std::vector<char> buf(s.size + 32, 'Z');
@@ -433,17 +441,8 @@ TEST(DsvSkipFields, ConsumesWhatTheReaderWouldHaveRead)
 std::vector<Field> run_pass_reader(const Script &s, size_t capacity)
 {
     std::string copy = s.input;
-    FILE *f;
-    if (s.real_file) {
-        f = std::tmpfile();
-        std::fwrite(copy.data(), 1, copy.size(), f);
-        std::rewind(f);
-    } else {
-        f = fmemopen(copy.data(), copy.size(), "r");
-    }
     std::vector<char> iobuf(s.stdio_buffer + 1);
-    if (s.stdio_buffer != 0)
-        setvbuf(f, iobuf.data(), _IOFBF, s.stdio_buffer);
+    FILE *f = open_input(s, copy, iobuf);
     const int c = std::getc(f);
     if (c != EOF)
         std::ungetc(c, f);
