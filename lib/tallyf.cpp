@@ -400,7 +400,8 @@ namespace {
 template <bool Fma>
 [[gnu::always_inline]] inline void feed(tallyf_t *tf, double x)
 {
-    tf->sum = add_first<Fma>(tf->sum, x);
+    const double old_sum = tf->sum;
+    tf->sum = add_first<Fma>(old_sum, x);
 
     if (keeps_squares(tf->code)) {
         if (tf->code == TALLYF_POP_Z_SCORES ||
@@ -436,11 +437,11 @@ template <bool Fma>
         tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
         tf->sum_d_2 = q;
     } else {
-        // The mean alone needs no shift: its sum is of the values
-        // themselves (shift stays 0).
-        const double s = tf->sum_d + x;
-        tf->sum_d_lo += sum_error(tf->sum_d, x, s);
-        tf->sum_d = s;
+        // The mean alone needs no shift (shift stays 0): the plain sum of
+        // the values is the high part of its exact sum, and only the
+        // rounding errors of its additions are collected beside it.
+        tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
+        tf->sum_d = tf->sum;
         if (tf->code == TALLYF_RANGE) {
             track_extremes(tf, x);
         } else if (tallyf_keeps_values(tf->code)) {
