@@ -184,9 +184,11 @@ inline double field_value(xt_dsv_reader_t *in, const char *field, size_t len,
         if (parse_field_double(xt_dsv_reader_text(in, field, len), len, &v))
             return v;
     }
-    std::fprintf(stderr,
-                 "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
-                 xt_dsv_reader_text(in, field, len), at.row(), at.col());
+    const char *text = xt_dsv_reader_text(in, field, len);
+    std::fprintf(stderr, "%s: %s: row %" PRIu64 ", col %" PRIu64 "\n",
+                 parse_field_overflows(text, len) ? "Number too large for a double"
+                                                  : "Invalid number",
+                 text, at.row(), at.col());
     std::exit(EX_DATAERR);
 }
 
