@@ -323,10 +323,10 @@ TEST(Quantiles, FewPartitionsPrintOnlyTheEnds)
                   "Row 1 high           2.000000\n");
 }
 
-TEST(Quantiles, NanSortsLast)
+TEST(Quantiles, NanMakesEveryLineNan)
 {
     EXPECT_EQ(quantile_lines(record(TALLYF_QUANTILE, {NAN, 1}, 0)),
-              "Row 1 low            1.000000\n"
+              "Row 1 low            nan\n"
               "Row 1 high           nan\n");
 }
 
