@@ -2,7 +2,6 @@
 // mean and sum of squares it gives back.
 #include "tallyf.h"
 
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 
@@ -32,7 +31,7 @@ void tallyf_init(tallyf_t *tf)
     tf->sum_d_2_lo = 0;
     tf->low = NAN;
     tf->high = NAN;
-    tf->exact_scaled = 0;
+    tf->scaled_lo = NAN;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)
@@ -83,13 +82,29 @@ inline void keep_value(FILE *f, double x)
 #endif
 }
 
+// The exact sums as they stand, scaled or not (see scaled_lo).
+struct exact_sums_t {
+    double s, s_lo, q, q_lo;
+    bool scaled;
+};
+
+inline exact_sums_t exact_sums_of(const tallyf_t *tf)
+{
+    exact_sums_t e{tf->sum_d, tf->sum_d_lo, tf->sum_d_2, tf->sum_d_2_lo,
+                   !std::isnan(tf->scaled_lo)};
+    if (e.scaled)
+        (keeps_squares(tf->code) ? e.q_lo : e.s_lo) = tf->scaled_lo;
+    return e;
+}
+
 // True when the exact sums hold every value fed and nothing overflowed or
 // went NaN in them.
 inline bool exact_sums_usable(const tallyf_t *tf)
 {
+    const exact_sums_t e = exact_sums_of(tf);
     return tf->num_count != 0 && tf->shift_count == tf->num_count &&
-           std::isfinite(tf->shift) && std::isfinite(tf->sum_d) &&
-           std::isfinite(tf->sum_d_lo);
+           std::isfinite(tf->shift) && std::isfinite(e.s) &&
+           std::isfinite(e.s_lo);
 }
 
 // The lowest and highest value so far in the sorted order (NaN last); once
@@ -109,7 +124,7 @@ inline void track_extremes(tallyf_t *tf, double x)
         tf->high = x;
 }
 
-// Scales of the exact sums once a record has scaled them (exact_scaled):
+// Scales of the exact sums once a record has scaled them (scaled_lo):
 // deviations times 2^-66, their squares times 2^-1120 (deviations times
 // 2^-560 before squaring).  No sum of 2^64 values can overflow so; only
 // parts of a deviation below about 2^-956 are lost, and those lie far below
@@ -119,42 +134,50 @@ constexpr int kSquareExp = 560;
 
 // The exact-sum update of one value where the fast path cannot take it: a
 // sum about to overflow, a record already scaled, or a value or sum that is
-// not finite (added as it is, the plain sums then take over).
+// not finite (added as it is: the plain sums then take over).  old_sum is
+// the plain sum before this value.
 [[gnu::noinline, gnu::cold]] void add_exact_slow(tallyf_t *tf, double x,
-                                                  bool squares)
+                                                  double old_sum, bool squares)
 {
-    if (tf->exact_scaled == 0) {
+    // The field whose NaN marks a scaled record: the last low part the
+    // fast path adds to.
+    double &marked = squares ? tf->sum_d_2_lo : tf->sum_d_lo;
+    if (std::isnan(tf->scaled_lo)) {
         const bool finite = std::isfinite(x) && std::isfinite(tf->shift) &&
                             std::isfinite(tf->sum_d) &&
                             std::isfinite(tf->sum_d_lo) &&
                             std::isfinite(tf->sum_d_2) &&
                             std::isfinite(tf->sum_d_2_lo);
+        if (!finite && !squares) {
+            tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
+            tf->sum_d = tf->sum;
+            return;
+        }
         if (!finite) {
             const double d = x - tf->shift;
-            const double d_error = sum_error(x, -tf->shift, d);
             const double s = tf->sum_d + d;
-            tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
+            tf->sum_d_lo += sum_error(tf->sum_d, d, s);
             tf->sum_d = s;
-            if (squares) {
-                const double p = d * d;
-                const double q = tf->sum_d_2 + p;
-                tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q);
-                tf->sum_d_2 = q;
-            }
+            const double p = d * d;
+            const double q = tf->sum_d_2 + p;
+            tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q);
+            tf->sum_d_2 = q;
             return;
         }
         tf->sum_d = std::ldexp(tf->sum_d, -kLinearExp);
         tf->sum_d_lo = std::ldexp(tf->sum_d_lo, -kLinearExp);
         tf->sum_d_2 = std::ldexp(tf->sum_d_2, -2 * kSquareExp);
         tf->sum_d_2_lo = std::ldexp(tf->sum_d_2_lo, -2 * kSquareExp);
-        tf->exact_scaled = 1;
+        tf->scaled_lo = marked;
+        marked = NAN;
     }
+    double &s_lo = squares ? tf->sum_d_lo : tf->scaled_lo;
     const double xs = std::ldexp(x, -kLinearExp);
     const double ss = std::ldexp(tf->shift, -kLinearExp);
     const double d = xs - ss;
     const double d_error = sum_error(xs, -ss, d);
     const double s = tf->sum_d + d;
-    tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
+    s_lo += sum_error(tf->sum_d, d, s) + d_error;
     tf->sum_d = s;
     if (squares) {
         const double dq = std::ldexp(d, kLinearExp - kSquareExp);
@@ -162,7 +185,7 @@ constexpr int kSquareExp = 560;
         const double p = dq * dq;
         const double p_error = std::fma(dq, dq, -p) + 2 * dq * dq_error;
         const double q = tf->sum_d_2 + p;
-        tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
+        tf->scaled_lo += sum_error(tf->sum_d_2, p, q) + p_error;
         tf->sum_d_2 = q;
     }
 }
@@ -211,25 +234,32 @@ template <bool Fma>
             p_error = square_error(d, p);
         p_error += 2 * d * d_error;
         const double q = tf->sum_d_2 + p;
-        // A finite sum of squares bounds the sum of deviations far below
-        // overflow (|sum_d| <= sqrt(n sum_d_2)): one test covers both.
-        if (tf->exact_scaled == 0 && std::fabs(q) <= DBL_MAX) [[likely]] {
+        const double q_lo = tf->sum_d_2_lo + (sum_error(tf->sum_d_2, p, q) + p_error);
+        // q_lo is NaN when the sum of squares overflowed (the error of an
+        // infinite sum is NaN), when a value or sum is not finite, and in a
+        // scaled record (NaN there).  A finite sum of squares bounds the sum
+        // of deviations far below overflow (|sum_d| <= sqrt(n sum_d_2)), so
+        // this one test covers both sums.
+        if (q_lo == q_lo) [[likely]] {
             tf->sum_d_lo += s_error;
             tf->sum_d = s;
-            tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
+            tf->sum_d_2_lo = q_lo;
             tf->sum_d_2 = q;
         } else {
-            add_exact_slow(tf, x, true);
+            add_exact_slow(tf, x, old_sum, true);
         }
     } else {
         // The mean alone needs no shift (shift stays 0): the plain sum of
         // the values is the high part of its exact sum, and only the
         // rounding errors of its additions are collected beside it.
-        if (tf->exact_scaled == 0 && std::fabs(tf->sum) <= DBL_MAX) [[likely]] {
-            tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
+        // NaN when the sum overflowed, a value is not finite, or the
+        // record is scaled (as for q_lo above).
+        const double lo = tf->sum_d_lo + sum_error(old_sum, x, tf->sum);
+        if (lo == lo) [[likely]] {
+            tf->sum_d_lo = lo;
             tf->sum_d = tf->sum;
         } else {
-            add_exact_slow(tf, x, false);
+            add_exact_slow(tf, x, old_sum, false);
         }
         if (tf->code == TALLYF_RANGE) {
             track_extremes(tf, x);
@@ -307,11 +337,12 @@ namespace {
 // offset, the remainder of the division deciding a tie.
 double exact_mean_plus(const tallyf_t *tf, double offset)
 {
-    const int scale = tf->exact_scaled != 0 ? kLinearExp : 0;
+    const exact_sums_t e = exact_sums_of(tf);
+    const int scale = e.scaled ? kLinearExp : 0;
     exact_fixed_t v;
     exact_fixed_clear(&v);
-    exact_fixed_add_scaled(&v, tf->sum_d, scale);
-    exact_fixed_add_scaled(&v, tf->sum_d_lo, scale);
+    exact_fixed_add_scaled(&v, e.s, scale);
+    exact_fixed_add_scaled(&v, e.s_lo, scale);
     const uint64_t remainder = exact_fixed_div(&v, tf->num_count);
     exact_fixed_add_scaled(&v, tf->shift, 0);
     exact_fixed_add_scaled(&v, offset, 0);
@@ -343,18 +374,18 @@ void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
 double tallyf_sum_squares(const tallyf_t *tf)
 {
     const double n = static_cast<double>(tf->num_count);
+    const exact_sums_t e = exact_sums_of(tf);
     if (keeps_squares(tf->code) && exact_sums_usable(tf) &&
-        std::isfinite(tf->sum_d_2) && std::isfinite(tf->sum_d_2_lo)) {
+        std::isfinite(e.q) && std::isfinite(e.q_lo)) {
         // Q - S * S / n, with S = sum_d + sum_d_lo and Q = sum_d_2 +
         // sum_d_2_lo, in double-double arithmetic.  Q is at most n + 1 times
         // the result, so its 106 bits leave the result's 53 intact.  Both
         // are first brought to one scale where nothing below overflows
         // (S * S / n is at most Q): the result is the formula's times
         // 2^result_exp.
-        double s = tf->sum_d, s_lo = tf->sum_d_lo;
-        double q = tf->sum_d_2, q_lo = tf->sum_d_2_lo;
+        double s = e.s, s_lo = e.s_lo, q = e.q, q_lo = e.q_lo;
         int result_exp = 0;
-        if (tf->exact_scaled != 0) {
+        if (e.scaled) {
             s = std::ldexp(s, kLinearExp - kSquareExp);
             s_lo = std::ldexp(s_lo, kLinearExp - kSquareExp);
             result_exp = 2 * kSquareExp;

@@ -73,10 +73,14 @@ struct tallyf_t {
     double low;             // range, chi-sq-fit: the first value in sorted
     double high;            // order and the last (NaN before any value and
                             // once a NaN was fed)
-    uint32_t exact_scaled;  // 1 once a sum would have overflowed: from then
-                            // on sum_d and sum_d_lo hold their sums times
-                            // 2^-66, sum_d_2 and sum_d_2_lo theirs times
-                            // 2^-1120; 0 while they hold them as they are
+    double scaled_lo;       // NaN while the exact sums hold their values as
+                            // they are.  Once a sum would have overflowed
+                            // they are scaled, sum_d and sum_d_lo by 2^-66,
+                            // sum_d_2 and sum_d_2_lo by 2^-1120; the low
+                            // part of the last sum the code keeps (sum_d_2_lo,
+                            // sum_d_lo without squares) then lives here, and
+                            // a NaN in its own field sends every value past
+                            // the fast path.
 };
 
 // True for the codes whose records keep every value in nums: quantile, mode,
