@@ -249,18 +249,6 @@ template <bool Fma>
             add_exact_slow(tf, x, old_sum, true);
         }
     } else {
-        // The mean alone needs no shift (shift stays 0): the plain sum of
-        // the values is the high part of its exact sum, and only the
-        // rounding errors of its additions are collected beside it.
-        // NaN when the sum overflowed, a value is not finite, or the
-        // record is scaled (as for q_lo above).
-        const double lo = tf->sum_d_lo + sum_error(old_sum, x, tf->sum);
-        if (lo == lo) [[likely]] {
-            tf->sum_d_lo = lo;
-            tf->sum_d = tf->sum;
-        } else {
-            add_exact_slow(tf, x, old_sum, false);
-        }
         if (tf->code == TALLYF_RANGE) {
             track_extremes(tf, x);
         } else if (tallyf_keeps_values(tf->code)) {
@@ -270,6 +258,19 @@ template <bool Fma>
                     xt_realloc(tf->nums, tf->array_size, sizeof(double)));
             }
             tf->nums[tf->num_count] = x;
+        }
+        // The mean alone needs no shift (shift stays 0): the plain sum of
+        // the values is the high part of its exact sum, and only the
+        // rounding errors of its additions are collected beside it.  lo is
+        // NaN when the sum overflowed, a value is not finite, or the record
+        // is scaled (as q_lo above).  Last, so that only the counts wait on
+        // the slow call.
+        const double lo = tf->sum_d_lo + sum_error(old_sum, x, tf->sum);
+        if (lo == lo) [[likely]] {
+            tf->sum_d_lo = lo;
+            tf->sum_d = tf->sum;
+        } else {
+            add_exact_slow(tf, x, old_sum, false);
         }
     }
     ++tf->shift_count;
