@@ -135,7 +135,8 @@ constexpr int kSquareExp = 560;
 // The exact-sum update of one value where the fast path cannot take it: a
 // sum about to overflow, a record already scaled, or a value or sum that is
 // not finite (added as it is: the plain sums then take over).  old_sum is
-// the plain sum before this value.
+// the plain sum before this value.  Counts the value, as the fast path does,
+// so that the feed can end with this call.
 [[gnu::noinline, gnu::cold]] void add_exact_slow(tallyf_t *tf, double x,
                                                   double old_sum, bool squares)
 {
@@ -151,9 +152,7 @@ constexpr int kSquareExp = 560;
         if (!finite && !squares) {
             tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
             tf->sum_d = tf->sum;
-            return;
-        }
-        if (!finite) {
+        } else if (!finite) {
             const double d = x - tf->shift;
             const double s = tf->sum_d + d;
             tf->sum_d_lo += sum_error(tf->sum_d, d, s);
@@ -162,6 +161,10 @@ constexpr int kSquareExp = 560;
             const double q = tf->sum_d_2 + p;
             tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q);
             tf->sum_d_2 = q;
+        }
+        if (!finite) {
+            ++tf->shift_count;
+            ++tf->num_count;
             return;
         }
         tf->sum_d = std::ldexp(tf->sum_d, -kLinearExp);
@@ -188,6 +191,8 @@ constexpr int kSquareExp = 560;
         tf->scaled_lo += sum_error(tf->sum_d_2, p, q) + p_error;
         tf->sum_d_2 = q;
     }
+    ++tf->shift_count;
+    ++tf->num_count;
 }
 
 } // namespace
@@ -246,7 +251,7 @@ template <bool Fma>
             tf->sum_d_2_lo = q_lo;
             tf->sum_d_2 = q;
         } else {
-            add_exact_slow(tf, x, old_sum, true);
+            return add_exact_slow(tf, x, old_sum, true);
         }
     } else {
         if (tf->code == TALLYF_RANGE) {
@@ -270,7 +275,7 @@ template <bool Fma>
             tf->sum_d_lo = lo;
             tf->sum_d = tf->sum;
         } else {
-            add_exact_slow(tf, x, old_sum, false);
+            return add_exact_slow(tf, x, old_sum, false);
         }
     }
     ++tf->shift_count;
