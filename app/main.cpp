@@ -119,7 +119,7 @@ int main(int argc, char *argv[])
 {
     hold_closed_std_streams();
     int status = 0;
-    if (!run_distribution_command(argc, argv)) {
+    if (!run_distribution_command(argc, argv, &status)) {
         if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
             show_version();
         if (argc < 4)

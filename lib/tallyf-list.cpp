@@ -184,9 +184,11 @@ inline double field_value(xt_dsv_reader_t *in, const char *field, size_t len,
         if (parse_field_double(xt_dsv_reader_text(in, field, len), len, &v))
             return v;
     }
-    std::fprintf(stderr,
-                 "Invalid number: %s: row %" PRIu64 ", col %" PRIu64 "\n",
-                 xt_dsv_reader_text(in, field, len), at.row(), at.col());
+    const char *text = xt_dsv_reader_text(in, field, len);
+    std::fprintf(stderr, "%s: %s: row %" PRIu64 ", col %" PRIu64 "\n",
+                 parse_field_overflows(text, len) ? "Number too large for a double"
+                                                  : "Invalid number",
+                 text, at.row(), at.col());
     std::exit(EX_DATAERR);
 }
 
@@ -332,7 +334,7 @@ void print_population(const population_t &p, const char *label, uint32_t num)
 }
 
 struct sample_t {
-    double ss, var, sd, se, mean;
+    double ss, var, sd, se, mean, ci_low, ci_high;
 };
 
 sample_t sample_of(const tallyf_t *tf)
@@ -344,6 +346,7 @@ sample_t sample_of(const tallyf_t *tf)
     s.sd = std::sqrt(s.var);
     s.se = s.sd / std::sqrt(n);
     s.mean = tallyf_mean(tf);
+    tallyf_mean_interval(tf, s.se + s.se, &s.ci_low, &s.ci_high);
     return s;
 }
 
@@ -355,7 +358,7 @@ void print_sample(const sample_t &s, const char *label, uint32_t num)
     std::printf("%s %u sample-SE         %f\n", label, num, s.se);
     std::printf("%s %u sample-mean       %f\n", label, num, s.mean);
     std::printf("%s %u mean 95%%-CI-2SE   (%f, %f)\n", label, num,
-                s.mean - (s.se + s.se), (s.se + s.se) + s.mean);
+                s.ci_low, s.ci_high);
 }
 
 void print_number(const char *label, uint32_t num, const char *name,
@@ -405,9 +408,7 @@ void print_box_plot(tallyf_t *tf, const char *label, uint32_t num)
     if (drawn)
         std::printf("%s %u plot           %s\n", label, num, plot);
     else
-        std::printf("%s %u plot           (none: %s)\n", label, num,
-                    tf->num_count == 0 ? "no values"
-                                       : "not every value is finite");
+        std::printf("%s %u plot           (none: %s)\n", label, num, plot);
 }
 
 void print_chi_sq_fit(const tallyf_t *tf, const char *label, uint32_t num)
