@@ -71,6 +71,10 @@ const tally_function_t *tally_function_by_word(const char *word);
 // quantile for median and quartile), or null for a code no word stores.
 const tally_function_t *tally_function_by_stored(tallyf_code_t code);
 
+// Codes below this bound are looked up in a table per value
+// (tallyf_process_val); any code above it is fed as tally_feed_t::sum.
+inline constexpr uint32_t TALLY_CODES_MAX = 64;
+
 // How a record of this code is fed: the kind of the function that stores
 // it, tally_feed_t::sum for any other code.
 tally_feed_t tally_feed_of(tallyf_code_t code);

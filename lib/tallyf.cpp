@@ -68,13 +68,13 @@ void tallyf_process_val(tallyf_t *tf, double x)
 {
     // The kind of each code, looked up in the table once.
     static const tally_feed_t *const kinds = [] {
-        static tally_feed_t k[32];
-        for (uint32_t c = 0; c < 32; ++c)
+        static tally_feed_t k[TALLY_CODES_MAX];
+        for (uint32_t c = 0; c < TALLY_CODES_MAX; ++c)
             k[c] = tally_feed_of(static_cast<tallyf_code_t>(c));
         return k;
     }();
     const tally_feed_t kind =
-        tf->code < 32 ? kinds[tf->code] : tally_feed_t::sum;
+        tf->code < TALLY_CODES_MAX ? kinds[tf->code] : tally_feed_t::sum;
     tally_feeder(kind)(tf, x);
 }
 
