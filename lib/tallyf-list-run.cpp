@@ -45,10 +45,10 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         return false;
     static tally_selection_t sel;
     tally_select(list, nullptr, 0, &sel);
-    tally_feeder_t feed[TALLYF_LIST_MAX];
+    tally_feed_t kind[TALLYF_LIST_MAX];
     for (int i = 0; i < list->count; ++i)
-        feed[i] = tally_feeder(tally_feed_of(list->functions[i].code));
-    tally_feed_sink_t sink{list->functions, feed};
+        kind[i] = tally_feed_of(list->functions[i].code);
+    tally_feed_sink_t sink{list->functions, kind};
     const tally_pass_input_t input{stream, options.delims, options.verbose,
                                    0};
     if (!tally_read_pass(sel, input, sink, err))

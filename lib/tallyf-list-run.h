@@ -33,30 +33,37 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err);
 
 // The plain run's sink of the pass (pass.h): every value goes straight to
-// the list's record, through the feeder chosen for it once.
+// the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {
-    tallyf_t *records;
-    const tally_feeder_t *feed;     // per record, as records
+    // Without groups a value needs nothing from the rest of its line: it is
+    // fed as it is read, and the line's end finds nothing staged.
+    static constexpr bool stages = false;
 
-    void row_value(const tally_group_t &g, double v, uint64_t)
+    tallyf_t *records;
+    const tally_feed_t *kind;       // per record, as records
+
+    template <bool Fma>
+    [[gnu::always_inline]] void row_value(const tally_group_t &g, double v, uint64_t)
     {
         for (const int *i = g.first; i != g.last; ++i)
-            feed[*i](&records[*i], v);
+            tally_feed<Fma>(kind[*i], &records[*i], v);
     }
-    void col_value(const tally_group_t &g, double v, uint64_t row)
+    template <bool Fma>
+    [[gnu::always_inline]] void col_value(const tally_group_t &g, double v, uint64_t row)
     {
         for (const int *i = g.first; i != g.last; ++i)
             if (records[*i].row == 0 || records[*i].row != row)
-                feed[*i](&records[*i], v); // once per record
+                tally_feed<Fma>(kind[*i], &records[*i], v); // once a record
     }
-    bool line_end(const tally_staged_t *staged, int n,
+    template <bool Fma>
+    [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                   const tally_line_key_t &, uint64_t, tally_error_t *)
     {
         for (int k = 0; k < n; ++k) {
             const tally_group_t &g = *staged[k].col;
             const double v = staged[k].value;
             for (const int *i = g.first; i != g.last; ++i)
-                feed[*i](&records[*i], v);
+                tally_feed<Fma>(kind[*i], &records[*i], v);
         }
         return true;
     }
