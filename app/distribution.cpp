@@ -108,10 +108,12 @@ int cmd_normal_cdf(int argc, char *argv[])
     } else if (argc == 3) {
         if (!parse_real_arg(argv[2], &x)) {
             std::fprintf(stderr, "Invalid z-score: %s\n", argv[2]);
-            usage(argv);
+            print_usage(argv);
+            return EX_USAGE;
         }
     } else {
-        usage(argv);
+        print_usage(argv);
+        return EX_USAGE;
     }
     print_normal_probability(x, normal_cdf(x, mean, sd));
     return 0;

@@ -1,7 +1,8 @@
 // The distribution commands: one-shot normal and Student t computations from
 // the command line.  Each writes its results to standard output and returns
-// 0, or, for an operand it refuses, says which on standard error, writes
-// nothing to standard output and returns 64; none reads standard input.
+// 0, or 64 for an operand it refuses (saying which on standard error and
+// writing nothing to standard output); none reads standard input or ends
+// the process.
 #ifndef NUMTALLY_APP_DISTRIBUTION_H
 #define NUMTALLY_APP_DISTRIBUTION_H
 

@@ -17,6 +17,16 @@ bool fed_nan(const tallyf_t *tf)
 
 } // namespace
 
+double tallyf_lowest(const tallyf_t *tf)
+{
+    return tf->num_count != 0 && !fed_nan(tf) ? tf->nums[0] : NAN;
+}
+
+double tallyf_highest(const tallyf_t *tf)
+{
+    return tf->num_count != 0 ? tf->nums[tf->num_count - 1] : NAN;
+}
+
 double tallyf_division_point(const tallyf_t *tf, uint32_t i,
                              uint32_t partitions)
 {
@@ -53,10 +63,9 @@ void tallyf_sort(tallyf_t *tf)
 
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
 {
-    const uint64_t n = tf->num_count;
     tallyf_sort(tf);
-    const double lowest = n != 0 && !fed_nan(tf) ? tf->nums[0] : NAN;
-    const double highest = n != 0 ? tf->nums[n - 1] : NAN;
+    const double lowest = tallyf_lowest(tf);
+    const double highest = tallyf_highest(tf);
 
     std::printf("%s %u low            %f\n", label, num, lowest);
     if (tf->partitions >= 2) {
