@@ -25,7 +25,7 @@ struct tally_line_key_t {
     std::string bytes;                  // the fields, one after the other
     uint32_t start[TALLY_KEYS_MAX + 1]; // slot s: bytes [start[s], end[s])
     uint32_t end[TALLY_KEYS_MAX];
-    int filled;                         // slots filled in this line
+    uint64_t filled;                    // slot s filled: bit s
 };
 
 // What a pass does with the values it reads.  Sink must have
