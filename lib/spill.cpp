@@ -16,15 +16,7 @@ bool tally_spill_t::open(tally_error_t *err)
 
 bool tally_spill_t::finish(uint64_t count, tally_error_t *err)
 {
-    errno = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_))
-        return tally_fail_io(err, "cannot write temporary file", errno);
-    uint64_t size;
-    if (tallyf_tmpfile_size(file_, &size) != 0)
-        return tally_fail_io(err, "temporary file", errno);
-    if (size != count * sizeof(record_t))
-        return tally_fail_io(err, "cannot write temporary file", ENOSPC);
-    return true;
+    return tally_check_written(file_, count * sizeof(record_t), err);
 }
 
 bool tally_spill_t::load(uint64_t first, uint64_t last, const uint64_t *counts,
