@@ -97,7 +97,10 @@ tallyf_t *tally_group_states_t::add()
 {
     if (groups_ % kGroupsPerChunk == 0)
         chunks_.emplace_back(new tallyf_t[kGroupsPerChunk * per_group_ + 1]);
-    tallyf_t *s = of(groups_++);
+    tallyf_t *s = chunks_.back().get() +
+                  static_cast<size_t>(groups_ % kGroupsPerChunk) * per_group_;
+    blocks_.push_back(s);
+    ++groups_;
     if (per_group_ != 0)
         std::memcpy(static_cast<void *>(s), protos_.data(),
                     per_group_ * sizeof(tallyf_t));
@@ -122,7 +125,7 @@ void tally_group_sink_t::encode(const tally_line_key_t &key)
     for (int s = 0; s < nkeys; ++s) {
         const uint32_t len = key.end[s] - key.start[s];
         scratch.append(reinterpret_cast<const char *>(&len), sizeof len);
-        scratch.append(key.bytes, key.start[s], len);
+        scratch.append(key.bytes + key.start[s], len);
     }
 }
 
@@ -166,8 +169,11 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     tally_select(list, by, options.nby, &sel);
     tally_key_table_t keys;
     tally_group_states_t states(list);
-    tally_group_sink_t sink{&keys,   &states,     kind,       spilled, &spill,
-                            requests, options.nby, by,      {}};
+    const uint64_t all_keys = options.nby == 64
+                                  ? ~uint64_t{0}
+                                  : (uint64_t{1} << options.nby) - 1;
+    tally_group_sink_t sink{&keys,    &states,     kind,     spilled, &spill,
+                            requests, options.nby, all_keys, by,      {}};
     const tally_pass_input_t input{stream, options.delims, options.verbose,
                                    options.nby};
     if (!tally_read_pass(sel, input, sink, err))

@@ -38,11 +38,7 @@ public:
 
     // The states of a new group (the next number).
     tallyf_t *add();
-    tallyf_t *of(uint32_t group)
-    {
-        return chunks_[group / kGroupsPerChunk].get() +
-               static_cast<size_t>(group % kGroupsPerChunk) * per_group_;
-    }
+    tallyf_t *of(uint32_t group) { return blocks_[group]; }
     uint32_t groups() const { return groups_; }
 
 private:
@@ -51,6 +47,7 @@ private:
     size_t per_group_;
     uint32_t groups_ = 0;
     std::vector<std::unique_ptr<tallyf_t[]>> chunks_;
+    std::vector<tallyf_t *> blocks_;    // each group's states
 };
 
 // The grouped run's sink of the pass: the line's key finds (or makes) its
@@ -65,6 +62,7 @@ struct tally_group_sink_t {
     tally_spill_t *spill;
     int requests;
     int nkeys;
+    uint64_t all_keys;          // key.filled when every key field is there
     const uint32_t *key_cols;   // the key columns, in the order given
     std::string scratch;        // several key fields, length-prefixed
 
@@ -84,12 +82,10 @@ struct tally_group_sink_t {
                                          const tally_line_key_t &key,
                                          uint64_t row, tally_error_t *err)
     {
-        const uint64_t all =
-            nkeys == 64 ? ~uint64_t{0} : (uint64_t{1} << nkeys) - 1;
-        if (key.filled != all)
+        if (key.filled != all_keys)
             return missing_key(key, row, err);
-        const char *k = key.bytes.data();
-        size_t len = key.bytes.size();
+        const char *k = key.bytes;
+        size_t len = key.len;
         if (nkeys > 1) {
             encode(key);
             k = scratch.data();

@@ -69,9 +69,15 @@ namespace {
     if (len > XT_DSV_FIELD_MAX)
         return key_too_long(at, err);
     for (const int *s = g.key_first; s != g.key_last; ++s) {
-        key->start[*s] = static_cast<uint32_t>(key->bytes.size());
-        key->bytes.append(field, len);
-        key->end[*s] = static_cast<uint32_t>(key->bytes.size());
+        char *to = key->bytes + key->len;
+        // The reader lets 16 bytes past a field's start be read.
+        if (len <= 16)
+            std::memcpy(to, field, 16);
+        else
+            std::memcpy(to, field, len);
+        key->start[*s] = static_cast<uint32_t>(key->len);
+        key->len += len;
+        key->end[*s] = static_cast<uint32_t>(key->len);
         key->filled |= uint64_t{1} << *s;
     }
     return true;
@@ -89,7 +95,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
     static tally_staged_t staged[TALLYF_LIST_MAX + TALLY_KEYS_MAX];
-    key.bytes.clear();
+    key.len = 0;
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
@@ -100,7 +106,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         const bool ok = sink.template line_end<Fma>(staged, n, key, at.row(), err);
         n = 0;
         if (input.nkeys != 0) {
-            key.bytes.clear();
+            key.len = 0;
             key.filled = 0;
         }
         at.next_line();
