@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <sysexits.h>
 
 #include "functions.h"
@@ -152,13 +156,24 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     tally_feed_t kind[TALLYF_LIST_MAX];
     bool spilled[TALLYF_LIST_MAX];
     bool any_spilled = false;
+    bool keeps_values = false;
     for (int i = 0; i < requests; ++i) {
         kind[i] = tally_feed_of(list->functions[i].code);
         spilled[i] = kind[i] == tally_feed_t::squares_listed;
         if (spilled[i])
             kind[i] = tally_feed_t::squares;
         any_spilled = any_spilled || spilled[i];
+        keeps_values = keeps_values || kind[i] == tally_feed_t::values;
     }
+#if defined(__GLIBC__)
+    // Value arrays of 32 KiB and more are mapped pages of their own, grown
+    // by moving pages (mremap), not copies: the room an array has not used
+    // yet costs no memory, so a group costs 8 bytes per value and little
+    // else, where arrays grown on the heap would leave up to half of it
+    // behind.
+    if (keeps_values)
+        mallopt(M_MMAP_THRESHOLD, 32 * 1024);
+#endif
     // The spill file is left to the end of the process, as the records'
     // files are.
     tally_spill_t spill;
