@@ -9,7 +9,7 @@ _numtally()
         sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
         range iq-range box-plot chi-sq-fit"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
-    local options="--delims --verbose --help --version"
+    local options="--delims --by --verbose --help --version"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -19,8 +19,9 @@ _numtally()
         esac
     fi
     case $prev in
-    # A delimiter string, a row or column number, a parameter: free text.
-    --delims | --row | --col | quantile | sample-t-score) return ;;
+    # A delimiter string, key columns, a row or column number, a parameter:
+    # free text.
+    --delims | --by | --row | --col | quantile | sample-t-score) return ;;
     esac
     # A function word, or a parameter after its word, wants --row or --col.
     if [[ $before == quantile || $before == sample-t-score ]] ||

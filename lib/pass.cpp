@@ -10,6 +10,7 @@
 #include "parse-number.h"
 #include "tallyf-list-run.h"
 #include "feed.h"
+#include "groups.h"
 #include "xt-dsv.h"
 
 namespace {
@@ -48,16 +49,41 @@ namespace {
     return invalid_number(in, field, len, at, err);
 }
 
-// Keeps a key field's bytes in each slot the column fills.
-inline void keep_key(tally_line_key_t *key, const tally_group_t &g,
-                     const char *field, size_t len)
+[[gnu::noinline, gnu::cold]] bool key_too_long(const tally_cursor_t &at,
+                                               tally_error_t *err)
 {
+    char m[120];
+    std::snprintf(m, sizeof m,
+                  "Key field longer than %zu bytes: row %" PRIu64
+                  ", col %" PRIu64 "\n",
+                  XT_DSV_FIELD_MAX, at.row(), at.col());
+    return tally_fail(err, EX_DATAERR, m);
+}
+
+// Keeps a key field's bytes in each slot the column fills.  The reader
+// keeps XT_DSV_FIELD_MAX bytes of a field: a longer key cannot be told
+// apart from others, and ends the run.
+[[gnu::always_inline]] inline bool keep_key(tally_line_key_t *key,
+                                            const tally_group_t &g,
+                                            const char *field, size_t len,
+                                            const tally_cursor_t &at,
+                                            tally_error_t *err)
+{
+    if (len > XT_DSV_FIELD_MAX)
+        return key_too_long(at, err);
     for (const int *s = g.key_first; s != g.key_last; ++s) {
-        key->start[*s] = static_cast<uint32_t>(key->bytes.size());
-        key->bytes.append(field, len);
-        key->end[*s] = static_cast<uint32_t>(key->bytes.size());
-        ++key->filled;
+        char *to = key->bytes + key->len;
+        // The reader lets 16 bytes past a field's start be read.
+        if (len <= 16)
+            std::memcpy(to, field, 16);
+        else
+            std::memcpy(to, field, len);
+        key->start[*s] = static_cast<uint32_t>(key->len);
+        key->len += len;
+        key->end[*s] = static_cast<uint32_t>(key->len);
+        key->filled |= uint64_t{1} << *s;
     }
+    return true;
 }
 
 } // namespace
@@ -72,7 +98,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
     static tally_staged_t staged[TALLYF_LIST_MAX + TALLY_KEYS_MAX];
-    key.bytes.clear();
+    key.len = 0;
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
@@ -83,7 +109,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         const bool ok = sink.template line_end<Fma>(staged, n, key, at.row(), err);
         n = 0;
         if (input.nkeys != 0) {
-            key.bytes.clear();
+            key.len = 0;
             key.filled = 0;
         }
         at.next_line();
@@ -126,8 +152,9 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             const bool col_wanted = at.col_wanted();
             if (at.row_wanted() || col_wanted) {
                 const tally_group_t *g = col_wanted ? &at.take_col() : nullptr;
-                if (g != nullptr && g->key_first != g->key_last)
-                    keep_key(&key, *g, field, len);
+                if (g != nullptr && g->key_first != g->key_last &&
+                    !keep_key(&key, *g, field, len, at, err))
+                    return false;
                 if (at.row_wanted() || (g != nullptr && g->first != g->last)) {
                     double v;
                     if (!field_value(&in, field, len, at, &v, err))
@@ -199,3 +226,7 @@ template bool tally_read_pass<tally_feed_sink_t>(const tally_selection_t &,
                                                  const tally_pass_input_t &,
                                                  tally_feed_sink_t &,
                                                  tally_error_t *);
+template bool tally_read_pass<tally_group_sink_t>(const tally_selection_t &,
+                                                  const tally_pass_input_t &,
+                                                  tally_group_sink_t &,
+                                                  tally_error_t *);

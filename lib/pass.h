@@ -11,6 +11,7 @@
 #include <string>
 
 #include "selection.h"
+#include "xt-dsv.h"
 #include "tally-error.h"
 
 // A wanted column's value of the current line.
@@ -22,10 +23,13 @@ struct tally_staged_t {
 // The key fields of the current line: one slot per key column, in the
 // order the key columns were given.
 struct tally_line_key_t {
-    std::string bytes;                  // the fields, one after the other
+    // The fields, one after the other: len bytes, with room for every key
+    // field at its longest and 16 bytes to spare.
+    char bytes[TALLY_KEYS_MAX * XT_DSV_FIELD_MAX + 16];
+    size_t len;
     uint32_t start[TALLY_KEYS_MAX + 1]; // slot s: bytes [start[s], end[s])
     uint32_t end[TALLY_KEYS_MAX];
-    int filled;                         // slots filled in this line
+    uint64_t filled;                    // slot s filled: bit s
 };
 
 // What a pass does with the values it reads.  Sink must have

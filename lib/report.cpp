@@ -190,17 +190,22 @@ bool tally_check_record(const tallyf_t *tf, bool check_file,
     if (!check_file || !is_listing(tf))
         return true;
     // The file holds every value fed, so that a listing is never short.
-    FILE *f = tf->tmp_file;
-    if (f == nullptr)
+    if (tf->tmp_file == nullptr)
         return tf->num_count == 0 ||
                tally_fail_io(err, "temporary file", ENOENT);
+    return tally_check_written(tf->tmp_file, tf->num_count * sizeof(double),
+                               err);
+}
+
+bool tally_check_written(FILE *f, uint64_t bytes, tally_error_t *err)
+{
     errno = 0;
     if (std::fflush(f) != 0 || std::ferror(f))
         return tally_fail_io(err, "cannot write temporary file", errno);
     uint64_t size;
     if (tallyf_tmpfile_size(f, &size) != 0)
         return tally_fail_io(err, "temporary file", errno);
-    if (size != tf->num_count * sizeof(double))
+    if (size != bytes)
         return tally_fail_io(err, "cannot write temporary file", ENOSPC);
     return true;
 }

@@ -5,6 +5,7 @@
 #define NUMTALLY_LIB_REPORT_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "printer.h"
 #include "tally-error.h"
@@ -23,6 +24,10 @@ struct tally_listing_t {
 // check_file).  True when the record can report.
 bool tally_check_record(const tallyf_t *tf, bool check_file,
                         tally_error_t *err);
+
+// Checks that a temporary file of listing values was written whole: it
+// holds bytes bytes once flushed (else 74).
+bool tally_check_written(FILE *f, uint64_t bytes, tally_error_t *err);
 
 // Prints the record's block.  A listing comes from listing when it is not
 // null, else from the record's temporary file.  Records whose code no word

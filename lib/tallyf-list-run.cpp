@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "groups.h"
 #include "pass.h"
 #include "report.h"
 #include "xt.h"
@@ -41,6 +42,8 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err)
 {
+    if (options.nby != 0)
+        return tally_run_grouped(list, stream, options, err);
     if (!prepare_records(list, err))
         return false;
     static tally_selection_t sel;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "feed.h"
 #include "pass.h"
@@ -18,8 +19,11 @@ struct tally_run_options_t {
     const char *delims = " \t";     // handed to the field reader unchanged
     bool verbose = false;           // echo every field read
     // Key columns (from 1) of a grouped run, in the order given; none: the
-    // plain run.
+    // plain run.  A column given by name has by[s] == 0 and its name in
+    // by_name[s]: names are resolved where the run knows the header (see
+    // resolve_key_names in groups.cpp); until then every name is refused.
     uint32_t by[TALLY_KEYS_MAX] = {};
+    std::string by_name[TALLY_KEYS_MAX];
     int nby = 0;
 };
 

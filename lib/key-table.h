@@ -1,0 +1,146 @@
+// Distinct keys in first-appearance order: each key (any bytes, any length)
+// gets the next group number the first time it is seen.  Hashing with open
+// addressing; memory grows with the keys' bytes and a few dozen bytes per
+// key, and no operation is worse than linear in the keys' total length.
+#ifndef NUMTALLY_LIB_KEY_TABLE_H
+#define NUMTALLY_LIB_KEY_TABLE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace tally_key_detail {
+
+__extension__ typedef unsigned __int128 u128;
+
+inline constexpr uint64_t K1 = 0x9e3779b97f4a7c15ull;
+inline constexpr uint64_t K2 = 0xbf58476d1ce4e5b9ull;
+inline constexpr uint64_t K3 = 0x94d049bb133111ebull;
+
+// The full 128-bit product of a and b, folded to 64 bits.
+inline uint64_t mix(uint64_t a, uint64_t b)
+{
+    const u128 r = static_cast<u128>(a) * b;
+    return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
+
+inline uint64_t load64(const char *p)
+{
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+inline uint64_t load32(const char *p)
+{
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+}
+
+// Two words that together hold every byte of a key of at most 16 bytes
+// (overlapping where it is shorter), read without touching a byte past it.
+inline void short_words(const char *p, size_t len, uint64_t *a, uint64_t *b)
+{
+    if (len >= 8) {
+        *a = load64(p);
+        *b = load64(p + len - 8);
+    } else if (len >= 4) {
+        *a = load32(p);
+        *b = load32(p + len - 4);
+    } else if (len > 0) {
+        const auto u = [p](size_t i) {
+            return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
+        };
+        *a = u(0) << 16 | u(len >> 1) << 8 | u(len - 1);
+        *b = 0;
+    } else {
+        *a = *b = 0;
+    }
+}
+
+uint64_t hash_long(const char *p, size_t len);
+
+} // namespace tally_key_detail
+
+// A 64-bit hash of len bytes at p.
+inline uint64_t tally_hash_bytes(const char *p, size_t len)
+{
+    using namespace tally_key_detail;
+    if (len > 16)
+        return hash_long(p, len);
+    uint64_t a, b;
+    short_words(p, len, &a, &b);
+    return mix(a ^ K1, b ^ K2 ^ (len * K3));
+}
+
+// True when the len bytes at p and q are the same.
+inline bool tally_same_bytes(const char *p, const char *q, size_t len)
+{
+    using namespace tally_key_detail;
+    if (len > 16)
+        return std::memcmp(p, q, len) == 0;
+    uint64_t a, b, c, d;
+    short_words(p, len, &a, &b);
+    short_words(q, len, &c, &d);
+    return ((a ^ c) | (b ^ d)) == 0;
+}
+
+class tally_key_table_t {
+public:
+    tally_key_table_t();
+
+    // The group of the key's bytes: the existing one, or the next number
+    // (then *added is true).
+    uint32_t find_or_add(const char *key, size_t len, bool *added)
+    {
+        const uint64_t h = tally_hash_bytes(key, len);
+        const uint64_t tag = h >> 32;
+        uint64_t i = h & mask_;
+        for (;;) {
+            const uint64_t s = slots_[i];
+            if (s == 0)
+                break;
+            if (s >> 32 == tag) {
+                const entry_t &e = entries_[(s & 0xffffffffu) - 1];
+                if (e.len == len &&
+                    tally_same_bytes(bytes_.data() + e.offset, key, len)) {
+                    *added = false;
+                    return static_cast<uint32_t>(s & 0xffffffffu) - 1;
+                }
+            }
+            i = (i + 1) & mask_;
+        }
+        *added = true;
+        return add(key, len, h, i);
+    }
+
+    // Number of distinct keys so far.
+    uint32_t size() const { return static_cast<uint32_t>(entries_.size()); }
+
+    // The bytes of group g's key.
+    std::string_view key(uint32_t g) const
+    {
+        const entry_t &e = entries_[g];
+        return {bytes_.data() + e.offset, e.len};
+    }
+
+private:
+    struct entry_t {
+        uint64_t hash;
+        uint64_t offset;    // in bytes_
+        size_t len;
+    };
+    uint32_t add(const char *key, size_t len, uint64_t hash, uint64_t slot);
+    void grow();
+
+    std::vector<char> bytes_;       // every key, one after the other
+    std::vector<entry_t> entries_;  // by group
+    // The high half of a key's hash, then its group + 1; 0: an empty slot.
+    std::vector<uint64_t> slots_;
+    uint64_t mask_;                 // slots_.size() - 1 (a power of two)
+};
+
+#endif
