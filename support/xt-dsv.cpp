@@ -443,42 +443,67 @@ void skip_bom(xt_dsv_reader_t *r)
     rescan(r);
 }
 
-// Appends the len bytes at from to the side buffer, which holds n bytes
-// (the field's length so far, of which XT_DSV_FIELD_MAX are kept).
-void append_field(xt_dsv_reader_t *r, size_t &n, const unsigned char *from,
-                  size_t len)
+// Appends the len bytes at from (readable XT_DSV_PAD bytes further) to the
+// side buffer, which holds n bytes (the field's length so far, of which
+// XT_DSV_FIELD_MAX are kept).
+inline void append_field(xt_dsv_reader_t *r, size_t &n,
+                         const unsigned char *from, size_t len)
 {
-    if (n < XT_DSV_FIELD_MAX)
+    if (n + len + 16 <= XT_DSV_FIELD_MAX) {
+        for (size_t i = 0; i < len; i += 16) // short runs: whole vectors
+            std::memcpy(r->field + n + i, from + i, 16);
+    } else if (n < XT_DSV_FIELD_MAX) {
         std::memcpy(r->field + n, from, std::min(len, XT_DSV_FIELD_MAX - n));
+    }
     n += len;
 }
 
 // The quoted field that starts at r->pos.p, when it and what ends it lie
 // in the bytes read: handed out where it lies, or, when it holds doubled
-// quotes, unescaped into the side buffer.  Stores what ended it in *result.
-// False when only the general reader can tell: the field or its ending
-// runs past the bytes read, or text follows the closing quote.
+// quotes, unescaped into the side buffer.  Its quotes are found over the
+// stop bits, 64 bytes at a time.  Stores what ended it in *result.  False
+// when only the general reader can tell: the field or its ending runs past
+// the bytes read, or text follows the closing quote.
 bool quoted_in_buffer(xt_dsv_reader_t *r, int *result)
 {
+    const Table &t = r->table;
     const unsigned char *const open = r->pos.p;
     const unsigned char *const end = r->pos.end;
+    const unsigned char *base = open; // the stop bits are base's 64 bytes
+    uint64_t bits = stop_bits(t, base, static_cast<size_t>(end - base)) & ~uint64_t{1};
     const unsigned char *from = open + 1; // the content not yet taken
     const unsigned char *close;
     size_t n = 0;
     bool copied = false;
     for (;;) {
-        close = static_cast<const unsigned char *>(
-            std::memchr(from, '"', static_cast<size_t>(end - from)));
-        if (close == nullptr || end - close < 2)
+        while (bits == 0) {
+            base += 64;
+            if (base >= end)
+                return false;
+            bits = stop_bits(t, base, static_cast<size_t>(end - base));
+        }
+        const unsigned char *c = base + __builtin_ctzll(bits);
+        bits &= bits - 1;
+        if (*c != '"')
+            continue;
+        if (end - c < 2)
             return false;
-        if (close[1] != '"')
+        if (c[1] != '"') {
+            close = c;
             break;
-        append_field(r, n, from, static_cast<size_t>(close + 1 - from));
+        }
+        // A doubled quote: one quote of it is the field's.
+        append_field(r, n, from, static_cast<size_t>(c + 1 - from));
         copied = true;
-        from = close + 2;
+        from = c + 2;
+        if (c + 1 - base < 64) {
+            bits &= bits - 1;
+        } else {
+            base += 64;
+            bits = stop_bits(t, base, static_cast<size_t>(end - base)) & ~uint64_t{1};
+        }
     }
-    const unsigned char *next =
-        settle_ending(r->table.cls + 1, close, close + 1, end, result);
+    const unsigned char *next = settle_ending(t.cls + 1, close, close + 1, end, result);
     if (next == nullptr)
         return false;
     if (copied) {
@@ -490,6 +515,8 @@ bool quoted_in_buffer(xt_dsv_reader_t *r, int *result)
         r->out = reinterpret_cast<const char *>(open + 1);
         r->out_len = static_cast<size_t>(close - open - 1);
     }
+    r->pos.block = base;
+    r->pos.stops = bits;
     move_to(r, next);
     return true;
 }
@@ -831,6 +858,10 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
 {
     if (r->bom_pending)
         skip_bom(r);
+    int result;
+    if (r->table.quotes && r->pos.p < r->pos.end && *r->pos.p == '"' &&
+        quoted_in_buffer(r, &result))
+        return result;
     const unsigned char *cls = r->table.cls + 1;
     if (r->table.wide_scan) {
         for (;;) {
@@ -856,7 +887,6 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
             }
             const unsigned char *p = r->pos.p;
             const unsigned char *q = r->pos.block + __builtin_ctzll(r->pos.stops);
-            int result;
             if (cls[*q] == QUOTE) {
                 if (q != p) {
                     // A quote inside the field is one of its bytes.
@@ -885,7 +915,7 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
         }
     }
     BufferInput in(r);
-    const int result = general_field(in, r->table, r->field,
+    result = general_field(in, r->table, r->field,
                                      XT_DSV_FIELD_MAX + 1, &r->out_len);
     rescan(r);
     r->out = r->field;

@@ -196,6 +196,28 @@ inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
             *len = static_cast<size_t>(q - p);
             return cls == XT_DSV_NL ? '\n' : c;
         }
+        if (cls == XT_DSV_QUOTE && q == p) {
+            // A quoted field whose closing quote is among the same stop
+            // bits, followed there by what plainly ends it.
+            uint64_t rest = stops & (stops - 1);
+            while (rest != 0 && at->block[__builtin_ctzll(rest)] != '"')
+                rest &= rest - 1;
+            if (rest != 0) {
+                const unsigned char *close = at->block + __builtin_ctzll(rest);
+                rest &= rest - 1;
+                const unsigned char e = close[1];
+                const unsigned char ecls = r->table.cls[e + 1];
+                if (rest != 0 && at->block + __builtin_ctzll(rest) == close + 1 &&
+                    (ecls == XT_DSV_NL ||
+                     (ecls == XT_DSV_DELIM && close + 2 < at->end))) {
+                    at->stops = rest & (rest - 1);
+                    at->p = close + 2;
+                    *field = reinterpret_cast<const char *>(p + 1);
+                    *len = static_cast<size_t>(close - p - 1);
+                    return ecls == XT_DSV_NL ? '\n' : e;
+                }
+            }
+        }
     }
     r->pos = *at;
     const int result = xt_dsv_reader_next_slow(r);
