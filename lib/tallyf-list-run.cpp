@@ -2,8 +2,14 @@
 #include "tallyf-list-run.h"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include <sysexits.h>
 
 #include "pass.h"
+#include "printer.h"
 #include "report.h"
 #include "xt.h"
 
@@ -36,11 +42,80 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
     return true;
 }
 
+// The header line has been read: names become columns, and the selection
+// is made again with them.
+struct header_ctx_t {
+    tallyf_list_t *list;
+    const tally_run_options_t *options;
+    tally_selection_t *sel;
+};
+
+bool on_header(void *ctx, const std::vector<std::string> &fields,
+               tally_error_t *err)
+{
+    const header_ctx_t &h = *static_cast<header_ctx_t *>(ctx);
+    if (h.options->names != nullptr &&
+        !tally_resolve_names(h.list, *h.options->names, fields, err))
+        return false;
+    tally_select(h.list, h.options->by, h.options->nby, h.sel);
+    return true;
+}
+
+// The header line is no data: a row function on it is refused.
+bool check_header_rows(const tallyf_list_t *list, tally_error_t *err)
+{
+    for (int i = 0; i < list->count; ++i)
+        if (list->functions[i].row == 1)
+            return tally_fail(err, EX_USAGE,
+                              "numtally: row 1 is the header line (--header)\n");
+    return true;
+}
+
+// The fields a record's row or column counted as gaps (empty or missing).
+uint64_t gaps_of(const tallyf_t &tf, const tally_selection_t &sel,
+                 const tally_pass_stats_t &stats)
+{
+    const bool row = tf.row != 0;
+    const uint64_t number = row ? tf.row : tf.col;
+    const tally_group_t *g = row ? sel.rows : sel.cols;
+    for (int k = 0; number != 0 && g[k].number != UINT64_MAX; ++k)
+        if (g[k].number == number)
+            return row ? stats.row_gaps[k] : stats.col_gaps[k];
+    return 0;
+}
+
+// What the run says on standard error at its end about one record: the
+// empty fields it took as 0, or that no field reached it.
+void notices(const tallyf_t &tf, const char *what, uint64_t gaps,
+             const tally_run_options_t &options,
+             const tally_pass_stats_t &stats)
+{
+    if (gaps != 0 && !options.skip_missing)
+        std::fprintf(stderr,
+                     "numtally: %s: %" PRIu64 " empty field%s counted as 0; "
+                     "--skip-missing skips them\n",
+                     what, gaps, gaps == 1 ? "" : "s");
+    if (tf.num_count != 0 || gaps != 0)
+        return;
+    if (tf.row == 0 && tf.col == 0)
+        std::fprintf(stderr, "numtally: %s: no values; columns count from 1\n",
+                     what);
+    else if (tf.row != 0)
+        std::fprintf(stderr, "numtally: %s: no values; the input has %" PRIu64
+                     " line%s\n", what, stats.lines, stats.lines == 1 ? "" : "s");
+    else
+        std::fprintf(stderr, "numtally: %s: no values; the widest line has %"
+                     PRIu64 " field%s: is the delimiter right?\n", what,
+                     stats.widest, stats.widest == 1 ? "" : "s");
+}
+
 } // namespace
 
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err)
 {
+    if (options.header && !check_header_rows(list, err))
+        return false;
     if (!prepare_records(list, err))
         return false;
     static tally_selection_t sel;
@@ -49,9 +124,18 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     for (int i = 0; i < list->count; ++i)
         feed[i] = tally_feeder(tally_feed_of(list->functions[i].code));
     tally_feed_sink_t sink{list->functions, feed};
-    const tally_pass_input_t input{stream, options.delims, options.verbose,
-                                   0};
-    if (!tally_read_pass(sel, input, sink, err))
+    tally_pass_input_t input{stream, options.delims, options.verbose, 0};
+    input.quotes = options.quotes;
+    input.skip_missing = options.skip_missing;
+    header_ctx_t ctx{list, &options, &sel};
+    if (options.header) {
+        input.on_header = on_header;
+        input.header_ctx = &ctx;
+    }
+    input.list = list;
+    input.names = options.names;
+    static tally_pass_stats_t stats;
+    if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;
 
     // Every listing's values are accounted for, and every count is valid,
@@ -61,8 +145,22 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
             return false;
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
-        if (!tally_report_record(tf, tally_record_printer(tf), nullptr, err))
+        tally_printer_t p = tally_record_printer(tf);
+        if (options.names != nullptr && !options.names->name[i].empty())
+            p.col_name = options.names->name[i].c_str();
+        if (!tally_report_record(tf, p, nullptr, err))
             return false;
+        if (options.skip_missing)
+            p.stat_count("missing", TALLY_NAME_WIDTH, gaps_of(*tf, sel, stats));
+    }
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &tf = list->functions[i];
+        const std::string what =
+            tf.row != 0 ? "row " + std::to_string(tf.row)
+            : options.names != nullptr && !options.names->name[i].empty()
+                ? "col " + options.names->name[i]
+                : "col " + std::to_string(tf.col);
+        notices(tf, what.c_str(), gaps_of(tf, sel, stats), options, stats);
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "feed.h"
+#include "header.h"
 #include "pass.h"
 #include "selection.h"
 #include "tally-error.h"
@@ -21,6 +22,12 @@ struct tally_run_options_t {
     // plain run.
     uint32_t by[TALLY_KEYS_MAX] = {};
     int nby = 0;
+    bool header = false;        // the first line names the columns
+    bool quotes = false;        // fields may be quoted (CSV)
+    bool skip_missing = false;  // missing values count in no statistic
+    // Per record, the name its column was chosen by (resolved against the
+    // header line); null: every column by number.
+    const tally_col_names_t *names = nullptr;
 };
 
 // Runs the list over stream and prints the report on standard output.
@@ -28,7 +35,12 @@ struct tally_run_options_t {
 // that is not a number (65), a temporary file cannot be made or written or
 // the input cannot be read (74), or a chi-sq-fit count is invalid (65); a
 // listing that cannot be read back ends the report where it stands (74).
-// A grouped run refuses row functions (64) before reading input.
+// A grouped run refuses row functions (64) before reading input.  With a
+// header line: a column name it lacks or holds twice (65), and a row
+// function on it (64, before reading input).  At the end, on standard
+// error: per record, the empty fields it counted as 0 (or with
+// skip_missing, a "missing N" line ends its block), and a record that no
+// field reached.
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err);
 
