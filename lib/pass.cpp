@@ -123,6 +123,9 @@ bool tally_read_pass(const tally_selection_t &sel,
     const bool verbose = input.verbose;
     const bool quotes = input.quotes;
     const bool skip_missing = input.skip_missing;
+    // Fields this short may be gaps: empty ones, and the missing-value
+    // words when they are skipped (none is longer than 4 bytes).
+    const size_t gap_len = skip_missing ? 4 : 0;
     xt_dsv_pos_t pos = xt_dsv_reader_open(
         &in, input.stream, input.delims, 0,
         XT_DSV_SKIP_BOM | (quotes ? XT_DSV_QUOTES : 0u));
@@ -192,10 +195,11 @@ bool tally_read_pass(const tally_selection_t &sel,
         const char *field;
         size_t len;
         const int end = xt_dsv_reader_next(&in, &pos, &field, &len);
-        if (end == -1)
-            break;
-        if (end < -1)
+        if (end < 0) {
+            if (end == -1)
+                break;
             return quote_fault(input, end, at.row(), at.col(), err);
+        }
         // An empty line is a row without fields.
         if (end != '\n' || at.col() != 1 || len != 0) {
             if (verbose)
@@ -207,8 +211,8 @@ bool tally_read_pass(const tally_selection_t &sel,
                     keep_key(&key, *g, field, len);
                 if (at.row_wanted() || (g != nullptr && g->first != g->last)) {
                     double v;
-                    if (len <= 4 &&
-                        (len == 0 || (skip_missing && is_missing_value(field, len)))) {
+                    if (len <= gap_len &&
+                        (len == 0 || is_missing_value(field, len))) {
                         // An empty field (fed as 0 unless skipped) or a
                         // missing value: counted for its records.
                         if (at.row_wanted())
@@ -237,7 +241,10 @@ bool tally_read_pass(const tally_selection_t &sel,
             at.next_col();
             continue;
         }
-        measure(len == 0 && at.col() == 1 ? 0 : at.col());
+        // Only a line that ends short of a wanted column can be the widest
+        // when some column got no field.
+        if (at.next_wanted_col() != UINT64_MAX)
+            measure(len == 0 && at.col() == 1 ? 0 : at.col());
         if (verbose)
             std::putchar('\n');
         if (!end_line())

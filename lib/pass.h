@@ -62,9 +62,10 @@ struct tally_pass_input_t {
 // What the pass saw besides the values.
 struct tally_pass_stats_t {
     uint64_t lines = 0;   // rows read, the header line included
-    uint64_t widest = 0;  // fields of the widest line whose end the pass
-                          // reached field by field (every line, whenever
-                          // some column got no field at all)
+    // Fields of the widest line among those that did not end at a wanted
+    // column (a line that does is as wide as a column that got a field).
+    // Whenever some column got no field at all, that is every line.
+    uint64_t widest = 0;
     // Per group of the selection (rows[], cols[]): the fields that were
     // empty (fed as 0), or under skip_missing missing (not fed).
     uint64_t row_gaps[TALLYF_LIST_MAX + 1] = {};

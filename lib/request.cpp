@@ -83,6 +83,7 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
     size_t count = 1;
     if (parse_uint32_arg(text, &picks[0].number)) {
         picks[0].name = nullptr;
+        picks[0].name_len = 0;
     } else if (extras == nullptr ||
                !tally_parse_picks(text, extras->names_allowed && !is_row,
                                   picks, TALLYF_LIST_MAX + 1, &count)) {

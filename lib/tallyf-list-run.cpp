@@ -155,6 +155,12 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     }
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
+        if (tf.col > stats.widest &&
+            (tf.num_count != 0 || gaps_of(tf, sel, stats) != 0))
+            stats.widest = tf.col;
+    }
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &tf = list->functions[i];
         const std::string what =
             tf.row != 0 ? "row " + std::to_string(tf.row)
             : options.names != nullptr && !options.names->name[i].empty()
