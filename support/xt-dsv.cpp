@@ -460,17 +460,28 @@ inline void append_field(xt_dsv_reader_t *r, size_t &n,
 
 // The quoted field that starts at r->pos.p, when it and what ends it lie
 // in the bytes read: handed out where it lies, or, when it holds doubled
-// quotes, unescaped into the side buffer.  Its quotes are found over the
-// stop bits, 64 bytes at a time.  Stores what ended it in *result.  False
-// when only the general reader can tell: the field or its ending runs past
-// the bytes read, or text follows the closing quote.
-bool quoted_in_buffer(xt_dsv_reader_t *r, int *result)
+// quotes, unescaped into the side buffer (unless skip: then its text is
+// not wanted).  Its quotes are found over the stop bits, 64 bytes at a
+// time.  Stores what ended it in *result.  False when only the general
+// reader can tell: the field or its ending runs past the bytes read, or
+// text follows the closing quote.
+bool quoted_in_buffer(xt_dsv_reader_t *r, int *result, bool skip)
 {
     const Table &t = r->table;
     const unsigned char *const open = r->pos.p;
     const unsigned char *const end = r->pos.end;
-    const unsigned char *base = open; // the stop bits are base's 64 bytes
-    uint64_t bits = stop_bits(t, base, static_cast<size_t>(end - base)) & ~uint64_t{1};
+    // The stop bits of base's 64 bytes after the opening quote: those at
+    // hand when they start with it.
+    const unsigned char *base;
+    uint64_t bits;
+    if (r->pos.stops != 0 &&
+        r->pos.block + __builtin_ctzll(r->pos.stops) == open) {
+        base = r->pos.block;
+        bits = r->pos.stops & (r->pos.stops - 1);
+    } else {
+        base = open;
+        bits = stop_bits(t, base, static_cast<size_t>(end - base)) & ~uint64_t{1};
+    }
     const unsigned char *from = open + 1; // the content not yet taken
     const unsigned char *close;
     size_t n = 0;
@@ -493,7 +504,8 @@ bool quoted_in_buffer(xt_dsv_reader_t *r, int *result)
             break;
         }
         // A doubled quote: one quote of it is the field's.
-        append_field(r, n, from, static_cast<size_t>(c + 1 - from));
+        if (!skip)
+            append_field(r, n, from, static_cast<size_t>(c + 1 - from));
         copied = true;
         from = c + 2;
         if (c + 1 - base < 64) {
@@ -506,7 +518,7 @@ bool quoted_in_buffer(xt_dsv_reader_t *r, int *result)
     const unsigned char *next = settle_ending(t.cls + 1, close, close + 1, end, result);
     if (next == nullptr)
         return false;
-    if (copied) {
+    if (copied && !skip) {
         append_field(r, n, from, static_cast<size_t>(close - from));
         r->field[std::min(n, XT_DSV_FIELD_MAX)] = '\0';
         r->out = r->field;
@@ -854,13 +866,13 @@ xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
     return r->pos;
 }
 
-int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, bool skip)
 {
     if (r->bom_pending)
         skip_bom(r);
     int result;
     if (r->table.quotes && r->pos.p < r->pos.end && *r->pos.p == '"' &&
-        quoted_in_buffer(r, &result))
+        quoted_in_buffer(r, &result, skip))
         return result;
     const unsigned char *cls = r->table.cls + 1;
     if (r->table.wide_scan) {
@@ -893,7 +905,7 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
                     r->pos.stops &= r->pos.stops - 1;
                     continue;
                 }
-                if (quoted_in_buffer(r, &result))
+                if (quoted_in_buffer(r, &result, skip))
                     return result;
                 break;
             }

@@ -144,8 +144,14 @@ const char *xt_dsv_reader_text(xt_dsv_reader_t *r, const char *field,
                                size_t len);
 
 // The slow half of xt_dsv_reader_next, from r->pos: any field, any state of
-// the buffer.  Leaves the field in r->out and r->out_len.
-int xt_dsv_reader_next_slow(xt_dsv_reader_t *r);
+// the buffer.  Leaves the field in r->out and r->out_len, unless skip says
+// that its text is not wanted (a quoted field is then not unescaped).
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, bool skip = false);
+
+// xt_dsv_reader_next, for a field whose text is wanted or not (Skip).
+template <bool Skip>
+inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                              const char **field, size_t *len);
 
 // ---- Inline part -------------------------------------------------------------
 
@@ -172,6 +178,13 @@ inline uint64_t xt_dsv_stop_bits64(const xt_dsv_reader_t *r,
 #endif
 
 inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                              const char **field, size_t *len)
+{
+    return xt_dsv_reader_take<false>(r, at, field, len);
+}
+
+template <bool Skip>
+inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
                               const char **field, size_t *len)
 {
     // The bulk of any input: the next stop byte is in the bits at hand and
@@ -220,7 +233,7 @@ inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
         }
     }
     r->pos = *at;
-    const int result = xt_dsv_reader_next_slow(r);
+    const int result = xt_dsv_reader_next_slow(r, Skip);
     *at = r->pos;
     *field = r->out;
     *len = r->out_len;
@@ -235,7 +248,7 @@ inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
     while (done < count) {
         const char *field;
         size_t len;
-        result = xt_dsv_reader_next(r, at, &field, &len);
+        result = xt_dsv_reader_take<true>(r, at, &field, &len);
         if (result < 0)
             break;
         ++done;
