@@ -210,28 +210,50 @@ inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
             return cls == XT_DSV_NL ? '\n' : c;
         }
         if (cls == XT_DSV_QUOTE && q == p) {
-            // A quoted field whose closing quote is among the same stop
-            // bits, followed there by what plainly ends it.
+            // A quoted field whose closing quote is among the bits at hand
+            // or in the whole blocks after them, followed there by what
+            // plainly ends it.  Doubled quotes inside need unescaping,
+            // unless the field's text is not wanted.
+            const unsigned char *block = at->block;
             uint64_t rest = stops & (stops - 1);
-            while (rest != 0 && at->block[__builtin_ctzll(rest)] != '"')
-                rest &= rest - 1;
-            if (rest != 0) {
-                const unsigned char *close = at->block + __builtin_ctzll(rest);
-                rest &= rest - 1;
-                const unsigned char e = close[1];
-                const unsigned char ecls = r->table.cls[e + 1];
-                if (rest != 0 && at->block + __builtin_ctzll(rest) == close + 1 &&
-                    (ecls == XT_DSV_NL ||
-                     (ecls == XT_DSV_DELIM && close + 2 < at->end))) {
-                    at->stops = rest & (rest - 1);
-                    at->p = close + 2;
-                    *field = reinterpret_cast<const char *>(p + 1);
-                    *len = static_cast<size_t>(close - p - 1);
-                    return ecls == XT_DSV_NL ? '\n' : e;
+            for (;;) {
+                while (rest == 0) {
+#if defined(__SSE2__)
+                    if (at->end - block >= 128 && r->table.wide_scan) {
+                        block += 64;
+                        rest = xt_dsv_stop_bits64(r, block);
+                        continue;
+                    }
+#endif
+                    goto slow;
                 }
+                const unsigned char *close = block + __builtin_ctzll(rest);
+                rest &= rest - 1;
+                if (*close != '"')
+                    continue;
+                if (close + 1 - block >= 64 || close + 1 >= at->end)
+                    goto slow; // what follows is not among these bits
+                const unsigned char e = close[1];
+                if (e == '"') {
+                    if (!Skip)
+                        goto slow;
+                    rest &= rest - 1; // the second quote of the pair
+                    continue;
+                }
+                const unsigned char ecls = r->table.cls[e + 1];
+                if (ecls != XT_DSV_NL &&
+                    (ecls != XT_DSV_DELIM || close + 2 >= at->end))
+                    goto slow;
+                at->block = block;
+                at->stops = rest & (rest - 1);
+                at->p = close + 2;
+                *field = reinterpret_cast<const char *>(p + 1);
+                *len = static_cast<size_t>(close - p - 1);
+                return ecls == XT_DSV_NL ? '\n' : e;
             }
         }
     }
+slow:
     r->pos = *at;
     const int result = xt_dsv_reader_next_slow(r, Skip);
     *at = r->pos;
