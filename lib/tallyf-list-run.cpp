@@ -153,6 +153,8 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         if (options.skip_missing)
             p.stat_count("missing", TALLY_NAME_WIDTH, gaps_of(*tf, sel, stats));
     }
+    // The notices follow the report, also where both go to one place.
+    std::fflush(stdout);
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
         if (tf.col > stats.widest &&
