@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sysexits.h>
@@ -126,9 +127,14 @@ int run_tabular(int argc, char *argv[])
     // Bigger reads than the default buffer: the pass is one long scan.
     static char input_buffer[1 << 17];
     std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
-    if (!tally_run(&list, stdin, cli.run, &err))
+    std::string notes;
+    if (!tally_run(&list, stdin, cli.run, &err, &notes))
         return report_error(err, argv);
-    return finish_output(0);
+    // The notes follow the report, also where both go to one place.
+    const int status = finish_output(0);
+    if (status == 0)
+        std::fputs(notes.c_str(), stderr);
+    return status;
 }
 
 } // namespace

@@ -84,35 +84,35 @@ uint64_t gaps_of(const tallyf_t &tf, const tally_selection_t &sel,
     return 0;
 }
 
-// What the run says on standard error at its end about one record: the
-// empty fields it took as 0, or that no field reached it.
-void notices(const tallyf_t &tf, const char *what, uint64_t gaps,
+// What the run says at its end about one record: the empty fields it took
+// as 0, or that no field reached it; appended to out.
+void notices(const tallyf_t &tf, const std::string &what, uint64_t gaps,
              const tally_run_options_t &options,
-             const tally_pass_stats_t &stats)
+             const tally_pass_stats_t &stats, std::string *out)
 {
+    const auto plural = [](uint64_t n, const char *word) {
+        return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+    };
     if (gaps != 0 && !options.skip_missing)
-        std::fprintf(stderr,
-                     "numtally: %s: %" PRIu64 " empty field%s counted as 0; "
-                     "--skip-missing skips them\n",
-                     what, gaps, gaps == 1 ? "" : "s");
+        *out += "numtally: " + what + ": " + plural(gaps, "empty field") +
+                " counted as 0; --skip-missing skips them\n";
     if (tf.num_count != 0 || gaps != 0)
         return;
     if (tf.row == 0 && tf.col == 0)
-        std::fprintf(stderr, "numtally: %s: no values; columns count from 1\n",
-                     what);
+        *out += "numtally: " + what + ": no values; columns count from 1\n";
     else if (tf.row != 0)
-        std::fprintf(stderr, "numtally: %s: no values; the input has %" PRIu64
-                     " line%s\n", what, stats.lines, stats.lines == 1 ? "" : "s");
+        *out += "numtally: " + what + ": no values; the input has " +
+                plural(stats.lines, "line") + "\n";
     else
-        std::fprintf(stderr, "numtally: %s: no values; the widest line has %"
-                     PRIu64 " field%s: is the delimiter right?\n", what,
-                     stats.widest, stats.widest == 1 ? "" : "s");
+        *out += "numtally: " + what + ": no values; the widest line has " +
+                plural(stats.widest, "field") + ": is the delimiter right?\n";
 }
 
 } // namespace
 
 bool tally_run(tallyf_list_t *list, FILE *stream,
-               const tally_run_options_t &options, tally_error_t *err)
+               const tally_run_options_t &options, tally_error_t *err,
+               std::string *notes)
 {
     if (options.header && !check_header_rows(list, err))
         return false;
@@ -153,8 +153,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         if (options.skip_missing)
             p.stat_count("missing", TALLY_NAME_WIDTH, gaps_of(*tf, sel, stats));
     }
-    // The notices follow the report, also where both go to one place.
-    std::fflush(stdout);
+    std::string said;
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
         if (tf.col > stats.widest &&
@@ -168,7 +167,11 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
             : options.names != nullptr && !options.names->name[i].empty()
                 ? "col " + options.names->name[i]
                 : "col " + std::to_string(tf.col);
-        notices(tf, what.c_str(), gaps_of(tf, sel, stats), options, stats);
+        notices(tf, what, gaps_of(tf, sel, stats), options, stats, &said);
     }
+    if (notes != nullptr)
+        *notes = std::move(said);
+    else
+        std::fputs(said.c_str(), stderr);
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "feed.h"
 #include "header.h"
@@ -37,12 +38,14 @@ struct tally_run_options_t {
 // listing that cannot be read back ends the report where it stands (74).
 // A grouped run refuses row functions (64) before reading input.  With a
 // header line: a column name it lacks or holds twice (65), and a row
-// function on it (64, before reading input).  At the end, on standard
-// error: per record, the empty fields it counted as 0 (or with
-// skip_missing, a "missing N" line ends its block), and a record that no
-// field reached.
+// function on it (64, before reading input).  With skip_missing a
+// "missing N" line ends each record's block.  At the end, what the run has
+// to say (per record: the empty fields it counted as 0, a record that no
+// field reached), one line each, goes to *notes, or to standard error
+// when notes is null.
 bool tally_run(tallyf_list_t *list, FILE *stream,
-               const tally_run_options_t &options, tally_error_t *err);
+               const tally_run_options_t &options, tally_error_t *err,
+               std::string *notes = nullptr);
 
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, through the feeder chosen for it once.
