@@ -7,7 +7,8 @@
 //            stdio's default, otherwise 1, 2, 3, 5, 8, 64 or 4096 bytes, so
 //            that fields and line ends straddle buffer refills)
 //   byte 1   bits 0-2: length of the delimiter set; bit 3: use the default
-//            set " \t" instead
+//            set " \t" instead; bit 4: quoted fields (--csv's reading);
+//            bit 5: --skip-missing; bit 6: --header
 //   then     the delimiter set (stops at a NUL byte like any C string)
 //   rest     standard input
 #include <cstddef>
@@ -102,6 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         tally_run_options_t options;
         options.delims = delims.c_str();
         options.verbose = verbose;
+        options.quotes = (data[1] & 16) != 0;       // --csv's reading
+        options.skip_missing = (data[1] & 32) != 0;
+        options.header = (data[1] & 64) != 0;
         const bool ok = tally_run(&list, stream, options, &err);
         std::fflush(stdout);
         return ok ? 0 : err.status;
