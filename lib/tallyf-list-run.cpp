@@ -42,6 +42,14 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
     return true;
 }
 
+// The name record i's column was chosen by, or null.
+const char *col_name(const tally_run_options_t &options, int i)
+{
+    if (options.names == nullptr || options.names->name[i].empty())
+        return nullptr;
+    return options.names->name[i].c_str();
+}
+
 // The header line has been read: names become columns, and the selection
 // is made again with them.
 struct header_ctx_t {
@@ -141,13 +149,13 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     // Every listing's values are accounted for, and every count is valid,
     // before any line is printed.
     for (int i = 0; i < list->count; ++i)
-        if (!tally_check_record(&list->functions[i], true, err))
+        if (!tally_check_record(&list->functions[i], true, err,
+                                col_name(options, i)))
             return false;
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         tally_printer_t p = tally_record_printer(tf);
-        if (options.names != nullptr && !options.names->name[i].empty())
-            p.col_name = options.names->name[i].c_str();
+        p.col_name = col_name(options, i);
         if (!tally_report_record(tf, p, nullptr, err))
             return false;
         if (options.skip_missing)
@@ -164,7 +172,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         const tallyf_t &tf = list->functions[i];
         const std::string what =
             tf.row != 0 ? "row " + std::to_string(tf.row)
-            : options.names != nullptr && !options.names->name[i].empty()
+            : col_name(options, i) != nullptr
                 ? "col " + options.names->name[i]
                 : "col " + std::to_string(tf.col);
         notices(tf, what, gaps_of(tf, sel, stats), options, stats, &said);
