@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <fcntl.h>
 #include <sysexits.h>
@@ -11,6 +12,7 @@
 
 #include "distribution.h"
 #include "functions.h"
+#include "header.h"
 #include "options.h"
 #include "request.h"
 #include "tallyf-list-run.h"
@@ -68,6 +70,24 @@ int report_error(const tally_error_t &err, char *argv[])
     return end_with(err.status);
 }
 
+// What the options mean together, once the whole line is read.
+bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
+                    const tally_col_names_t &names, tally_error_t *err)
+{
+    if (cli->run.quotes && !cli->delims_given)
+        cli->run.delims = ",";
+    for (int i = 0; i < list.count; ++i) {
+        if (names.name[i].empty())
+            continue;
+        if (!cli->run.header)
+            // "--header" stood on the line only as another word's value.
+            return tally_fail(err, EX_USAGE,
+                              "Invalid row/col: " + names.name[i] + "\n");
+        cli->run.names = &names;
+    }
+    return true;
+}
+
 // The tabular command line: options and function words strictly from left
 // to right, then one pass over standard input.
 int run_tabular(int argc, char *argv[])
@@ -77,6 +97,12 @@ int run_tabular(int argc, char *argv[])
     static tally_cli_t cli;
     cli = tally_cli_t{};
     tally_error_t err;
+    // Columns by name need --header, which may stand anywhere: without the
+    // word on the line a name is refused where it stands, as ever.
+    static tally_col_names_t names;
+    tally_request_extras_t extras{false, names.name};
+    for (int arg = 1; arg < argc; ++arg)
+        extras.names_allowed |= std::strcmp(argv[arg], "--header") == 0;
     for (int arg = 1; arg < argc; ++arg) {
         const char *word = argv[arg];
         if (const tally_option_t *o = tally_option_by_word(word)) {
@@ -86,7 +112,8 @@ int run_tabular(int argc, char *argv[])
                 return report_error(err, argv);
             }
         } else if (const tally_function_t *f = tally_function_by_word(word)) {
-            if (!tally_add_request(&list, f->code, &arg, argc, argv, &err))
+            if (!tally_add_request(&list, f->code, &arg, argc, argv, &err,
+                                   extras))
                 return report_error(err, argv);
         } else {
             tally_fail_usage(&err);
@@ -94,12 +121,20 @@ int run_tabular(int argc, char *argv[])
         }
     }
 
+    if (!finish_options(&cli, list, names, &err))
+        return report_error(err, argv);
+
     // Bigger reads than the default buffer: the pass is one long scan.
     static char input_buffer[1 << 17];
     std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
-    if (!tally_run(&list, stdin, cli.run, &err))
+    std::string notes;
+    if (!tally_run(&list, stdin, cli.run, &err, &notes))
         return report_error(err, argv);
-    return finish_output(0);
+    // The notes follow the report, also where both go to one place.
+    const int status = finish_output(0);
+    if (status == 0)
+        std::fputs(notes.c_str(), stderr);
+    return status;
 }
 
 } // namespace

@@ -15,6 +15,26 @@ bool delims(tally_cli_t *cli, int *arg, int argc, char *argv[],
     if (++*arg >= argc)
         return tally_fail_usage(err);
     cli->run.delims = argv[*arg]; // the argument itself, of any length
+    cli->delims_given = true;
+    return true;
+}
+
+bool header(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
+{
+    cli->run.header = true;
+    return true;
+}
+
+// Commas unless --delims says otherwise (wherever it stands), and quoting.
+bool csv(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
+{
+    cli->run.quotes = true;
+    return true;
+}
+
+bool skip_missing(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
+{
+    cli->run.skip_missing = true;
     return true;
 }
 
@@ -90,6 +110,9 @@ const tally_option_t tally_options[] = {
     {"--help", help, nullptr},
     {"--version", version, nullptr},
     {"--verbose", verbose, nullptr},
+    {"--header", header, nullptr},
+    {"--csv", csv, nullptr},
+    {"--skip-missing", skip_missing, nullptr},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];

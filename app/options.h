@@ -13,6 +13,7 @@
 struct tally_cli_t {
     tally_run_options_t run;
     bool show_version = false;  // --version: print it and end, status 0
+    bool delims_given = false;  // --delims stood on the line (--csv keeps it)
 };
 
 struct tally_option_t {

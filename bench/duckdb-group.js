@@ -2,7 +2,7 @@
 // (key, value) and prints "key<TAB>aggregate" per key, on two threads, the
 // engine's start-up included in the time.
 //
-//   NUMTALLY_DUCKDB_DIR=DIR node bench/duckdb-group.js FILE avg|median
+//   DUCKDB_NODE_DIR=DIR node bench/duckdb-group.js FILE avg|median
 //
 // DIR is a folder where `npm install @duckdb/node-api` was run; the package
 // is never a build or test dependency of numtally.
@@ -11,7 +11,7 @@ const path = require("path");
 
 async function main() {
   const [file, aggregate] = process.argv.slice(2);
-  const dir = process.env.NUMTALLY_DUCKDB_DIR;
+  const dir = process.env.DUCKDB_NODE_DIR;
   const { DuckDBInstance } = createRequire(path.join(dir, "/"))(
     "@duckdb/node-api");
   const instance = await DuckDBInstance.create(":memory:", { threads: "2" });

@@ -9,7 +9,8 @@ _numtally()
         sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
         range iq-range box-plot chi-sq-fit"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
-    local options="--delims --by --verbose --help --version"
+    local options="--delims --by --verbose --help --version --header --csv
+        --skip-missing"
     COMPREPLY=()
 
     # Distribution commands take numbers only.

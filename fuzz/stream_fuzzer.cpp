@@ -5,10 +5,12 @@
 // Input layout:
 //   byte 0   bit 0: verbose echo; bits 1-3: the stream's buffer size (0 is
 //            stdio's default, otherwise 1, 2, 3, 5, 8, 64 or 4096 bytes, so
-//            that fields and line ends straddle buffer refills)
+//            that fields and line ends straddle buffer refills); bits 4-5:
+//            group by nothing, column 1, columns 3 and 1, or column 2 (the
+//            row functions left out)
 //   byte 1   bits 0-2: length of the delimiter set; bit 3: use the default
-//            set " \t" instead; bits 4-5: group by nothing, column 1,
-//            columns 3 and 1, or column 2 (the row functions left out)
+//            set " 	" instead; bit 4: quoted fields (--csv's reading);
+//            bit 5: --skip-missing; bit 6: --header
 //   then     the delimiter set (stops at a NUL byte like any C string)
 //   rest     standard input
 #include <cstddef>
@@ -66,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool verbose = data[0] & 1;
     const size_t buffer_size = kBufferSizes[(data[0] >> 1) & 7];
     const size_t delims_len = data[1] & 7;
-    const int grouping = (data[1] >> 4) & 3;
+    const int grouping = (data[0] >> 4) & 3;
     if (size < 2 + delims_len)
         return 0;
     const std::string delims =
@@ -111,6 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         options.by[1] = kKeys[grouping][1];
         options.delims = delims.c_str();
         options.verbose = verbose;
+        options.quotes = (data[1] & 16) != 0;       // --csv's reading
+        options.skip_missing = (data[1] & 32) != 0;
+        options.header = (data[1] & 64) != 0;
         const bool ok = tally_run(&list, stream, options, &err);
         std::fflush(stdout);
         return ok ? 0 : err.status;

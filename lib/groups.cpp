@@ -51,7 +51,7 @@ bool resolve_key_names(const tally_run_options_t &options, uint32_t *by,
 {
     for (int s = 0; s < options.nby; ++s) {
         by[s] = options.by[s];
-        if (by[s] == 0) {
+        if (by[s] == 0 && !options.header) {
             std::string m = "Invalid --by column: ";
             m += options.by_name[s];
             m += '\n';
@@ -189,8 +189,16 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                                   : (uint64_t{1} << options.nby) - 1;
     tally_group_sink_t sink{&keys,    &states,     kind,     spilled, &spill,
                             requests, options.nby, all_keys, by,      {}};
-    const tally_pass_input_t input{stream, options.delims, options.verbose,
-                                   options.nby};
+    tally_pass_input_t input{stream, options.delims, options.verbose,
+                             options.nby};
+    input.quotes = options.quotes;
+    tally_header_ctx_t ctx{list, &options, by, &sel};
+    if (options.header) {
+        input.on_header = tally_on_header;
+        input.header_ctx = &ctx;
+    }
+    input.list = list;
+    input.names = options.names;
     if (!tally_read_pass(sel, input, sink, err))
         return false;
 
@@ -200,7 +208,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     for (uint32_t g = 0; g < groups; ++g) {
         tallyf_t *s = states.of(g);
         for (int i = 0; i < requests; ++i) {
-            if (!tally_check_record(&s[i], false, err))
+            if (!tally_check_record(&s[i], false, err,
+                                    tally_col_name(options, i)))
                 return false;
             if (spilled[i])
                 listed += s[i].num_count;
@@ -241,6 +250,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         key_prefix(keys.key(g), options.nby, &prefix);
         for (int i = 0; i < requests; ++i) {
             tally_printer_t p = tally_record_printer(&s[i]);
+            p.col_name = tally_col_name(options, i);
             p.prefix = prefix.data();
             p.prefix_len = prefix.size();
             tally_listing_t listing{nullptr, 0};

@@ -1,41 +1,62 @@
 // The pass over the input.
 #include "pass.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
 
 #include <sysexits.h>
 
-#include "parse-number.h"
-#include "tallyf-list-run.h"
 #include "feed.h"
 #include "groups.h"
+#include "missing-value.h"
+#include "parse-number.h"
+#include "tallyf-list-run.h"
+#include "text-escape.h"
 #include "xt-dsv.h"
 
 namespace {
 
-// The invalid-number error.
-[[gnu::noinline, gnu::cold]] bool invalid_number(xt_dsv_reader_t *in,
-                                                 const char *field, size_t len,
-                                                 const tally_cursor_t &at,
-                                                 tally_error_t *err)
+// How a message names column col.
+std::string col_text(const tally_pass_input_t &input, uint64_t col)
 {
-    const char *text = xt_dsv_reader_text(in, field, len);
-    std::string m = parse_field_overflows(text, len)
+    if (input.names != nullptr)
+        return tally_col_text(input.list, *input.names, col);
+    return std::to_string(col);
+}
+
+// The invalid-number error, the field shown escaped and cut short.
+[[gnu::cold, gnu::noinline]] bool invalid_number(
+    xt_dsv_reader_t *in, const tally_pass_input_t &input, const char *field,
+    size_t len, const tally_cursor_t &at, tally_error_t *err)
+{
+    char shown[XT_ESCAPE_ROOM];
+    std::string m = parse_field_overflows(xt_dsv_reader_text(in, field, len), len)
                         ? "Number too large for a double: "
                         : "Invalid number: ";
-    m += text;
-    char where[64];
-    std::snprintf(where, sizeof where, ": row %" PRIu64 ", col %" PRIu64 "\n",
-                  at.row(), at.col());
-    m += where;
+    m += xt_escape_text(field, len, shown);
+    m += ": row " + std::to_string(at.row()) + ", col " +
+         col_text(input, at.col()) + "\n";
+    return tally_fail(err, EX_DATAERR, std::move(m));
+}
+
+// A quoted field that breaks the rules, at the row and column given.
+[[gnu::cold, gnu::noinline]] bool quote_fault(const tally_pass_input_t &input,
+                                              int fault, uint64_t row,
+                                              uint64_t col, tally_error_t *err)
+{
+    std::string m = fault == XT_DSV_UNCLOSED_QUOTE
+                        ? "numtally: unclosed quote: row "
+                        : "numtally: text after a closing quote: row ";
+    m += std::to_string(row) + ", col " + col_text(input, col) + "\n";
     return tally_fail(err, EX_DATAERR, std::move(m));
 }
 
 // The value of a selected field, or the invalid-number error.  A field
 // longer than the field limit is never converted from its prefix.
 [[gnu::always_inline]] inline bool field_value(xt_dsv_reader_t *in,
+                                               const tally_pass_input_t &input,
                                                const char *field, size_t len,
                                                const tally_cursor_t &at,
                                                double *v, tally_error_t *err)
@@ -46,7 +67,7 @@ namespace {
         if (parse_field_double(xt_dsv_reader_text(in, field, len), len, v))
             return true;
     }
-    return invalid_number(in, field, len, at, err);
+    return invalid_number(in, input, field, len, at, err);
 }
 
 [[gnu::noinline, gnu::cold]] bool key_too_long(const tally_cursor_t &at,
@@ -86,6 +107,33 @@ namespace {
     return true;
 }
 
+// Reads the header line's fields (echoed under verbose).  Returns what
+// ended the last of them: '\n', -1 without any line, or a quote fault,
+// with *fault_col its column.
+int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
+                std::vector<std::string> *fields, uint64_t *fault_col)
+{
+    for (;;) {
+        const char *field;
+        size_t len;
+        const int end = xt_dsv_reader_next(in, pos, &field, &len);
+        if (end < -1)
+            *fault_col = fields->size() + 1;
+        if (end < 0)
+            return end;
+        if (end != '\n' || !fields->empty() || len != 0) {
+            fields->emplace_back(field, std::min(len, XT_DSV_FIELD_MAX));
+            if (verbose)
+                std::printf("%8s", xt_dsv_reader_text(in, field, len));
+        }
+        if (end == '\n') {
+            if (verbose)
+                std::putchar('\n');
+            return end;
+        }
+    }
+}
+
 } // namespace
 
 namespace {
@@ -93,17 +141,42 @@ namespace {
 template <bool Fma, class Sink>
 [[gnu::always_inline]] inline bool
 read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
-          Sink &sink, tally_error_t *err)
+          Sink &sink, tally_error_t *err, tally_pass_stats_t *stats_out)
 {
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
     static tally_staged_t staged[TALLYF_LIST_MAX + TALLY_KEYS_MAX];
+    static tally_pass_stats_t local_stats;
+    tally_pass_stats_t &stats = stats_out != nullptr ? *stats_out : local_stats;
+    stats = tally_pass_stats_t{};
     key.len = 0;
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
-    xt_dsv_pos_t pos = xt_dsv_reader_open(&in, input.stream, input.delims, 0);
+    const bool quotes = input.quotes;
+    const bool skip_missing = input.skip_missing;
+    // Fields this short may be gaps: empty ones, and the missing-value
+    // words when they are skipped (none is longer than 4 bytes).
+    const size_t gap_len = skip_missing ? 4 : 0;
+    xt_dsv_pos_t pos = xt_dsv_reader_open(
+        &in, input.stream, input.delims, 0,
+        XT_DSV_SKIP_BOM | (quotes ? XT_DSV_QUOTES : 0u));
+    if (input.on_header != nullptr) {
+        std::vector<std::string> fields;
+        uint64_t fault_col = 0;
+        const int end = read_header(&in, &pos, verbose, &fields, &fault_col);
+        if (end < -1)
+            return quote_fault(input, end, 1, fault_col, err);
+        if (end != -1) {
+            stats.lines = 1;
+            stats.widest = fields.size();
+        }
+        if (!input.on_header(input.header_ctx, fields, err))
+            return false;
+    }
     tally_cursor_t at(sel);
+    if (input.on_header != nullptr)
+        at.next_line(); // the header line is row 1
     // The line's end: its staged values and key go to the sink.
     auto end_line = [&]() __attribute__((always_inline)) -> bool {
         const bool ok = sink.template line_end<Fma>(staged, n, key, at.row(), err);
@@ -115,10 +188,15 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         at.next_line();
         return ok;
     };
+    // A line whose end the pass reached field by field.
+    auto measure = [&](uint64_t fields) {
+        if (fields > stats.widest)
+            stats.widest = fields;
+    };
     for (;;) {
         if (!verbose && !at.row_wanted()) {
             const uint64_t want = at.next_wanted_col();
-            if (want == UINT64_MAX) {
+            if (want == UINT64_MAX && !quotes) {
                 // Nothing more in this line is wanted.
                 if (xt_dsv_reader_skip_line(&in, &pos) == -1)
                     break;
@@ -127,12 +205,18 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                 continue;
             }
             if (want > at.col()) {
+                // (Quoted input: to the line's end field by field, so that a
+                // fault is found with its column.)
                 size_t skipped;
                 const int e = xt_dsv_reader_skip_fields(
                     &in, &pos, want - at.col(), &skipped);
                 if (e == -1)
                     break;
+                if (e < -1)
+                    return quote_fault(input, e, at.row(), at.col() + skipped,
+                                       err);
                 if (e == '\n') {
+                    measure(at.col() + skipped - 1);
                     if (!end_line())
                         return false;
                     continue;
@@ -143,8 +227,11 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         const char *field;
         size_t len;
         const int end = xt_dsv_reader_next(&in, &pos, &field, &len);
-        if (end == -1)
-            break;
+        if (end < 0) {
+            if (end == -1)
+                break;
+            return quote_fault(input, end, at.row(), at.col(), err);
+        }
         // An empty line is a row without fields.
         if (end != '\n' || at.col() != 1 || len != 0) {
             if (verbose)
@@ -157,7 +244,18 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                     return false;
                 if (at.row_wanted() || (g != nullptr && g->first != g->last)) {
                     double v;
-                    if (!field_value(&in, field, len, at, &v, err))
+                    if (len <= gap_len &&
+                        (len == 0 || is_missing_value(field, len))) {
+                        // An empty field (fed as 0 unless skipped) or a
+                        // missing value: counted for its records.
+                        if (at.row_wanted())
+                            ++stats.row_gaps[&at.row_records() - sel.rows];
+                        if (g != nullptr && g->first != g->last)
+                            ++stats.col_gaps[g - sel.cols];
+                        if (skip_missing)
+                            goto next_field;
+                    }
+                    if (!field_value(&in, input, field, len, at, &v, err))
                         return false;
                     if (at.row_wanted()) {
                         // A row function takes every field of its row as
@@ -173,10 +271,15 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                 }
             }
         }
+    next_field:
         if (end != '\n') {
             at.next_col();
             continue;
         }
+        // Only a line that ends short of a wanted column can be the widest
+        // when some column got no field.
+        if (at.next_wanted_col() != UINT64_MAX)
+            measure(len == 0 && at.col() == 1 ? 0 : at.col());
         if (verbose)
             std::putchar('\n');
         if (!end_line())
@@ -185,6 +288,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     // A last line cut short by the end of input still ends.
     if ((n != 0 || at.col() > 1) && !sink.template line_end<Fma>(staged, n, key, at.row(), err))
         return false;
+    stats.lines = at.row() - 1 + (at.col() > 1 ? 1 : 0);
     if (in.error != 0 || std::ferror(input.stream))
         return tally_fail_io(err, "read error",
                              in.error != 0 ? in.error : errno);
@@ -193,18 +297,19 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
 
 template <class Sink>
 bool read_plain(const tally_selection_t &sel, const tally_pass_input_t &input,
-                Sink &sink, tally_error_t *err)
+                Sink &sink, tally_error_t *err, tally_pass_stats_t *stats)
 {
-    return read_pass<false>(sel, input, sink, err);
+    return read_pass<false>(sel, input, sink, err, stats);
 }
 
 #if defined(TALLY_FMA_DISPATCH)
 template <class Sink>
 [[gnu::target("fma")]] bool read_fused(const tally_selection_t &sel,
                                       const tally_pass_input_t &input,
-                                      Sink &sink, tally_error_t *err)
+                                      Sink &sink, tally_error_t *err,
+                                      tally_pass_stats_t *stats)
 {
-    return read_pass<true>(sel, input, sink, err);
+    return read_pass<true>(sel, input, sink, err, stats);
 }
 #endif
 
@@ -213,20 +318,22 @@ template <class Sink>
 template <class Sink>
 bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &input, Sink &sink,
-                     tally_error_t *err)
+                     tally_error_t *err, tally_pass_stats_t *stats)
 {
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
-        return read_fused(sel, input, sink, err);
+        return read_fused(sel, input, sink, err, stats);
 #endif
-    return read_plain(sel, input, sink, err);
+    return read_plain(sel, input, sink, err, stats);
 }
 
 template bool tally_read_pass<tally_feed_sink_t>(const tally_selection_t &,
                                                  const tally_pass_input_t &,
                                                  tally_feed_sink_t &,
-                                                 tally_error_t *);
+                                                 tally_error_t *,
+                                                 tally_pass_stats_t *);
 template bool tally_read_pass<tally_group_sink_t>(const tally_selection_t &,
                                                   const tally_pass_input_t &,
                                                   tally_group_sink_t &,
-                                                  tally_error_t *);
+                                                  tally_error_t *,
+                                                 tally_pass_stats_t *);

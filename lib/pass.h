@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "header.h"
 
 #include "selection.h"
 #include "xt-dsv.h"
@@ -55,13 +58,37 @@ struct tally_pass_input_t {
     const char *delims;
     bool verbose;       // echo every field, "%8s", a newline per line
     int nkeys;          // key columns (0: none)
+    bool quotes = false;        // fields may be quoted (CSV)
+    bool skip_missing = false;  // missing values are counted, not fed
+    // With a header line: called with its fields before any other line is
+    // read (it may refill the selection); false ends the pass.
+    bool (*on_header)(void *ctx, const std::vector<std::string> &fields,
+                      tally_error_t *err) = nullptr;
+    void *header_ctx = nullptr;
+    // How messages name a column, when some were chosen by name.
+    const tallyf_list_t *list = nullptr;
+    const tally_col_names_t *names = nullptr;
 };
 
-// Reads the whole input.  False on a field that is not a number (65), a
-// read error (74) or whatever the sink refuses.
+// What the pass saw besides the values.
+struct tally_pass_stats_t {
+    uint64_t lines = 0;   // rows read, the header line included
+    // Fields of the widest line among those that did not end at a wanted
+    // column (a line that does is as wide as a column that got a field).
+    // Whenever some column got no field at all, that is every line.
+    uint64_t widest = 0;
+    // Per group of the selection (rows[], cols[]): the fields that were
+    // empty (fed as 0), or under skip_missing missing (not fed).
+    uint64_t row_gaps[TALLYF_LIST_MAX + 1] = {};
+    uint64_t col_gaps[TALLYF_LIST_MAX + TALLY_KEYS_MAX + 1] = {};
+};
+
+// Reads the whole input.  False on a field that is not a number or a
+// faulty quoted field (65), a read error (74) or whatever the sink or the
+// header hook refuses.  Fills *stats when given.
 template <class Sink>
 bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &in, Sink &sink,
-                     tally_error_t *err);
+                     tally_error_t *err, tally_pass_stats_t *stats = nullptr);
 
 #endif

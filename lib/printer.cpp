@@ -10,25 +10,33 @@ void tally_printer_t::start() const
         std::fwrite(prefix, 1, prefix_len, stdout);
 }
 
-void tally_printer_t::stat(const char *name, int width, double value) const
+void tally_printer_t::head() const
 {
     start();
-    std::printf("%s %u %-*s %f\n", label, num, width - 1, name, value);
+    if (col_name != nullptr)
+        std::printf("%s %s ", label, col_name);
+    else
+        std::printf("%s %u ", label, num);
+}
+
+void tally_printer_t::stat(const char *name, int width, double value) const
+{
+    head();
+    std::printf("%-*s %f\n", width - 1, name, value);
 }
 
 void tally_printer_t::stat_count(const char *name, int width,
                                  uint64_t value) const
 {
-    start();
-    std::printf("%s %u %-*s %" PRIu64 "\n", label, num, width - 1, name,
-                value);
+    head();
+    std::printf("%-*s %" PRIu64 "\n", width - 1, name, value);
 }
 
 void tally_printer_t::stat_text(const char *name, int width,
                                 const char *text) const
 {
-    start();
-    std::printf("%s %u %-*s %s\n", label, num, width - 1, name, text);
+    head();
+    std::printf("%-*s %s\n", width - 1, name, text);
 }
 
 void tally_printer_t::stat_number(const char *name, int width,
@@ -42,9 +50,8 @@ void tally_printer_t::stat_number(const char *name, int width,
 void tally_printer_t::stat_interval(const char *name, int width, double low,
                                     double high) const
 {
-    start();
-    std::printf("%s %u %-*s (%f, %f)\n", label, num, width - 1, name, low,
-                high);
+    head();
+    std::printf("%-*s (%f, %f)\n", width - 1, name, low, high);
 }
 
 void tally_printer_t::line(const char *text) const
@@ -56,8 +63,8 @@ void tally_printer_t::line(const char *text) const
 
 void tally_printer_t::labelled(const char *text) const
 {
-    start();
-    std::printf("%s %u %s\n", label, num, text);
+    head();
+    std::printf("%s\n", text);
 }
 
 void tally_printer_t::row3(double a, double b, double c) const

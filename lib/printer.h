@@ -1,6 +1,7 @@
 // The report's one printer: every line of a record's block starts with the
 // line's prefix (a group's key fields, each followed by a TAB, or nothing),
-// and a statistic's line then with "LABEL NUM " and the statistic's name,
+// and a statistic's line then with "LABEL NUM " (a column chosen by name:
+// "LABEL NAME ") and the statistic's name,
 // padded so that the values line up.
 #ifndef NUMTALLY_LIB_PRINTER_H
 #define NUMTALLY_LIB_PRINTER_H
@@ -15,6 +16,7 @@ struct tally_printer_t {
     size_t prefix_len;
     const char *label;      // "Row" or "Col"
     uint32_t num;           // the row or column number
+    const char *col_name = nullptr; // a column's name, shown instead of num
 
     // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
     // characters and one more blank; the value as "%f" (or "%" PRIu64,
@@ -35,6 +37,7 @@ struct tally_printer_t {
 
 private:
     void start() const;
+    void head() const; // the prefix and "LABEL NUM " (or "LABEL NAME ")
 };
 
 // Width of the names in the mean, population and most other lines, and in

@@ -177,15 +177,17 @@ tally_printer_t tally_record_printer(const tallyf_t *tf)
 }
 
 bool tally_check_record(const tallyf_t *tf, bool check_file,
-                        tally_error_t *err)
+                        tally_error_t *err, const char *col_name)
 {
     double bad;
     if (tf->code == TALLYF_CHI_SQ_FIT && !tallyf_counts_valid(tf, &bad)) {
         char m[200];
-        std::snprintf(m, sizeof m, "Invalid count for chi-sq-fit: %g: %s %u\n",
-                      bad, tf->row != 0 ? "row" : "col",
-                      tf->row != 0 ? tf->row : tf->col);
-        return tally_fail(err, EX_DATAERR, m);
+        std::snprintf(m, sizeof m, "Invalid count for chi-sq-fit: %g: %s ", bad,
+                      tf->row != 0 ? "row" : "col");
+        return tally_fail(err, EX_DATAERR,
+                          m + (col_name != nullptr ? std::string(col_name)
+                               : std::to_string(tf->row != 0 ? tf->row : tf->col)) +
+                              "\n");
     }
     if (!check_file || !is_listing(tf))
         return true;

@@ -22,8 +22,9 @@ struct tally_listing_t {
 // out half-way: a chi-sq-fit record's counts are valid (else 65), a z-score
 // record's file holds every value it was fed (else 74; only when
 // check_file).  True when the record can report.
+// A column chosen by name is named by col_name in the message.
 bool tally_check_record(const tallyf_t *tf, bool check_file,
-                        tally_error_t *err);
+                        tally_error_t *err, const char *col_name = nullptr);
 
 // Checks that a temporary file of listing values was written whole: it
 // holds bytes bytes once flushed (else 74).

@@ -10,6 +10,7 @@
 
 #include "functions.h"
 #include "parse-number.h"
+#include "picks.h"
 
 namespace {
 
@@ -21,18 +22,21 @@ bool refuse(tally_error_t *err, const char *format, const char *arg)
     return tally_fail(err, EX_USAGE, std::move(m));
 }
 
-} // namespace
-
-bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
-                       int argc, char *argv[], tally_error_t *err)
+bool too_many(tally_error_t *err)
 {
-    if (list->count >= TALLYF_LIST_MAX) {
-        char m[80];
-        std::snprintf(m, sizeof m,
-                      "Error: Maximum functions for one run is %u.\n",
-                      static_cast<unsigned>(TALLYF_LIST_MAX));
-        return tally_fail(err, EX_USAGE, m);
-    }
+    char m[80];
+    std::snprintf(m, sizeof m, "Error: Maximum functions for one run is %u.\n",
+                  static_cast<unsigned>(TALLYF_LIST_MAX));
+    return tally_fail(err, EX_USAGE, m);
+}
+
+// Reads the function at argv[*arg]; with extras, the number may be a list.
+bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
+                 char *argv[], tally_error_t *err,
+                 const tally_request_extras_t *extras)
+{
+    if (list->count >= TALLYF_LIST_MAX)
+        return too_many(err);
     tallyf_t *tf = &list->functions[list->count];
     tf->code = code;
     int i = *arg;
@@ -72,19 +76,53 @@ bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
 
     if (i + 2 >= argc)
         return tally_fail_usage(err);
-    uint32_t number;
-    if (!parse_uint32_arg(argv[i + 2], &number))
-        return refuse(err, "Invalid row/col: %s\n", argv[i + 2]);
-    if (std::strcmp(argv[i + 1], "--row") == 0) {
-        tf->row = number;
-        tf->col = 0;
-    } else if (std::strcmp(argv[i + 1], "--col") == 0) {
-        tf->row = 0;
-        tf->col = number;
-    } else {
-        return tally_fail_usage(err);
+    const char *text = argv[i + 2];
+    const bool is_row = std::strcmp(argv[i + 1], "--row") == 0;
+    const bool is_col = std::strcmp(argv[i + 1], "--col") == 0;
+    tally_pick_t picks[TALLYF_LIST_MAX + 1];
+    size_t count = 1;
+    if (parse_uint32_arg(text, &picks[0].number)) {
+        picks[0].name = nullptr;
+        picks[0].name_len = 0;
+    } else if (extras == nullptr ||
+               !tally_parse_picks(text, extras->names_allowed && !is_row,
+                                  picks, TALLYF_LIST_MAX + 1, &count)) {
+        return refuse(err, "Invalid row/col: %s\n", text);
     }
-    ++list->count;
+    if (!is_row && !is_col)
+        return tally_fail_usage(err);
+    if (static_cast<size_t>(list->count) + count > TALLYF_LIST_MAX)
+        return too_many(err);
+    // The first record holds what was asked; the others are asked the same.
+    for (size_t k = 0; k < count; ++k) {
+        tallyf_t *r = &list->functions[list->count + k];
+        if (k != 0) {
+            r->code = tf->code;
+            r->partitions = tf->partitions;
+            r->expected_mean = tf->expected_mean;
+        }
+        r->row = is_row ? picks[k].number : 0;
+        r->col = is_row ? 0 : picks[k].number;
+        if (extras != nullptr)
+            extras->names[list->count + k].assign(
+                picks[k].name != nullptr ? picks[k].name : "", picks[k].name_len);
+    }
+    list->count += static_cast<int>(count);
     *arg = i + 2;
     return true;
+}
+
+} // namespace
+
+bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
+                       int argc, char *argv[], tally_error_t *err)
+{
+    return add_request(list, code, arg, argc, argv, err, nullptr);
+}
+
+bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
+                       int argc, char *argv[], tally_error_t *err,
+                       const tally_request_extras_t &extras)
+{
+    return add_request(list, code, arg, argc, argv, err, &extras);
 }

@@ -3,6 +3,8 @@
 #ifndef NUMTALLY_LIB_REQUEST_H
 #define NUMTALLY_LIB_REQUEST_H
 
+#include <string>
+
 #include "tally-error.h"
 #include "tallyf-list.h"
 
@@ -13,5 +15,20 @@
 // any argument error; the list then holds what it held.
 bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
                        int argc, char *argv[], tally_error_t *err);
+
+// What the program's command line takes beyond one number after
+// "--row"/"--col": lists and ranges ("2-5,7"), each item one more record
+// of the same function, in list order; and with names_allowed, columns by
+// name ("units,price"), whose records get column 0 and their name in
+// names[record] (empty for the others) until the header line is read.  The
+// 64-record limit counts the records after expansion.
+struct tally_request_extras_t {
+    bool names_allowed;
+    std::string *names; // per record of the list
+};
+
+bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
+                       int argc, char *argv[], tally_error_t *err,
+                       const tally_request_extras_t &extras);
 
 #endif

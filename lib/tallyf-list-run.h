@@ -9,6 +9,7 @@
 #include <string>
 
 #include "feed.h"
+#include "header.h"
 #include "pass.h"
 #include "selection.h"
 #include "tally-error.h"
@@ -25,6 +26,12 @@ struct tally_run_options_t {
     uint32_t by[TALLY_KEYS_MAX] = {};
     std::string by_name[TALLY_KEYS_MAX];
     int nby = 0;
+    bool header = false;        // the first line names the columns
+    bool quotes = false;        // fields may be quoted (CSV)
+    bool skip_missing = false;  // missing values count in no statistic
+    // Per record, the name its column was chosen by (resolved against the
+    // header line); null: every column by number.
+    const tally_col_names_t *names = nullptr;
 };
 
 // Runs the list over stream and prints the report on standard output.
@@ -32,9 +39,34 @@ struct tally_run_options_t {
 // that is not a number (65), a temporary file cannot be made or written or
 // the input cannot be read (74), or a chi-sq-fit count is invalid (65); a
 // listing that cannot be read back ends the report where it stands (74).
-// A grouped run refuses row functions (64) before reading input.
+// A grouped run refuses row functions (64) before reading input.  With a
+// header line: a column name it lacks or holds twice (65), and a row
+// function on it (64, before reading input).  With skip_missing a
+// "missing N" line ends each record's block.  At the end, what the run has
+// to say (per record: the empty fields it counted as 0, a record that no
+// field reached), one line each, goes to *notes, or to standard error
+// when notes is null.
 bool tally_run(tallyf_list_t *list, FILE *stream,
-               const tally_run_options_t &options, tally_error_t *err);
+               const tally_run_options_t &options, tally_error_t *err,
+               std::string *notes = nullptr);
+
+// The header line's hook for the pass (tally_pass_input_t::on_header):
+// the columns of records and of --by (by, nby of options) chosen by name
+// become numbers from the header's fields, and the selection is made again.
+struct tally_header_ctx_t {
+    tallyf_list_t *list;
+    const tally_run_options_t *options;
+    uint32_t *by;             // the --by columns, names resolved in place
+    tally_selection_t *sel;
+};
+bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
+                     tally_error_t *err);
+
+// The name record i's column was chosen by, or null.
+const char *tally_col_name(const tally_run_options_t &options, int i);
+
+// A row function on the header line (row 1) is refused (64).
+bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err);
 
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.

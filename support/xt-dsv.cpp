@@ -35,6 +35,7 @@ constexpr unsigned char SPACE = XT_DSV_SPACE;
 constexpr unsigned char NL = XT_DSV_NL;
 constexpr unsigned char CR = XT_DSV_CR;
 constexpr unsigned char END = XT_DSV_END;
+constexpr unsigned char QUOTE = XT_DSV_QUOTE;
 
 // ---- Delimiter tables ----------------------------------------------------------
 
@@ -421,6 +422,117 @@ struct BufferInput {
     void store() { r->pos.p = p; }
 };
 
+// Takes a UTF-8 byte order mark off the start of the input, once.
+void skip_bom(xt_dsv_reader_t *r)
+{
+    r->bom_pending = false;
+    BufferInput in(r);
+    static const unsigned char bom[3] = {0xEF, 0xBB, 0xBF};
+    int got[3];
+    int n = 0;
+    while (n < 3 && (got[n] = in.next()) == bom[n])
+        ++n;
+    if (n < 3) {
+        // Not a mark: every byte read goes back, in order.
+        if (got[n] != EOF)
+            in.unget(got[n]);
+        while (n > 0)
+            in.unget(got[--n]);
+    }
+    in.store();
+    rescan(r);
+}
+
+// Appends the len bytes at from (readable XT_DSV_PAD bytes further) to the
+// side buffer, which holds n bytes (the field's length so far, of which
+// XT_DSV_FIELD_MAX are kept).
+inline void append_field(xt_dsv_reader_t *r, size_t &n,
+                         const unsigned char *from, size_t len)
+{
+    if (n + len + 16 <= XT_DSV_FIELD_MAX) {
+        for (size_t i = 0; i < len; i += 16) // short runs: whole vectors
+            std::memcpy(r->field + n + i, from + i, 16);
+    } else if (n < XT_DSV_FIELD_MAX) {
+        std::memcpy(r->field + n, from, std::min(len, XT_DSV_FIELD_MAX - n));
+    }
+    n += len;
+}
+
+// The quoted field that starts at r->pos.p, when it and what ends it lie
+// in the bytes read: handed out where it lies, or, when it holds doubled
+// quotes, unescaped into the side buffer (unless skip: then its text is
+// not wanted).  Its quotes are found over the stop bits, 64 bytes at a
+// time.  Stores what ended it in *result.  False when only the general
+// reader can tell: the field or its ending runs past the bytes read, or
+// text follows the closing quote.
+bool quoted_in_buffer(xt_dsv_reader_t *r, int *result, bool skip)
+{
+    const Table &t = r->table;
+    const unsigned char *const open = r->pos.p;
+    const unsigned char *const end = r->pos.end;
+    // The stop bits of base's 64 bytes after the opening quote: those at
+    // hand when they start with it.
+    const unsigned char *base;
+    uint64_t bits;
+    if (r->pos.stops != 0 &&
+        r->pos.block + __builtin_ctzll(r->pos.stops) == open) {
+        base = r->pos.block;
+        bits = r->pos.stops & (r->pos.stops - 1);
+    } else {
+        base = open;
+        bits = stop_bits(t, base, static_cast<size_t>(end - base)) & ~uint64_t{1};
+    }
+    const unsigned char *from = open + 1; // the content not yet taken
+    const unsigned char *close;
+    size_t n = 0;
+    bool copied = false;
+    for (;;) {
+        while (bits == 0) {
+            base += 64;
+            if (base >= end)
+                return false;
+            bits = stop_bits(t, base, static_cast<size_t>(end - base));
+        }
+        const unsigned char *c = base + __builtin_ctzll(bits);
+        bits &= bits - 1;
+        if (*c != '"')
+            continue;
+        if (end - c < 2)
+            return false;
+        if (c[1] != '"') {
+            close = c;
+            break;
+        }
+        // A doubled quote: one quote of it is the field's.
+        if (!skip)
+            append_field(r, n, from, static_cast<size_t>(c + 1 - from));
+        copied = true;
+        from = c + 2;
+        if (c + 1 - base < 64) {
+            bits &= bits - 1;
+        } else {
+            base += 64;
+            bits = stop_bits(t, base, static_cast<size_t>(end - base)) & ~uint64_t{1};
+        }
+    }
+    const unsigned char *next = settle_ending(t.cls + 1, close, close + 1, end, result);
+    if (next == nullptr)
+        return false;
+    if (copied && !skip) {
+        append_field(r, n, from, static_cast<size_t>(close - from));
+        r->field[std::min(n, XT_DSV_FIELD_MAX)] = '\0';
+        r->out = r->field;
+        r->out_len = n;
+    } else {
+        r->out = reinterpret_cast<const char *>(open + 1);
+        r->out_len = static_cast<size_t>(close - open - 1);
+    }
+    r->pos.block = base;
+    r->pos.stops = bits;
+    move_to(r, next);
+    return true;
+}
+
 // ---- The general reader ---------------------------------------------------------
 
 // Appends the run of ordinary bytes that starts at the read position to buf
@@ -473,6 +585,7 @@ int general_field(In &in, const Table &t, char *buf, size_t size, size_t *len)
     bool consumed = false; // anything read by this call, spaces included
     int result;
 
+    bool closed = false; // a quoted field's closing quote was read
     int c = in.next();
     if (t.spaces) {
         while (c == ' ') {
@@ -480,8 +593,33 @@ int general_field(In &in, const Table &t, char *buf, size_t size, size_t *len)
             c = in.next();
         }
     }
+    if (cls[c] == QUOTE) {
+        // The quoted part: everything up to the closing quote, a doubled
+        // quote standing for one.
+        for (;;) {
+            c = in.next();
+            if (c == EOF) {
+                result = XT_DSV_UNCLOSED_QUOTE;
+                goto done;
+            }
+            if (c == '"') {
+                c = in.next();
+                if (c != '"')
+                    break;
+            }
+            if (n < keep)
+                buf[n] = static_cast<char>(c);
+            ++n;
+        }
+        closed = true;
+        consumed = true;
+    }
     for (;;) {
         if (cls[c] == ORD) {
+            if (closed) {
+                result = XT_DSV_TEXT_AFTER_QUOTE;
+                goto done;
+            }
             if (n < keep)
                 buf[n] = static_cast<char>(c);
             ++n;
@@ -506,12 +644,26 @@ int general_field(In &in, const Table &t, char *buf, size_t size, size_t *len)
                 result = '\r';
                 goto delimited;
             }
+            if (closed) {
+                result = XT_DSV_TEXT_AFTER_QUOTE;
+                goto done;
+            }
             if (n < keep)
                 buf[n] = '\r';
             ++n;
             c = in.next();
             continue;
         }
+        case QUOTE: // inside a field that did not start with one: a byte
+            if (closed) {
+                result = XT_DSV_TEXT_AFTER_QUOTE;
+                goto done;
+            }
+            if (n < keep)
+                buf[n] = '"';
+            ++n;
+            c = in.next();
+            continue;
         case DELIM:
             result = c;
             goto delimited;
@@ -568,7 +720,7 @@ done:
 
 // ---- Tables -----------------------------------------------------------------------
 
-void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims)
+void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims, bool quotes)
 {
     for (unsigned char &c : t->cls)
         c = ORD;
@@ -583,6 +735,9 @@ void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims)
     t->cls['\n' + 1] = NL;
     t->cls['\r' + 1] = CR;
     t->cls[0] = END;
+    t->quotes = quotes && t->cls['"' + 1] == ORD;
+    if (t->quotes)
+        t->cls['"' + 1] = QUOTE;
     int stops = 0;
     t->wide_scan = true;
     for (int c = 0; c < 256; ++c) {
@@ -685,10 +840,12 @@ int xt_dsv_skip_line(FILE *fp)
 // ---- The pass reader -------------------------------------------------------------
 
 xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
-                                const char *delims, size_t capacity)
+                                const char *delims, size_t capacity,
+                                unsigned flags)
 {
     r->stream = stream;
-    xt_dsv_table_build(&r->table, delims);
+    xt_dsv_table_build(&r->table, delims, (flags & XT_DSV_QUOTES) != 0);
+    r->bom_pending = (flags & XT_DSV_SKIP_BOM) != 0;
     r->capacity = capacity != 0 ? capacity : DEFAULT_CAPACITY;
     const size_t need = HEAD + r->capacity + XT_DSV_PAD;
     if (need > reader_buffer_size) {
@@ -709,8 +866,14 @@ xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
     return r->pos;
 }
 
-int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, bool skip)
 {
+    if (r->bom_pending)
+        skip_bom(r);
+    int result;
+    if (r->table.quotes && r->pos.p < r->pos.end && *r->pos.p == '"' &&
+        quoted_in_buffer(r, &result, skip))
+        return result;
     const unsigned char *cls = r->table.cls + 1;
     if (r->table.wide_scan) {
         for (;;) {
@@ -736,7 +899,16 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
             }
             const unsigned char *p = r->pos.p;
             const unsigned char *q = r->pos.block + __builtin_ctzll(r->pos.stops);
-            int result;
+            if (cls[*q] == QUOTE) {
+                if (q != p) {
+                    // A quote inside the field is one of its bytes.
+                    r->pos.stops &= r->pos.stops - 1;
+                    continue;
+                }
+                if (quoted_in_buffer(r, &result, skip))
+                    return result;
+                break;
+            }
             const unsigned char *next = settle_ending(cls, p, q, r->pos.end, &result);
             if (next != nullptr) {
                 move_to(r, next);
@@ -755,7 +927,7 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
         }
     }
     BufferInput in(r);
-    const int result = general_field(in, r->table, r->field,
+    result = general_field(in, r->table, r->field,
                                      XT_DSV_FIELD_MAX + 1, &r->out_len);
     rescan(r);
     r->out = r->field;
@@ -764,6 +936,21 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r)
 
 int xt_dsv_reader_skip_line_slow(xt_dsv_reader_t *r)
 {
+    if (r->bom_pending)
+        skip_bom(r);
+    if (r->table.quotes) {
+        // Field by field: a newline inside quotes ends no line.
+        rescan(r);
+        xt_dsv_pos_t at = r->pos;
+        int result;
+        const char *field;
+        size_t len;
+        do
+            result = xt_dsv_reader_next(r, &at, &field, &len);
+        while (result >= 0 && result != '\n');
+        r->pos = at;
+        return result;
+    }
     int result = '\n';
     for (;;) {
         const size_t avail = static_cast<size_t>(r->pos.end - r->pos.p);

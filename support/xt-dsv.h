@@ -5,6 +5,13 @@
 // and hands out fields where they lie in that buffer instead of copying
 // them.  Not installed: the program's pass uses it, other callers have the
 // calls of xt.h.
+//
+// Opened with XT_DSV_QUOTES it also reads quoted fields (CSV): a field that
+// starts with a double quote runs to the matching closing quote and may
+// hold delimiters, line ends and doubled quotes (one quote each); the
+// quotes are not part of the field, and the closing quote must be followed
+// by what ends a field.  A quote inside a field that does not start with
+// one is an ordinary byte.
 #ifndef NUMTALLY_SUPPORT_XT_DSV_H
 #define NUMTALLY_SUPPORT_XT_DSV_H
 
@@ -32,13 +39,29 @@ enum xt_dsv_class : unsigned char {
     XT_DSV_NL,    // ends the line
     XT_DSV_CR,    // ends the line when LF or the end of input follows
     XT_DSV_END,   // end of input
+    XT_DSV_QUOTE, // '"' under XT_DSV_QUOTES: opens a quoted field
 };
+
+// How a pass reader reads (xt_dsv_reader_open's flags).
+enum : unsigned {
+    XT_DSV_QUOTES = 1u,   // double-quoted fields, as above
+    XT_DSV_SKIP_BOM = 2u, // a UTF-8 byte order mark that starts the input
+                          // is not part of the first field
+};
+
+// What xt_dsv_reader_next and the skip calls return, besides a field's
+// ending and -1, for quoted input that breaks the rules; the fault is in
+// the field that the call would have returned next.
+inline constexpr int XT_DSV_UNCLOSED_QUOTE = -2; // the input ends inside it
+inline constexpr int XT_DSV_TEXT_AFTER_QUOTE = -3; // the closing quote is
+                                                   // followed by text
 
 // A delimiter set, resolved once.
 struct xt_dsv_table_t {
     unsigned char cls[257]; // by byte + 1, so that EOF (-1) is cls[0]
     bool spaces;            // space is a delimiter
     bool cr_delim;          // CR not followed by LF is a delimiter
+    bool quotes;            // '"' opens a quoted field (XT_DSV_QUOTE)
     // The bytes that can end a field (delimiters, LF, CR), when there are
     // at most four of them: fields are then found with vector compares.
     bool wide_scan;
@@ -46,8 +69,9 @@ struct xt_dsv_table_t {
 };
 
 // Resolves delims: every character ends a field, LF and CR as described in
-// xt.h.
-void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims);
+// xt.h; with quotes, '"' (unless it is a delimiter) opens a quoted field.
+void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims,
+                        bool quotes = false);
 
 // Where a pass reader stands.  Its caller keeps it in a variable of its own
 // and hands it to every call, so that the position can stay in registers
@@ -67,6 +91,7 @@ struct xt_dsv_reader_t {
     size_t capacity;      // bytes of data it holds at most
     xt_dsv_pos_t pos;     // the position, between the caller's calls
     bool at_eof;          // the stream has no more bytes
+    bool bom_pending;     // XT_DSV_SKIP_BOM, before the first byte is read
     int error;            // errno of a failed read, or 0
     const char *out;      // the field that the slow path found
     size_t out_len;
@@ -77,12 +102,14 @@ struct xt_dsv_reader_t {
 };
 
 // Starts reading stream, from where it stands, with the delimiters delims
-// and a buffer of capacity bytes (0: the default, 128 KiB), and returns the
-// position to hand to the calls below.  The stream is the reader's until
+// and a buffer of capacity bytes (0: the default, 128 KiB), reading as
+// flags (XT_DSV_QUOTES, XT_DSV_SKIP_BOM) ask, and returns the position to
+// hand to the calls below.  The stream is the reader's until
 // the end of input: other reads from it lose bytes.  One reader at a time:
 // the buffer is the module's, kept for the next one.
 xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
-                                const char *delims, size_t capacity);
+                                const char *delims, size_t capacity,
+                                unsigned flags = 0);
 
 // Reads the next field: returns what ended it, as xt_dsv_read_field does
 // ('\n' at every line end, the delimiter, or -1 when no field is left), and
@@ -91,16 +118,21 @@ xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
 // and XT_DSV_PAD bytes from *field may be read.  Of a field longer than
 // XT_DSV_FIELD_MAX only the first XT_DSV_FIELD_MAX bytes are there for sure;
 // *len is its full length all the same.  A read error ends the input and
-// is kept in error.
+// is kept in error.  Under XT_DSV_QUOTES a quoted field comes without its
+// quotes, its doubled quotes as one, and a faulty one ends the input with
+// XT_DSV_UNCLOSED_QUOTE or XT_DSV_TEXT_AFTER_QUOTE instead of a field.
 inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
                               const char **field, size_t *len);
 
 // Consumes up to count fields as that many xt_dsv_reader_next calls would,
-// stopping after a field that ends its line: as xt_dsv_skip_fields.
+// stopping after a field that ends its line: as xt_dsv_skip_fields.  A
+// quote fault is returned as xt_dsv_reader_next returns it, with *skipped
+// the number of fields before the faulty one.
 inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
                                      size_t count, size_t *skipped);
 
-// Consumes the rest of the line: as xt_dsv_skip_line.
+// Consumes the rest of the line: as xt_dsv_skip_line; under XT_DSV_QUOTES
+// line ends in quoted fields do not count, and a quote fault is returned.
 inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at);
 
 // The slow half of xt_dsv_reader_skip_line, from r->pos.
@@ -112,8 +144,14 @@ const char *xt_dsv_reader_text(xt_dsv_reader_t *r, const char *field,
                                size_t len);
 
 // The slow half of xt_dsv_reader_next, from r->pos: any field, any state of
-// the buffer.  Leaves the field in r->out and r->out_len.
-int xt_dsv_reader_next_slow(xt_dsv_reader_t *r);
+// the buffer.  Leaves the field in r->out and r->out_len, unless skip says
+// that its text is not wanted (a quoted field is then not unescaped).
+int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, bool skip = false);
+
+// xt_dsv_reader_next, for a field whose text is wanted or not (Skip).
+template <bool Skip>
+inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                              const char **field, size_t *len);
 
 // ---- Inline part -------------------------------------------------------------
 
@@ -142,6 +180,13 @@ inline uint64_t xt_dsv_stop_bits64(const xt_dsv_reader_t *r,
 inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
                               const char **field, size_t *len)
 {
+    return xt_dsv_reader_take<false>(r, at, field, len);
+}
+
+template <bool Skip>
+inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
+                              const char **field, size_t *len)
+{
     // The bulk of any input: the next stop byte is in the bits at hand and
     // plainly ends the field (a newline, or a delimiter with bytes after it).
     uint64_t stops = at->stops;
@@ -164,9 +209,53 @@ inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
             *len = static_cast<size_t>(q - p);
             return cls == XT_DSV_NL ? '\n' : c;
         }
+        if (cls == XT_DSV_QUOTE && q == p) {
+            // A quoted field whose closing quote is among the bits at hand
+            // or in the whole blocks after them, followed there by what
+            // plainly ends it.  Doubled quotes inside need unescaping,
+            // unless the field's text is not wanted.
+            const unsigned char *block = at->block;
+            uint64_t rest = stops & (stops - 1);
+            for (;;) {
+                while (rest == 0) {
+#if defined(__SSE2__)
+                    if (at->end - block >= 128 && r->table.wide_scan) {
+                        block += 64;
+                        rest = xt_dsv_stop_bits64(r, block);
+                        continue;
+                    }
+#endif
+                    goto slow;
+                }
+                const unsigned char *close = block + __builtin_ctzll(rest);
+                rest &= rest - 1;
+                if (*close != '"')
+                    continue;
+                if (close + 1 - block >= 64 || close + 1 >= at->end)
+                    goto slow; // what follows is not among these bits
+                const unsigned char e = close[1];
+                if (e == '"') {
+                    if (!Skip)
+                        goto slow;
+                    rest &= rest - 1; // the second quote of the pair
+                    continue;
+                }
+                const unsigned char ecls = r->table.cls[e + 1];
+                if (ecls != XT_DSV_NL &&
+                    (ecls != XT_DSV_DELIM || close + 2 >= at->end))
+                    goto slow;
+                at->block = block;
+                at->stops = rest & (rest - 1);
+                at->p = close + 2;
+                *field = reinterpret_cast<const char *>(p + 1);
+                *len = static_cast<size_t>(close - p - 1);
+                return ecls == XT_DSV_NL ? '\n' : e;
+            }
+        }
     }
+slow:
     r->pos = *at;
-    const int result = xt_dsv_reader_next_slow(r);
+    const int result = xt_dsv_reader_next_slow(r, Skip);
     *at = r->pos;
     *field = r->out;
     *len = r->out_len;
@@ -181,8 +270,8 @@ inline int xt_dsv_reader_skip_fields(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
     while (done < count) {
         const char *field;
         size_t len;
-        result = xt_dsv_reader_next(r, at, &field, &len);
-        if (result == -1)
+        result = xt_dsv_reader_take<true>(r, at, &field, &len);
+        if (result < 0)
             break;
         ++done;
         if (result == '\n')
@@ -206,6 +295,8 @@ inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
                 at->p = q + 1;
                 return '\n';
             }
+            if (*q == '"' && r->table.quotes)
+                goto slow; // a newline may stand inside the quotes
         }
 #if defined(__SSE2__)
         if (at->end - at->block >= 128 && r->table.wide_scan) {
@@ -216,6 +307,7 @@ inline int xt_dsv_reader_skip_line(xt_dsv_reader_t *r, xt_dsv_pos_t *at)
 #endif
         break;
     }
+slow:
     at->stops = 0;
     r->pos = *at;
     const int result = xt_dsv_reader_skip_line_slow(r);

@@ -175,9 +175,11 @@ TEST(ProcessStreamDeathTest, BadSelectedFieldsEndTheRun)
         EXPECT_EXIT(r.process(input), testing::ExitedWithCode(65), message);
     };
     refuses("1 2\n3 4x\n", "^Invalid number: 4x: row 2, col 2\n$");
-    refuses(std::string("1 4\0005\n", 6), "^Invalid number: 4: row 1, col 2\n$");
-    // Too long for the buffer: refused, not read from its first digits.
-    refuses("1 " + std::string(5000, '1') + "\n", "Invalid number: 1+: row 1");
+    refuses(std::string("1 4\0005\n", 6), "^Invalid number: 4\\\\x005: row 1, col 2\n$");
+    // Too long for the buffer: refused, not read from its first digits; the
+    // message shows its first 64 bytes.
+    refuses("1 " + std::string(5000, '1') + "\n",
+            "Invalid number: 1{64}[.][.][.]: row 1");
 }
 
 TEST(ProcessStream, UnselectedFieldsAreNeverConverted)

@@ -254,7 +254,12 @@ def main():
             args += [w, "--row", "1"]
             expected += BLOCKS[w](values, "Row 1 ")
         out += [f"=== {title}", "args: " + " ".join(args), "--- stdin", row,
-                "--- stdout"] + expected + [""]
+                "--- stdout"] + expected
+        if not values:
+            # A record that no field reached is named on standard error.
+            out += ["--- stderr"] + [
+                "numtally: row 1: no values; the input has 0 lines"] * len(words)
+        out += [""]
     with open(OUT, "w") as f:
         f.write("\n".join(out))
 

@@ -1,0 +1,49 @@
+// Column names.
+#include "header.h"
+
+#include <sysexits.h>
+
+bool tally_resolve_name(const std::string &want,
+                        const std::vector<std::string> &header, uint32_t *col,
+                        tally_error_t *err)
+{
+    uint32_t found = 0;
+    for (size_t c = 0; c < header.size(); ++c) {
+        if (header[c] != want)
+            continue;
+        if (found != 0)
+            return tally_fail(err, EX_DATAERR,
+                              "numtally: col " + want +
+                                  ": the header line has it twice (cols " +
+                                  std::to_string(found) + " and " +
+                                  std::to_string(c + 1) + ")\n");
+        found = static_cast<uint32_t>(c + 1);
+    }
+    if (found == 0)
+        return tally_fail(err, EX_DATAERR,
+                          "numtally: col " + want +
+                              ": no such column in the header line\n");
+    *col = found;
+    return true;
+}
+
+bool tally_resolve_names(tallyf_list_t *list, const tally_col_names_t &names,
+                         const std::vector<std::string> &header,
+                         tally_error_t *err)
+{
+    for (int i = 0; i < list->count; ++i)
+        if (!names.name[i].empty() &&
+            !tally_resolve_name(names.name[i], header,
+                                &list->functions[i].col, err))
+            return false;
+    return true;
+}
+
+std::string tally_col_text(const tallyf_list_t *list,
+                           const tally_col_names_t &names, uint64_t col)
+{
+    for (int i = 0; i < list->count; ++i)
+        if (!names.name[i].empty() && list->functions[i].col == col)
+            return names.name[i];
+    return std::to_string(col);
+}

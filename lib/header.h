@@ -1,0 +1,37 @@
+// Columns chosen by name: resolved once, against the header line.
+#ifndef NUMTALLY_LIB_HEADER_H
+#define NUMTALLY_LIB_HEADER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tally-error.h"
+#include "tallyf-list.h"
+
+// Per record of a list: the name its column was chosen by; empty when it
+// was chosen by number.
+struct tally_col_names_t {
+    std::string name[TALLYF_LIST_MAX];
+};
+
+// The column (from 1) that holds the name want in header.  False, with a
+// one-line message and status 65, when header lacks it or holds it twice.
+bool tally_resolve_name(const std::string &want,
+                        const std::vector<std::string> &header, uint32_t *col,
+                        tally_error_t *err);
+
+// Gives every record chosen by name the column that holds that name in
+// header (the header line's fields, in order; column 1 first).  False, with
+// a one-line message and status 65, for a name that the header line lacks
+// or holds more than once.
+bool tally_resolve_names(tallyf_list_t *list, const tally_col_names_t &names,
+                         const std::vector<std::string> &header,
+                         tally_error_t *err);
+
+// How messages name column col: by the name a record chose it by, else by
+// its number.
+std::string tally_col_text(const tallyf_list_t *list,
+                           const tally_col_names_t &names, uint64_t col);
+
+#endif
