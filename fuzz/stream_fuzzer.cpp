@@ -98,14 +98,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     run_program([&] {
         tallyf_list_init(&list);
         tally_error_t err;
-        for (int arg = 1; arg < argc; ++arg)
-            if (const tally_function_t *f = tally_function_by_word(argv[arg]))
-                if (!tally_add_request(&list, f->code, &arg, argc,
-                                       argv.data(), &err))
-                    return err.status;
-                else if (grouping != 0 &&
-                         list.functions[list.count - 1].row != 0)
-                    --list.count; // refused in a grouped run
+        for (int arg = 1; arg < argc; ++arg) {
+            const tally_function_t *f = tally_function_by_word(argv[arg]);
+            if (f == nullptr)
+                continue;
+            if (!tally_add_request(&list, f->code, &arg, argc, argv.data(),
+                                   &err))
+                return err.status;
+            if (grouping != 0 && list.functions[list.count - 1].row != 0)
+                --list.count; // refused in a grouped run
+        }
         tally_run_options_t options;
         static const uint32_t kKeys[4][2] = {{0, 0}, {1, 0}, {3, 1}, {2, 0}};
         options.nby = grouping == 0 ? 0 : grouping == 2 ? 2 : 1;

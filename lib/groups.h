@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,11 +41,11 @@ public:
     uint32_t groups() const { return groups_; }
 
 private:
-    static constexpr uint32_t kGroupsPerChunk = 1024;
     std::vector<tallyf_t> protos_;
     size_t per_group_;
     uint32_t groups_ = 0;
-    std::vector<std::unique_ptr<tallyf_t[]>> chunks_;
+    size_t per_chunk_;                  // groups per chunk
+    std::vector<tallyf_t *> chunks_;
     std::vector<tallyf_t *> blocks_;    // each group's states
 };
 
