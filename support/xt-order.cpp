@@ -116,6 +116,56 @@ void radix_sort(unsigned char *a, size_t n, int shift)
     }
 }
 
+// Multiple selection over v[lo, hi): puts the values of the wanted ranks
+// (absolute indexes, ascending, each within [lo, hi)) in their sorted
+// places, with nothing above a rank's value before it and nothing below
+// after it.  Quickselect with a median-of-three pivot and Hoare's partition,
+// on keys computed as the values are compared; a range that recurses too
+// deep is sorted instead, so the time stays O(n log n) at worst.
+void select_ranks(double *v, size_t lo, size_t hi, const size_t *ranks,
+                  size_t count, int depth)
+{
+    while (count != 0) {
+        const size_t n = hi - lo;
+        if (n < kSmall || depth-- == 0) {
+            xt_double_sort(v + lo, n);
+            return;
+        }
+        const uint64_t a = order_key(v[lo]), b = order_key(v[lo + n / 2]),
+                       c = order_key(v[hi - 1]);
+        const uint64_t pivot = a < b ? (b < c ? b : (a < c ? c : a))
+                                     : (a < c ? a : (b < c ? c : b));
+        size_t i = lo, j = hi - 1;
+        for (;;) {
+            while (order_key(v[i]) < pivot)
+                ++i;
+            while (order_key(v[j]) > pivot)
+                --j;
+            if (i >= j)
+                break;
+            const double t = v[i];
+            v[i++] = v[j];
+            v[j--] = t;
+        }
+        // [lo, j] holds no key above the pivot, [j + 1, hi) none below.
+        const size_t split = j + 1;
+        size_t left = 0;
+        while (left < count && ranks[left] < split)
+            ++left;
+        // The smaller side by recursion, the larger by the loop.
+        if (split - lo <= hi - split) {
+            select_ranks(v, lo, split, ranks, left, depth);
+            lo = split;
+            ranks += left;
+            count -= left;
+        } else {
+            select_ranks(v, split, hi, ranks + left, count - left, depth);
+            hi = split;
+            count = left;
+        }
+    }
+}
+
 } // namespace
 
 bool xt_double_less(double a, double b)
@@ -138,4 +188,13 @@ void xt_double_sort(double *values, size_t count)
     radix_sort(a, count, 56);
     for (size_t i = 0; i < count; ++i)
         values[i] = from_order_key(key_at(a, i));
+}
+
+void xt_double_select(double *values, size_t count, const size_t *ranks,
+                      size_t nranks)
+{
+    int depth = 2;
+    for (size_t n = count; n > 1; n >>= 1)
+        depth += 2;
+    select_ranks(values, 0, count, ranks, nranks, depth);
 }

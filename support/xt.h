@@ -56,4 +56,12 @@ bool xt_double_less(double a, double b);
 // sort: time linear in count, no memory beyond a few KiB of stack).
 void xt_double_sort(double *values, size_t count);
 
+// Puts the values of the given ranks (indexes into the sorted order,
+// ascending, distinct, below count) where xt_double_sort would put them,
+// with no value above a rank's before it and none below after it; the rest
+// of the array is left in some order.  Expected time linear in count for a
+// few ranks, O(n log n) at worst.
+void xt_double_select(double *values, size_t count, const size_t *ranks,
+                      size_t nranks);
+
 #endif

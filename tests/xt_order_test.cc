@@ -1,4 +1,5 @@
-// xt_double_sort against std::sort with xt_double_less: bit for bit the same
+// xt_double_sort and xt_double_select against std::sort with xt_double_less:
+// bit for bit the same
 // array, whatever the values (NaNs of every sign and payload, zeros of both
 // signs, infinities, subnormals, long runs of equal values).
 #include <gtest/gtest.h>
@@ -23,10 +24,34 @@ std::vector<uint64_t> bits(const std::vector<double> &v)
     return out;
 }
 
+// Selection of a few ranks (the ends, the middle, a quartile, a random
+// one) puts at each rank the value the sort puts there, with no value out
+// of its side.
+void expect_selected_like_sort(std::vector<double> v,
+                               const std::vector<double> &sorted)
+{
+    const size_t n = v.size();
+    if (n == 0)
+        return;
+    std::vector<size_t> ranks = {0, n / 4, n / 2, (n * 7919) % n, n - 1};
+    std::sort(ranks.begin(), ranks.end());
+    ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+    xt_double_select(v.data(), n, ranks.data(), ranks.size());
+    for (size_t r : ranks) {
+        ASSERT_EQ(std::bit_cast<uint64_t>(v[r]),
+                  std::bit_cast<uint64_t>(sorted[r])) << "rank " << r;
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_EQ(i < r ? xt_double_less(v[r], v[i])
+                            : i > r && xt_double_less(v[i], v[r]), false)
+                << "rank " << r << ", index " << i << " of " << n;
+    }
+}
+
 void expect_sorted_like_std(std::vector<double> v)
 {
     std::vector<double> want = v;
     std::sort(want.begin(), want.end(), xt_double_less);
+    expect_selected_like_sort(v, want);
     xt_double_sort(v.data(), v.size());
     ASSERT_EQ(bits(v), bits(want)) << v.size() << " values";
 }
