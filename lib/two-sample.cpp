@@ -45,13 +45,10 @@ void finish(tallyf_t_test_t *r, dd_t diff, dd_t var_of_diff)
     r->ci_high = dd_round(dd_add(diff, half));
 }
 
-} // namespace
-
-tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
+// The test with each sample's own numbers filled in.
+tallyf_t_test_t described(const tallyf_centred_t &ca, const sample_t &sa,
+                          const tallyf_centred_t &cb, const sample_t &sb)
 {
-    const tallyf_centred_t ca = tallyf_sums1_centred(a);
-    const tallyf_centred_t cb = tallyf_sums1_centred(b);
-    const sample_t sa = sample_of(ca), sb = sample_of(cb);
     tallyf_t_test_t r;
     r.n1 = ca.n;
     r.n2 = cb.n;
@@ -60,6 +57,17 @@ tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
     r.sd1 = sa.sd;
     r.sd2 = sb.sd;
     r.sd_diff = NAN;
+    return r;
+}
+
+} // namespace
+
+tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
+{
+    const tallyf_centred_t ca = tallyf_sums1_centred(a);
+    const tallyf_centred_t cb = tallyf_sums1_centred(b);
+    const sample_t sa = sample_of(ca), sb = sample_of(cb);
+    tallyf_t_test_t r = described(ca, sa, cb, sb);
     const dd_t v = dd_add(sa.var_of_mean, sb.var_of_mean);
     // Welch-Satterthwaite: v^2 / (va^2 / (na - 1) + vb^2 / (nb - 1)).
     const dd_t wa = dd_div(dd_mul(sa.var_of_mean, sa.var_of_mean),
@@ -78,13 +86,7 @@ tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
     const tallyf_centred_t cx = tallyf_sums1_centred(&s->x);
     const tallyf_centred_t cy = tallyf_sums1_centred(&s->y);
     const sample_t sx = sample_of(cx), sy = sample_of(cy);
-    tallyf_t_test_t r;
-    r.n1 = cx.n;
-    r.n2 = cy.n;
-    r.mean1 = dd_round(sx.mean);
-    r.mean2 = dd_round(sy.mean);
-    r.sd1 = sx.sd;
-    r.sd2 = sy.sd;
+    tallyf_t_test_t r = described(cx, sx, cy, sy);
     // Differences: sum of squares Cxx + Cyy - 2 Cxy.
     dd_t cxy;
     tallyf_sums2_cross(s, &cxy.hi, &cxy.lo);
