@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sysexits.h>
+
 #include "tallyf.h"
 #include "usage.h"
 
@@ -78,12 +80,14 @@ int cmd_normal_cdf(int argc, char *argv[])
         x = std::strtod(argv[2], &end);
         if (*end != '\0') {
             std::fprintf(stderr, "Invalid z-score: %s\n", argv[2]);
-            usage(argv);
+            print_usage(argv);
+            return EX_USAGE;
         }
         mean = 0;
         sd = 1;
     } else {
-        usage(argv);
+        print_usage(argv);
+        return EX_USAGE;
     }
     print_normal_probability(x, normal_cdf(x, mean, sd));
     return 0;
@@ -136,7 +140,7 @@ int cmd_t_table(int /*argc*/, char * /*argv*/[])
     return 0;
 }
 
-bool run_distribution_command(int argc, char *argv[])
+bool run_distribution_command(int argc, char *argv[], int *status)
 {
     // Each command is chosen by the argument count and the first argument;
     // for a count of 5 the words are tried in this order.
@@ -156,7 +160,7 @@ bool run_distribution_command(int argc, char *argv[])
     };
     for (const auto &route : routes) {
         if (argc == route.argc && is(argv[1], route.word)) {
-            route.run(argc, argv);
+            *status = route.run(argc, argv);
             return true;
         }
     }

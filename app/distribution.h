@@ -1,13 +1,14 @@
 // The distribution commands: one-shot normal and Student t computations from
 // the command line.  Each writes its results to standard output and returns
-// 0; none reads standard input.
+// 0 (or 64 after the usage text); none reads standard input or ends the
+// process.
 #ifndef NUMTALLY_APP_DISTRIBUTION_H
 #define NUMTALLY_APP_DISTRIBUTION_H
 
 // Runs the distribution command that the argument count and first argument
-// name, if there is one, and returns true; returns false, having done
-// nothing, when no command has that shape.
-bool run_distribution_command(int argc, char *argv[]);
+// name, if there is one, stores its exit status in *status and returns
+// true; returns false, having done nothing, when no command has that shape.
+bool run_distribution_command(int argc, char *argv[], int *status);
 
 // Prints the standard normal table: a header of offsets 0.00 to 0.09, then
 // rows -3.0 to 3.0, each probability below the row value moved away from
@@ -15,7 +16,7 @@ bool run_distribution_command(int argc, char *argv[]);
 int print_z_table(void);
 
 // normal-cdf x (argc 3: x must be a number to its last character, else a
-// message and the usage text, status 64) or normal-cdf x mean SD (argc 5,
+// message and the usage text, and 64 is returned) or normal-cdf x mean SD (argc 5,
 // unchecked): the probability below x and its complement.
 int cmd_normal_cdf(int argc, char *argv[]);
 

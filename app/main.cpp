@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include "distribution.h"
-#include "tallyf-list.h"
+#include "functions.h"
+#include "options.h"
+#include "request.h"
+#include "tallyf-list-run.h"
 #include "usage.h"
 
 namespace {
@@ -28,23 +31,41 @@ void hold_closed_std_streams()
     }
 }
 
-// The report is only a success once it has reached standard output.
-void finish_output()
+// The report is only a success once it has reached standard output: the
+// status, or 74 when the output could not be written.
+int finish_output(int status)
 {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "numtally: write error: %s\n",
                      std::strerror(errno != 0 ? errno : EIO));
-        std::exit(EX_IOERR);
+        return EX_IOERR;
     }
+    return status;
 }
 
 // "--version": the program's name and version on standard output, status 0.
-[[noreturn]] void show_version()
+int show_version()
 {
     std::printf("numtally %s\n", NUMTALLY_VERSION);
-    finish_output();
-    std::exit(0);
+    return finish_output(0);
+}
+
+// An error's message, and the usage text when it calls for it; its status.
+// Output the run had already written is still flushed, its errors ignored:
+// the error's own status stands.
+int end_with(int status)
+{
+    std::fflush(stdout);
+    return status;
+}
+
+int report_error(const tally_error_t &err, char *argv[])
+{
+    std::fwrite(err.message.data(), 1, err.message.size(), stderr);
+    if (err.usage)
+        print_usage(argv);
+    return end_with(err.status);
 }
 
 // The tabular command line: options and function words strictly from left
@@ -53,79 +74,48 @@ int run_tabular(int argc, char *argv[])
 {
     static tallyf_list_t list;
     tallyf_list_init(&list);
-
-    static const struct {
-        const char *word;
-        tallyf_code_t code;
-    } functions[] = {
-        {"quantile", TALLYF_QUANTILE},
-        {"median", TALLYF_MEDIAN},
-        {"quartile", TALLYF_QUARTILE},
-        {"mean", TALLYF_MEAN},
-        {"pop-var", TALLYF_POP_VAR},
-        {"sample-var", TALLYF_SAMPLE_VAR},
-        {"pop-SD", TALLYF_POP_SD},
-        {"pop-z-scores", TALLYF_POP_Z_SCORES},
-        {"sample-SD", TALLYF_SAMPLE_SD},
-        {"sample-SE", TALLYF_SAMPLE_SE},
-        {"sample-z-scores", TALLYF_SAMPLE_Z_SCORES},
-        {"sample-t-score", TALLYF_SAMPLE_T_SCORE},
-        {"mode", TALLYF_MODE},
-        {"range", TALLYF_RANGE},
-        {"iq-range", TALLYF_IQ_RANGE},
-        {"box-plot", TALLYF_BOX_PLOT},
-        {"chi-sq-fit", TALLYF_CHI_SQ_FIT},
-        {"chi-sq-ind", TALLYF_CHI_SQ_IND},
-    };
-
-    const char *delims = " \t";
-    int verbose = 0;
+    static tally_cli_t cli;
+    cli = tally_cli_t{};
+    tally_error_t err;
     for (int arg = 1; arg < argc; ++arg) {
         const char *word = argv[arg];
-        if (std::strcmp(word, "--delims") == 0) {
-            if (++arg >= argc)
-                usage(argv);
-            delims = argv[arg];
-        } else if (std::strcmp(word, "--help") == 0) {
-            usage(argv);
-        } else if (std::strcmp(word, "--version") == 0) {
-            show_version();
-        } else if (std::strcmp(word, "--verbose") == 0) {
-            verbose = 1;
-        } else {
-            bool known = false;
-            for (const auto &f : functions) {
-                if (std::strcmp(word, f.word) == 0) {
-                    tallyf_list_add_func(&list, f.code, &arg, argc, argv);
-                    known = true;
-                    break;
-                }
+        if (const tally_option_t *o = tally_option_by_word(word)) {
+            if (!o->apply(&cli, &arg, argc, argv, &err)) {
+                if (cli.show_version)
+                    return show_version();
+                return report_error(err, argv);
             }
-            if (!known)
-                usage(argv);
+        } else if (const tally_function_t *f = tally_function_by_word(word)) {
+            if (!tally_add_request(&list, f->code, &arg, argc, argv, &err))
+                return report_error(err, argv);
+        } else {
+            tally_fail_usage(&err);
+            return report_error(err, argv);
         }
     }
 
     // Bigger reads than the default buffer: the pass is one long scan.
     static char input_buffer[1 << 17];
     std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
-    return tallyf_list_process_stream(&list, stdin, delims,
-                                      verbose ? TALLYF_LIST_VERBOSE : 0);
+    if (!tally_run(&list, stdin, cli.run, &err))
+        return report_error(err, argv);
+    return finish_output(0);
 }
 
 } // namespace
 
+// Every path returns its status here; nothing below main ends the process.
 int main(int argc, char *argv[])
 {
     hold_closed_std_streams();
     int status = 0;
-    if (!run_distribution_command(argc, argv)) {
-        if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
-            show_version();
-        if (argc < 4)
-            usage(argv);
-        status = run_tabular(argc, argv);
+    if (run_distribution_command(argc, argv, &status))
+        return status == 0 ? finish_output(0) : end_with(status);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return show_version();
+    if (argc < 4) {
+        print_usage(argv);
+        return end_with(EX_USAGE);
     }
-    finish_output();
-    return status;
+    return run_tabular(argc, argv);
 }

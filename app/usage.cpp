@@ -6,7 +6,9 @@
 
 #include <sysexits.h>
 
-void usage(char *argv[])
+#include "functions.h"
+
+void print_usage(char *argv[])
 {
     const char *name = argv != nullptr && argv[0] != nullptr ? argv[0]
                                                              : "numtally";
@@ -29,23 +31,9 @@ void usage(char *argv[])
     std::fputs("\nFor tabular data at least one of the following functions "
                "is required:\n\n",
                stderr);
-    std::fputs("  mean\n"
-               "  quantile N (N = number of divisions)\n"
-               "  median (same as quantile 2)\n"
-               "  quartile (same as quantile 4)\n"
-               "  pop-var\n"
-               "  pop-SD\n"
-               "  pop-z-scores\n"
-               "  sample-var\n"
-               "  sample-SD\n"
-               "  sample-z-scores\n"
-               "  sample-SE\n"
-               "  sample-t-score expected-mean\n"
-               "  mode\n"
-               "  range\n"
-               "  iq-range\n"
-               "  box-plot\n",
-               stderr);
+    for (size_t i = 0; i < tally_function_count; ++i)
+        if (tally_functions[i].usage != nullptr)
+            std::fprintf(stderr, "  %s\n", tally_functions[i].usage);
     std::fputs("\nDefault delimiter is TAB.  The delimiter string may be "
                "multiple characters.\n",
                stderr);
@@ -57,5 +45,10 @@ void usage(char *argv[])
                stderr);
     std::fputs("Example: echo '3 6 1 8 2' | numtally mean --row 1\n\n",
                stderr);
+}
+
+void usage(char *argv[])
+{
+    print_usage(argv);
     std::exit(EX_USAGE);
 }

@@ -6,4 +6,8 @@
 // (or "numtally" when argv is empty), and exits with status 64.
 [[noreturn]] void usage(char *argv[]);
 
+// Writes the usage text as usage() does, and returns.  The list of
+// functions comes from the function table (lib/functions.h).
+void print_usage(char *argv[]);
+
 #endif

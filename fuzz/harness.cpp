@@ -1,4 +1,4 @@
-// The exit, stream and allocation hooks behind run_program().
+// The stream and allocation hooks behind run_program().
 #include "harness.h"
 
 #include <cstdio>
@@ -10,10 +10,6 @@
 #include <sysexits.h>
 
 namespace {
-
-struct ProgramExit {
-    int status;
-};
 
 bool in_program = false;
 std::vector<FILE *> open_streams;
@@ -47,19 +43,11 @@ void release_all()
 // The real functions and their replacements.  xt_malloc and xt_realloc are
 // C++ functions: these are their mangled names.
 extern "C" {
-[[noreturn]] void __real_exit(int status);
 FILE *__real_fdopen(int fd, const char *mode);
 FILE *__real_fopencookie(void *cookie, const char *mode,
                          cookie_io_functions_t io);
 void *__real__Z9xt_mallocmm(size_t count, size_t size);
 void *__real__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size);
-
-[[noreturn]] void __wrap_exit(int status)
-{
-    if (!in_program)
-        __real_exit(status); // libFuzzer's own exits
-    throw ProgramExit{status};
-}
 
 FILE *__wrap_fdopen(int fd, const char *mode)
 {
@@ -108,13 +96,8 @@ void *__wrap__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size)
 int run_program(const std::function<int()> &body)
 {
     const int fds_before = open_fds();
-    int status;
     in_program = true;
-    try {
-        status = body();
-    } catch (const ProgramExit &e) {
-        status = e.status;
-    }
+    const int status = body();
     in_program = false;
     release_all();
     if (open_fds() != fds_before) {

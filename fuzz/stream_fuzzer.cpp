@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "harness.h"
-#include "tallyf-list.h"
+#include "functions.h"
+#include "request.h"
+#include "tallyf-list-run.h"
 
 namespace {
 
@@ -46,25 +48,6 @@ const char *const kArgs[] = {
     "quantile", "0", "--col", "3",
     "quantile", "1", "--row", "2",
     "quantile", "1000", "--col", "1",
-};
-
-struct Word {
-    const char *word;
-    tallyf_code_t code;
-};
-
-const Word kWords[] = {
-    {"quantile", TALLYF_QUANTILE},   {"median", TALLYF_MEDIAN},
-    {"quartile", TALLYF_QUARTILE},   {"mean", TALLYF_MEAN},
-    {"pop-var", TALLYF_POP_VAR},     {"pop-SD", TALLYF_POP_SD},
-    {"sample-var", TALLYF_SAMPLE_VAR}, {"sample-SD", TALLYF_SAMPLE_SD},
-    {"sample-SE", TALLYF_SAMPLE_SE}, {"mode", TALLYF_MODE},
-    {"pop-z-scores", TALLYF_POP_Z_SCORES},
-    {"sample-z-scores", TALLYF_SAMPLE_Z_SCORES},
-    {"sample-t-score", TALLYF_SAMPLE_T_SCORE},
-    {"range", TALLYF_RANGE},         {"iq-range", TALLYF_IQ_RANGE},
-    {"box-plot", TALLYF_BOX_PLOT},   {"chi-sq-fit", TALLYF_CHI_SQ_FIT},
-    {"chi-sq-ind", TALLYF_CHI_SQ_IND},
 };
 
 const size_t kBufferSizes[] = {0, 1, 2, 3, 5, 8, 64, 4096};
@@ -110,19 +93,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     run_program([&] {
         tallyf_list_init(&list);
-        for (int arg = 1; arg < argc; ++arg) {
-            for (const Word &w : kWords) {
-                if (std::strcmp(argv[arg], w.word) == 0) {
-                    tallyf_list_add_func(&list, w.code, &arg, argc,
-                                         argv.data());
-                    break;
-                }
-            }
-        }
-        const int status = tallyf_list_process_stream(
-            &list, stream, delims.c_str(), verbose ? TALLYF_LIST_VERBOSE : 0);
+        tally_error_t err;
+        for (int arg = 1; arg < argc; ++arg)
+            if (const tally_function_t *f = tally_function_by_word(argv[arg]))
+                if (!tally_add_request(&list, f->code, &arg, argc,
+                                       argv.data(), &err))
+                    return err.status;
+        tally_run_options_t options;
+        options.delims = delims.c_str();
+        options.verbose = verbose;
+        const bool ok = tally_run(&list, stream, options, &err);
         std::fflush(stdout);
-        return status;
+        return ok ? 0 : err.status;
     });
     std::fclose(stream);
     return 0;

@@ -1,0 +1,34 @@
+// The options of the tabular command line: one table of option words, each
+// with what it does to the run.  main reads the arguments from left to
+// right, tries this table first, then the function words (lib/functions.h).
+#ifndef NUMTALLY_APP_OPTIONS_H
+#define NUMTALLY_APP_OPTIONS_H
+
+#include <cstddef>
+
+#include "tally-error.h"
+#include "tallyf-list-run.h"
+
+// What the command line asked for beyond the functions.
+struct tally_cli_t {
+    tally_run_options_t run;
+    bool show_version = false;  // --version: print it and end, status 0
+};
+
+struct tally_option_t {
+    const char *word;
+    // Applies the option standing at argv[*arg], consuming its value (leave
+    // *arg on the last word used).  False ends the command line: with err
+    // set for an error, or with err->status 0 after --version.
+    bool (*apply)(tally_cli_t *cli, int *arg, int argc, char *argv[],
+                  tally_error_t *err);
+    const char *value;  // what its value is, for documentation; null: none
+};
+
+extern const tally_option_t tally_options[];
+extern const size_t tally_option_count;
+
+// The option of a word (whole word, case-sensitive), or null.
+const tally_option_t *tally_option_by_word(const char *word);
+
+#endif

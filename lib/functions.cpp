@@ -1,0 +1,80 @@
+// The table of function descriptors.
+#include "functions.h"
+
+#include <cstring>
+
+namespace {
+using P = tally_param_t;
+using F = tally_feed_t;
+using R = tally_report_t;
+} // namespace
+
+const tally_function_t tally_functions[] = {
+    // word, code, stored, partitions, param, feed, report, usage, refusal
+    {"mean", TALLYF_MEAN, TALLYF_MEAN, 0, P::none, F::sum, R::mean, "mean",
+     nullptr},
+    {"quantile", TALLYF_QUANTILE, TALLYF_QUANTILE, 0, P::divisions, F::values,
+     R::quantiles, "quantile N (N = number of divisions)", nullptr},
+    {"median", TALLYF_MEDIAN, TALLYF_QUANTILE, 2, P::none, F::values,
+     R::quantiles, "median (same as quantile 2)", nullptr},
+    {"quartile", TALLYF_QUARTILE, TALLYF_QUANTILE, 4, P::none, F::values,
+     R::quantiles, "quartile (same as quantile 4)", nullptr},
+    {"pop-var", TALLYF_POP_VAR, TALLYF_POP_VAR, 0, P::none, F::squares,
+     R::population, "pop-var", nullptr},
+    {"pop-SD", TALLYF_POP_SD, TALLYF_POP_SD, 0, P::none, F::squares,
+     R::population, "pop-SD", nullptr},
+    {"pop-z-scores", TALLYF_POP_Z_SCORES, TALLYF_POP_Z_SCORES, 0, P::none,
+     F::squares_listed, R::population_listing, "pop-z-scores", nullptr},
+    {"sample-var", TALLYF_SAMPLE_VAR, TALLYF_SAMPLE_VAR, 0, P::none,
+     F::squares, R::sample, "sample-var", nullptr},
+    {"sample-SD", TALLYF_SAMPLE_SD, TALLYF_SAMPLE_SD, 0, P::none, F::squares,
+     R::sample, "sample-SD", nullptr},
+    {"sample-z-scores", TALLYF_SAMPLE_Z_SCORES, TALLYF_SAMPLE_Z_SCORES, 0,
+     P::none, F::squares_listed, R::sample_listing, "sample-z-scores",
+     nullptr},
+    {"sample-SE", TALLYF_SAMPLE_SE, TALLYF_SAMPLE_SE, 0, P::none, F::squares,
+     R::sample, "sample-SE", nullptr},
+    {"sample-t-score", TALLYF_SAMPLE_T_SCORE, TALLYF_SAMPLE_T_SCORE, 0,
+     P::expected_mean, F::squares, R::t_score,
+     "sample-t-score expected-mean", nullptr},
+    {"mode", TALLYF_MODE, TALLYF_MODE, 0, P::none, F::values, R::mode, "mode",
+     nullptr},
+    {"range", TALLYF_RANGE, TALLYF_RANGE, 0, P::none, F::bounds, R::range,
+     "range", nullptr},
+    // Built on the quartiles: 4 divisions.
+    {"iq-range", TALLYF_IQ_RANGE, TALLYF_IQ_RANGE, 4, P::none, F::values,
+     R::iq_range, "iq-range", nullptr},
+    {"box-plot", TALLYF_BOX_PLOT, TALLYF_BOX_PLOT, 4, P::none, F::values,
+     R::box_plot, "box-plot", nullptr},
+    {"chi-sq-fit", TALLYF_CHI_SQ_FIT, TALLYF_CHI_SQ_FIT, 0, P::none,
+     F::squares_bounds, R::chi_sq_fit, nullptr, nullptr},
+    {"chi-sq-ind", TALLYF_CHI_SQ_IND, TALLYF_CHI_SQ_IND, 0, P::none, F::sum,
+     R::none, nullptr,
+     "a test of independence needs a table of several rows and columns, "
+     "which one row or column cannot give"},
+};
+
+const size_t tally_function_count =
+    sizeof tally_functions / sizeof tally_functions[0];
+
+const tally_function_t *tally_function_by_word(const char *word)
+{
+    for (const tally_function_t &f : tally_functions)
+        if (std::strcmp(word, f.word) == 0)
+            return &f;
+    return nullptr;
+}
+
+const tally_function_t *tally_function_by_stored(tallyf_code_t code)
+{
+    for (const tally_function_t &f : tally_functions)
+        if (f.code == code && f.stored == code)
+            return &f;
+    return nullptr;
+}
+
+tally_feed_t tally_feed_of(tallyf_code_t code)
+{
+    const tally_function_t *f = tally_function_by_stored(code);
+    return f != nullptr ? f->feed : tally_feed_t::sum;
+}

@@ -1,0 +1,82 @@
+// The statistics functions of the command line: one table of descriptors,
+// the one place that says, for each function word, its code, its parameter,
+// what its record keeps and feeds, and how it reports.  The command line,
+// the usage list, the feeders and the report all read it; the completion and
+// the fuzz dictionary are checked against it by the test suite.
+#ifndef NUMTALLY_LIB_FUNCTIONS_H
+#define NUMTALLY_LIB_FUNCTIONS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tallyf.h"
+
+// The parameter a function word takes before --row/--col.
+enum class tally_param_t : uint8_t {
+    none,
+    divisions,      // quantile N: a count (strtoul, low 32 bits)
+    expected_mean,  // sample-t-score M: a number (strtod)
+};
+
+// What a record keeps beyond the exact sum of its values, and so how each
+// value is fed to it (lib/feed.h has one feeder per kind).
+enum class tally_feed_t : uint8_t {
+    sum,            // the exact sum alone (mean, and every code not listed)
+    squares,        // plus the sums of squares (the variance family)
+    squares_listed, // plus every value in input order (z-score listings)
+    squares_bounds, // plus the lowest and highest value (chi-sq-fit)
+    bounds,         // the lowest and highest value (range)
+    values,         // every value in memory (quantile, mode, ...)
+};
+inline constexpr int TALLY_FEED_KINDS = 6;
+
+// How a record reports: one block printer per kind (lib/report.h).
+enum class tally_report_t : uint8_t {
+    quantiles,
+    mean,
+    population,
+    population_listing,
+    sample,
+    sample_listing,
+    t_score,
+    mode,
+    range,
+    iq_range,
+    box_plot,
+    chi_sq_fit,
+    none,           // prints nothing (a refused word's code)
+};
+
+struct tally_function_t {
+    const char *word;       // on the command line
+    tallyf_code_t code;     // the word's own code
+    tallyf_code_t stored;   // the code its record holds (median: quantile)
+    uint32_t partitions;    // divisions it always has (median 2), else 0
+    tally_param_t param;
+    tally_feed_t feed;
+    tally_report_t report;
+    const char *usage;      // its line in the usage list, or null
+    const char *refusal;    // why it is refused on the command line, or null
+};
+
+// Every function word, in the order of the usage list (words not listed
+// there last).
+extern const tally_function_t tally_functions[];
+extern const size_t tally_function_count;
+
+// The descriptor of a word (whole word, case-sensitive), or null.
+const tally_function_t *tally_function_by_word(const char *word);
+
+// The descriptor of the function whose records hold code (a stored code:
+// quantile for median and quartile), or null for a code no word stores.
+const tally_function_t *tally_function_by_stored(tallyf_code_t code);
+
+// Codes below this bound are looked up in a table per value
+// (tallyf_process_val); any code above it is fed as tally_feed_t::sum.
+inline constexpr uint32_t TALLY_CODES_MAX = 64;
+
+// How a record of this code is fed: the kind of the function that stores
+// it, tally_feed_t::sum for any other code.
+tally_feed_t tally_feed_of(tallyf_code_t code);
+
+#endif

@@ -1,0 +1,67 @@
+// The report's printer.
+#include "printer.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+void tally_printer_t::start() const
+{
+    if (prefix_len != 0)
+        std::fwrite(prefix, 1, prefix_len, stdout);
+}
+
+void tally_printer_t::stat(const char *name, int width, double value) const
+{
+    start();
+    std::printf("%s %u %-*s %f\n", label, num, width - 1, name, value);
+}
+
+void tally_printer_t::stat_count(const char *name, int width,
+                                 uint64_t value) const
+{
+    start();
+    std::printf("%s %u %-*s %" PRIu64 "\n", label, num, width - 1, name,
+                value);
+}
+
+void tally_printer_t::stat_text(const char *name, int width,
+                                const char *text) const
+{
+    start();
+    std::printf("%s %u %-*s %s\n", label, num, width - 1, name, text);
+}
+
+void tally_printer_t::stat_number(const char *name, int width,
+                                  const tallyf_number_t &value) const
+{
+    char text[400];
+    tallyf_format_number(&value, text, sizeof text);
+    stat_text(name, width, text);
+}
+
+void tally_printer_t::stat_interval(const char *name, int width, double low,
+                                    double high) const
+{
+    start();
+    std::printf("%s %u %-*s (%f, %f)\n", label, num, width - 1, name, low,
+                high);
+}
+
+void tally_printer_t::line(const char *text) const
+{
+    start();
+    std::fputs(text, stdout);
+    std::putchar('\n');
+}
+
+void tally_printer_t::labelled(const char *text) const
+{
+    start();
+    std::printf("%s %u %s\n", label, num, text);
+}
+
+void tally_printer_t::row3(double a, double b, double c) const
+{
+    start();
+    std::printf("%16f %16f %16f\n", a, b, c);
+}

@@ -1,0 +1,45 @@
+// The report's one printer: every line of a record's block starts with the
+// line's prefix (a group's key fields, each followed by a TAB, or nothing),
+// and a statistic's line then with "LABEL NUM " and the statistic's name,
+// padded so that the values line up.
+#ifndef NUMTALLY_LIB_PRINTER_H
+#define NUMTALLY_LIB_PRINTER_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tallyf-number.h"
+
+struct tally_printer_t {
+    const char *prefix;     // written first on every line
+    size_t prefix_len;
+    const char *label;      // "Row" or "Col"
+    uint32_t num;           // the row or column number
+
+    // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
+    // characters and one more blank; the value as "%f" (or "%" PRIu64,
+    // exact text, "(%f, %f)").
+    void stat(const char *name, int width, double value) const;
+    void stat_count(const char *name, int width, uint64_t value) const;
+    void stat_text(const char *name, int width, const char *text) const;
+    void stat_number(const char *name, int width,
+                     const tallyf_number_t &value) const;
+    void stat_interval(const char *name, int width, double low,
+                       double high) const;
+    // A line of its own after the prefix: text, then a newline.
+    void line(const char *text) const;
+    // The prefix and "LABEL NUM text\n".
+    void labelled(const char *text) const;
+    // A listing row: "%16f %16f %16f\n" after the prefix.
+    void row3(double a, double b, double c) const;
+
+private:
+    void start() const;
+};
+
+// Width of the names in the mean, population and most other lines, and in
+// the sample lines.
+inline constexpr int TALLY_NAME_WIDTH = 15;
+inline constexpr int TALLY_SAMPLE_WIDTH = 18;
+
+#endif

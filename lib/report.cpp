@@ -1,0 +1,272 @@
+// The blocks of the report: each computes its numbers, then prints them.
+#include "report.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include <sysexits.h>
+
+#include "functions.h"
+
+namespace {
+
+constexpr int W = TALLY_NAME_WIDTH;
+constexpr int S = TALLY_SAMPLE_WIDTH;
+
+struct population_t {
+    double ss, var, sd, mean;
+};
+
+population_t population_of(const tallyf_t *tf)
+{
+    population_t p;
+    p.ss = tallyf_sum_squares(tf);
+    p.var = p.ss / static_cast<double>(tf->num_count);
+    p.sd = std::sqrt(p.var);
+    p.mean = tallyf_mean(tf);
+    return p;
+}
+
+void print_population(const population_t &v, const tally_printer_t &p)
+{
+    p.stat("sum-squares", W, v.ss);
+    p.stat("pop-var", W, v.var);
+    p.stat("pop-SD", W, v.sd);
+    p.stat("pop-mean", W, v.mean);
+}
+
+struct sample_t {
+    double ss, var, sd, se, mean;
+};
+
+sample_t sample_of(const tallyf_t *tf)
+{
+    sample_t s;
+    const double n = static_cast<double>(tf->num_count);
+    s.ss = tallyf_sum_squares(tf);
+    s.var = s.ss / static_cast<double>(tf->num_count - 1);
+    s.sd = std::sqrt(s.var);
+    s.se = s.sd / std::sqrt(n);
+    s.mean = tallyf_mean(tf);
+    return s;
+}
+
+void print_sample(const sample_t &s, const tally_printer_t &p)
+{
+    p.stat("sum-squares", S, s.ss);
+    p.stat("sample-var", S, s.var);
+    p.stat("sample-SD", S, s.sd);
+    p.stat("sample-SE", S, s.se);
+    p.stat("sample-mean", S, s.mean);
+    p.stat_interval("mean 95%-CI-2SE", S, s.mean - (s.se + s.se),
+                    (s.se + s.se) + s.mean);
+}
+
+// The listing of every value with its z-score and probability, from the
+// given values or from the record's temporary file.
+bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
+                   double sd, const tally_listing_t *listing,
+                   tally_error_t *err)
+{
+    p.labelled("z-scores:");
+    char head[64];
+    std::snprintf(head, sizeof head, "%16s %16s %16s", "Val", "z-score",
+                  "CDF = P(x < Val)");
+    p.line(head);
+    auto row = [&](double x) {
+        p.row3(x, z_score(x, mean, sd), normal_cdf(x, mean, sd));
+    };
+    if (listing != nullptr) {
+        for (uint64_t i = 0; i < listing->count; ++i)
+            row(listing->values[i]);
+        return true;
+    }
+    FILE *f = tf->tmp_file;
+    if (f == nullptr)
+        return true; // no values: checked before the report began
+    std::rewind(f);
+    double chunk[512];
+    uint64_t seen = 0;
+    size_t got;
+    while ((got = std::fread(chunk, sizeof(double), 512, f)) != 0) {
+        for (size_t i = 0; i < got; ++i)
+            row(chunk[i]);
+        seen += got;
+    }
+    if (std::ferror(f) || seen != tf->num_count)
+        return tally_fail_io(err, "cannot read temporary file", errno);
+    return true;
+}
+
+void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
+{
+    const uint64_t n = tf->num_count;
+    tallyf_sort(tf);
+    p.stat("low", W, n != 0 ? tf->nums[0] : NAN);
+    if (tf->partitions >= 2) {
+        const double step = 1.0 / tf->partitions;
+        char name[32];
+        for (uint32_t i = 1; i < tf->partitions; ++i) {
+            std::snprintf(name, sizeof name, "quantile(%0.2f)", i * step);
+            p.stat(name, W, tallyf_division_point(tf, i, tf->partitions));
+        }
+    }
+    p.stat("high", W, n != 0 ? tf->nums[n - 1] : NAN);
+}
+
+void print_range(const tallyf_t *tf, const tally_printer_t &p)
+{
+    const tallyf_number_t range = tallyf_range(tf);
+    p.stat("low", W, tf->low);
+    p.stat("high", W, tf->high);
+    p.stat_number("range", W, range);
+}
+
+void print_mode(tallyf_t *tf, const tally_printer_t &p)
+{
+    tallyf_sort(tf);
+    const tallyf_mode_t mode = tallyf_mode(tf);
+    p.stat("mode", W, mode.value);
+    p.stat_count("mode-count", W, mode.count);
+}
+
+constexpr size_t PLOT_WIDTH = 60;
+
+void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
+{
+    print_quantiles(tf, p); // the quartile lines; leaves the values sorted
+    const tallyf_box_t box = tallyf_box(tf);
+    char plot[PLOT_WIDTH + 1];
+    const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
+    p.stat_number("iq-range", W, box.iqr);
+    p.stat_number("lower-fence", W, box.lower_fence);
+    p.stat_number("upper-fence", W, box.upper_fence);
+    p.stat("lower-whisker", W, box.lower_whisker);
+    p.stat("upper-whisker", W, box.upper_whisker);
+    p.stat_count("outliers", W, box.outliers);
+    if (drawn)
+        p.stat_text("plot", W, plot);
+    else
+        p.stat_text("plot", W,
+                    tf->num_count == 0 ? "(none: no values)"
+                                       : "(none: not every value is finite)");
+}
+
+void print_chi_sq_fit(const tallyf_t *tf, const tally_printer_t &p)
+{
+    const tallyf_chi_sq_t c = tallyf_chi_sq_fit(tf);
+    p.stat("chi-sq", W, c.statistic);
+    if (std::isnan(c.df))
+        p.stat("df", W, c.df);
+    else
+        p.stat_count("df", W, tf->num_count - 1);
+    p.stat("P(>chi-sq)", W, c.p);
+}
+
+bool is_listing(const tallyf_t *tf)
+{
+    const tally_function_t *f = tally_function_by_stored(tf->code);
+    return f != nullptr && f->feed == tally_feed_t::squares_listed;
+}
+
+} // namespace
+
+tally_printer_t tally_record_printer(const tallyf_t *tf)
+{
+    return {"", 0, tf->row != 0 ? "Row" : "Col",
+            tf->row != 0 ? tf->row : tf->col};
+}
+
+bool tally_check_record(const tallyf_t *tf, bool check_file,
+                        tally_error_t *err)
+{
+    double bad;
+    if (tf->code == TALLYF_CHI_SQ_FIT && !tallyf_counts_valid(tf, &bad)) {
+        char m[200];
+        std::snprintf(m, sizeof m, "Invalid count for chi-sq-fit: %g: %s %u\n",
+                      bad, tf->row != 0 ? "row" : "col",
+                      tf->row != 0 ? tf->row : tf->col);
+        return tally_fail(err, EX_DATAERR, m);
+    }
+    if (!check_file || !is_listing(tf))
+        return true;
+    // The file holds every value fed, so that a listing is never short.
+    FILE *f = tf->tmp_file;
+    if (f == nullptr)
+        return tf->num_count == 0 ||
+               tally_fail_io(err, "temporary file", ENOENT);
+    errno = 0;
+    if (std::fflush(f) != 0 || std::ferror(f))
+        return tally_fail_io(err, "cannot write temporary file", errno);
+    uint64_t size;
+    if (tallyf_tmpfile_size(f, &size) != 0)
+        return tally_fail_io(err, "temporary file", errno);
+    if (size != tf->num_count * sizeof(double))
+        return tally_fail_io(err, "cannot write temporary file", ENOSPC);
+    return true;
+}
+
+bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
+                         const tally_listing_t *listing, tally_error_t *err)
+{
+    const tally_function_t *f = tally_function_by_stored(tf->code);
+    if (f == nullptr)
+        return true;
+    switch (f->report) {
+    case tally_report_t::quantiles:
+        print_quantiles(tf, p);
+        break;
+    case tally_report_t::mean:
+        p.stat("mean", W, tallyf_mean(tf));
+        break;
+    case tally_report_t::population:
+        print_population(population_of(tf), p);
+        break;
+    case tally_report_t::population_listing: {
+        const population_t v = population_of(tf);
+        print_population(v, p);
+        return print_listing(tf, p, v.mean, v.sd, listing, err);
+    }
+    case tally_report_t::sample:
+        print_sample(sample_of(tf), p);
+        break;
+    case tally_report_t::sample_listing: {
+        const sample_t s = sample_of(tf);
+        print_sample(s, p);
+        if (tf->num_count <= 29) {
+            p.line("Warning: Sample size is < 30.");
+            p.line("You may want to use a t-distribution instad.");
+        }
+        return print_listing(tf, p, s.mean, s.sd, listing, err);
+    }
+    case tally_report_t::t_score: {
+        const sample_t s = sample_of(tf);
+        print_sample(s, p);
+        p.stat("t-score", S,
+               t_score(static_cast<uint32_t>(tf->num_count), s.mean,
+                       tf->expected_mean, s.sd));
+        break;
+    }
+    case tally_report_t::mode:
+        print_mode(tf, p);
+        break;
+    case tally_report_t::range:
+        print_range(tf, p);
+        break;
+    case tally_report_t::iq_range:
+        tallyf_sort(tf);
+        p.stat_number("iq-range", W, tallyf_iq_range(tf));
+        break;
+    case tally_report_t::box_plot:
+        print_box_plot(tf, p);
+        break;
+    case tally_report_t::chi_sq_fit:
+        print_chi_sq_fit(tf, p);
+        break;
+    case tally_report_t::none:
+        break;
+    }
+    return true;
+}

@@ -1,0 +1,89 @@
+// Who wants which rows and columns of the input, worked out once before the
+// pass, and where the pass stands: the cost per field does not grow with the
+// number of functions.
+#ifndef NUMTALLY_LIB_SELECTION_H
+#define NUMTALLY_LIB_SELECTION_H
+
+#include <cstdint>
+
+#include "tallyf-list.h"
+
+// A row or column and the list's records that want it (indexes, in list
+// order), and for a column the key slots it fills (positions in the list of
+// key columns, in that list's order).
+struct tally_group_t {
+    uint64_t number;      // the row or column; UINT64_MAX ends a table
+    const int *first;
+    const int *last;
+    const int *key_first;
+    const int *key_last;
+};
+
+inline constexpr int TALLY_KEYS_MAX = 64; // key columns of a grouped run
+
+struct tally_selection_t {
+    int row_records[TALLYF_LIST_MAX];
+    int col_records[TALLYF_LIST_MAX];
+    int key_slots[TALLY_KEYS_MAX];
+    // Groups by ascending number, each table ended by a group that no
+    // number reaches.
+    tally_group_t rows[TALLYF_LIST_MAX + 1];
+    tally_group_t cols[TALLYF_LIST_MAX + TALLY_KEYS_MAX + 1];
+};
+
+// Fills sel from the records in use and the key columns keys[0..nkeys)
+// (column numbers from 1, nkeys at most TALLY_KEYS_MAX).
+void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
+                  tally_selection_t *sel);
+
+// Where the pass stands: the current row and column, the records that want
+// the current row, and the next column of the line that something wants.
+class tally_cursor_t {
+public:
+    explicit tally_cursor_t(const tally_selection_t &sel)
+        : row_group_(sel.rows), cols_(sel.cols), col_group_(sel.cols)
+    {
+        start_row();
+    }
+
+    uint64_t row() const { return row_; }
+    uint64_t col() const { return col_; }
+
+    // The records that want the current row (row_wanted() must hold).
+    const tally_group_t &row_records() const { return *row_here_; }
+    bool row_wanted() const { return row_here_ != nullptr; }
+
+    // The next wanted column of the line, UINT64_MAX when there is none.
+    uint64_t next_wanted_col() const { return col_group_->number; }
+    bool col_wanted() const { return col_group_->number == col_; }
+    // What wants the current column (col_wanted() must hold); the cursor
+    // then looks for the next wanted column.
+    const tally_group_t &take_col() { return *col_group_++; }
+
+    void next_col(uint64_t by = 1) { col_ += by; }
+
+    void next_line()
+    {
+        ++row_;
+        col_ = 1;
+        col_group_ = cols_;
+        start_row();
+    }
+
+private:
+    void start_row()
+    {
+        while (row_group_->number < row_)
+            ++row_group_;
+        row_here_ = row_group_->number == row_ ? row_group_ : nullptr;
+    }
+
+    uint64_t row_ = 1;
+    uint64_t col_ = 1;
+    const tally_group_t *row_group_;          // first group at or after row
+    const tally_group_t *row_here_ = nullptr; // the group of this row, if any
+    const tally_group_t *const cols_;
+    const tally_group_t *col_group_;          // first group at or after col
+};
+
+#endif

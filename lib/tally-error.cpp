@@ -1,0 +1,33 @@
+// Filling errors.
+#include "tally-error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <sysexits.h>
+
+bool tally_fail(tally_error_t *err, int status, std::string message)
+{
+    err->status = status;
+    err->usage = false;
+    err->message = std::move(message);
+    return false;
+}
+
+bool tally_fail_io(tally_error_t *err, const char *what, int errnum)
+{
+    std::string m = "numtally: ";
+    m += what;
+    m += ": ";
+    m += std::strerror(errnum != 0 ? errnum : EIO);
+    m += '\n';
+    return tally_fail(err, EX_IOERR, std::move(m));
+}
+
+bool tally_fail_usage(tally_error_t *err, std::string message)
+{
+    tally_fail(err, EX_USAGE, std::move(message));
+    err->usage = true;
+    return false;
+}

@@ -1,0 +1,26 @@
+// An error handed back to the caller: what the run must print and the status
+// it ends with.  Library code fills one and returns false; the program's main
+// (or one of the list's entry points that must end the process) decides.
+#ifndef NUMTALLY_LIB_TALLY_ERROR_H
+#define NUMTALLY_LIB_TALLY_ERROR_H
+
+#include <string>
+
+struct tally_error_t {
+    int status = 0;        // the exit status it calls for (sysexits.h)
+    bool usage = false;    // show the usage text (after message, if any)
+    std::string message;   // for standard error, newline included; may be
+                           // empty when the usage text says it all
+};
+
+// Fills err and returns false: the one-line form of most errors.
+bool tally_fail(tally_error_t *err, int status, std::string message);
+
+// The message of a failed system call: "numtally: WHAT: strerror(ERR)\n",
+// EIO's text when err is 0; status 74.
+bool tally_fail_io(tally_error_t *err, const char *what, int errnum);
+
+// The usage text, with message before it; status 64.
+bool tally_fail_usage(tally_error_t *err, std::string message = {});
+
+#endif

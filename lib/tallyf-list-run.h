@@ -1,0 +1,65 @@
+// A whole tabular run over a filled function list, returning its errors: the
+// records made ready, the pass, the checks, then the report.  The list's
+// entry points (tallyf-list.h) and the program's main are built on it.
+#ifndef NUMTALLY_LIB_TALLYF_LIST_RUN_H
+#define NUMTALLY_LIB_TALLYF_LIST_RUN_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "feed.h"
+#include "pass.h"
+#include "selection.h"
+#include "tally-error.h"
+#include "tallyf-list.h"
+
+// How a run reads its input, beyond the functions.
+struct tally_run_options_t {
+    const char *delims = " \t";     // handed to the field reader unchanged
+    bool verbose = false;           // echo every field read
+    // Key columns (from 1) of a grouped run, in the order given; none: the
+    // plain run.
+    uint32_t by[TALLY_KEYS_MAX] = {};
+    int nby = 0;
+};
+
+// Runs the list over stream and prints the report on standard output.
+// False, with nothing of the report printed, when the input holds a field
+// that is not a number (65), a temporary file cannot be made or written or
+// the input cannot be read (74), or a chi-sq-fit count is invalid (65); a
+// listing that cannot be read back ends the report where it stands (74).
+// A grouped run refuses row functions (64) before reading input.
+bool tally_run(tallyf_list_t *list, FILE *stream,
+               const tally_run_options_t &options, tally_error_t *err);
+
+// The plain run's sink of the pass (pass.h): every value goes straight to
+// the list's record, through the feeder chosen for it once.
+struct tally_feed_sink_t {
+    tallyf_t *records;
+    const tally_feeder_t *feed;     // per record, as records
+
+    void row_value(const tally_group_t &g, double v, uint64_t)
+    {
+        for (const int *i = g.first; i != g.last; ++i)
+            feed[*i](&records[*i], v);
+    }
+    void col_value(const tally_group_t &g, double v, uint64_t row)
+    {
+        for (const int *i = g.first; i != g.last; ++i)
+            if (records[*i].row == 0 || records[*i].row != row)
+                feed[*i](&records[*i], v); // once per record
+    }
+    bool line_end(const tally_staged_t *staged, int n,
+                  const tally_line_key_t &, uint64_t, tally_error_t *)
+    {
+        for (int k = 0; k < n; ++k) {
+            const tally_group_t &g = *staged[k].col;
+            const double v = staged[k].value;
+            for (const int *i = g.first; i != g.last; ++i)
+                feed[*i](&records[*i], v);
+        }
+        return true;
+    }
+};
+
+#endif
