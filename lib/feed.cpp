@@ -170,7 +170,8 @@ template <bool Fma>
     }                                                                        \
     const tally_feeder_t TABLE[TALLY_FEED_KINDS] = {                         \
         TABLE##_sum,    TABLE##_squares, TABLE##_listed,                     \
-        TABLE##_sq_bounds, TABLE##_bounds, TABLE##_values};
+        TABLE##_sq_bounds, TABLE##_bounds, TABLE##_values,                   \
+        TABLE##_sum,    TABLE##_sum};
 
 TALLY_FEEDERS(, false, plain)
 
@@ -205,4 +206,30 @@ const tally_feeder_t *tally_feeders()
 {
     static const tally_feeder_t *const chosen = choose_feeders();
     return chosen;
+}
+
+void tally_feed_pair(tallyf_t *tf, tally_feed_t kind, const double *x,
+                     const double *y)
+{
+    using error_free::add_first;
+    if (kind == tally_feed_t::pairs) {
+        if (x == nullptr || y == nullptr)
+            return;
+        tallyf_sums2_add(&tf->pairs, *x, *y);
+        tf->sum_x_y = add_first(*x * *y, tf->sum_x_y);
+    } else {
+        if (y != nullptr)
+            tallyf_sums1_add(&tf->pairs.y, *y);
+        if (x == nullptr)
+            return;
+        tallyf_sums1_add(&tf->pairs.x, *x);
+    }
+    if (y != nullptr) {
+        tf->sum_y = add_first(*y, tf->sum_y);
+        tf->sum_y_2 = add_first(*y * *y, tf->sum_y_2);
+    }
+    tf->sum = add_first(tf->sum, *x);
+    tf->sum_x = add_first(*x, tf->sum_x);
+    tf->sum_x_2 = add_first(*x * *x, tf->sum_x_2);
+    ++tf->num_count;
 }

@@ -23,4 +23,13 @@ inline tally_feeder_t tally_feeder(tally_feed_t kind)
     return tally_feeders()[static_cast<int>(kind)];
 }
 
+// Feeds a two-column record (tally_feeds_pairs) the fields of one line: x
+// and y point to the values of its first and second column, null where the
+// line has no such field.  pairs takes a line only when both are there;
+// samples takes each value into its own column's sample.  Counts in
+// num_count the pairs (samples: the first column's values), and keeps the
+// plain sums sum_x, sum_x_2, sum_y, sum_y_2 and (pairs) sum_x_y.
+void tally_feed_pair(tallyf_t *tf, tally_feed_t kind, const double *x,
+                     const double *y);
+
 #endif

@@ -55,7 +55,7 @@ bool tally_read_pass(const tally_selection_t &sel,
 {
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
-    static tally_staged_t staged[TALLYF_LIST_MAX + TALLY_KEYS_MAX];
+    static tally_staged_t staged[TALLY_WANTED_COLS_MAX];
     key.bytes.clear();
     key.filled = 0;
     int n = 0;
@@ -112,7 +112,8 @@ bool tally_read_pass(const tally_selection_t &sel,
                 const tally_group_t *g = col_wanted ? &at.take_col() : nullptr;
                 if (g != nullptr && g->key_first != g->key_last)
                     keep_key(&key, *g, field, len);
-                if (at.row_wanted() || (g != nullptr && g->first != g->last)) {
+                if (at.row_wanted() ||
+                    (g != nullptr && (g->first != g->last || g->paired))) {
                     double v;
                     if (!field_value(&in, field, len, at, &v, err))
                         return false;
@@ -122,8 +123,10 @@ bool tally_read_pass(const tally_selection_t &sel,
                         sink.row_value(at.row_records(), v, at.row());
                         if (g != nullptr)
                             sink.col_value(*g, v, at.row());
+                        if (g != nullptr && g->paired)
+                            staged[n++] = {g, v, true};
                     } else {
-                        staged[n++] = {g, v};
+                        staged[n++] = {g, v, false};
                     }
                 }
             }

@@ -17,6 +17,9 @@
 struct tally_staged_t {
     const tally_group_t *col;   // the column and the records that want it
     double value;
+    // The group's records were fed at once (a wanted row crossed it): the
+    // value is staged only for the two-column records (col->paired).
+    bool fed = false;
 };
 
 // The key fields of the current line: one slot per key column, in the

@@ -10,25 +10,34 @@ void tally_printer_t::start() const
         std::fwrite(prefix, 1, prefix_len, stdout);
 }
 
-void tally_printer_t::stat(const char *name, int width, double value) const
+void tally_printer_t::head() const
 {
     start();
-    std::printf("%s %u %-*s %f\n", label, num, width - 1, name, value);
+    if (pair)
+        std::printf("%s %u,%u", label, num, num2);
+    else
+        std::printf("%s %u", label, num);
+}
+
+void tally_printer_t::stat(const char *name, int width, double value) const
+{
+    head();
+    std::printf(" %-*s %f\n", width - 1, name, value);
 }
 
 void tally_printer_t::stat_count(const char *name, int width,
                                  uint64_t value) const
 {
-    start();
-    std::printf("%s %u %-*s %" PRIu64 "\n", label, num, width - 1, name,
+    head();
+    std::printf(" %-*s %" PRIu64 "\n", width - 1, name,
                 value);
 }
 
 void tally_printer_t::stat_text(const char *name, int width,
                                 const char *text) const
 {
-    start();
-    std::printf("%s %u %-*s %s\n", label, num, width - 1, name, text);
+    head();
+    std::printf(" %-*s %s\n", width - 1, name, text);
 }
 
 void tally_printer_t::stat_number(const char *name, int width,
@@ -42,8 +51,8 @@ void tally_printer_t::stat_number(const char *name, int width,
 void tally_printer_t::stat_interval(const char *name, int width, double low,
                                     double high) const
 {
-    start();
-    std::printf("%s %u %-*s (%f, %f)\n", label, num, width - 1, name, low,
+    head();
+    std::printf(" %-*s (%f, %f)\n", width - 1, name, low,
                 high);
 }
 
@@ -56,8 +65,8 @@ void tally_printer_t::line(const char *text) const
 
 void tally_printer_t::labelled(const char *text) const
 {
-    start();
-    std::printf("%s %u %s\n", label, num, text);
+    head();
+    std::printf(" %s\n", text);
 }
 
 void tally_printer_t::row3(double a, double b, double c) const

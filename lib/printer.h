@@ -15,6 +15,8 @@ struct tally_printer_t {
     size_t prefix_len;
     const char *label;      // "Row" or "Col"
     uint32_t num;           // the row or column number
+    bool pair = false;      // two columns: "LABEL NUM,NUM2"
+    uint32_t num2 = 0;
 
     // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
     // characters and one more blank; the value as "%f" (or "%" PRIu64,
@@ -34,7 +36,8 @@ struct tally_printer_t {
     void row3(double a, double b, double c) const;
 
 private:
-    void start() const;
+    void start() const;     // the prefix
+    void head() const;      // the prefix and "LABEL NUM" (or "NUM,NUM2")
 };
 
 // Width of the names in the mean, population and most other lines, and in

@@ -9,6 +9,7 @@
 #include <sysexits.h>
 
 #include "functions.h"
+#include "report-more.h"
 
 namespace {
 
@@ -175,6 +176,8 @@ bool is_listing(const tallyf_t *tf)
 
 tally_printer_t tally_record_printer(const tallyf_t *tf)
 {
+    if (tally_feeds_pairs(tally_feed_of(tf->code)))
+        return tally_pair_printer(tf);
     return {"", 0, tf->row != 0 ? "Row" : "Col",
             tf->row != 0 ? tf->row : tf->col};
 }
@@ -264,6 +267,24 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
         break;
     case tally_report_t::chi_sq_fit:
         print_chi_sq_fit(tf, p);
+        break;
+    case tally_report_t::count:
+    case tally_report_t::sum:
+    case tally_report_t::min:
+    case tally_report_t::max:
+    case tally_report_t::percentiles:
+    case tally_report_t::geo_mean:
+    case tally_report_t::harm_mean:
+    case tally_report_t::skewness:
+    case tally_report_t::kurtosis:
+    case tally_report_t::mad:
+    case tally_report_t::summary:
+    case tally_report_t::covariance:
+    case tally_report_t::correlation:
+    case tally_report_t::regression:
+    case tally_report_t::welch_t:
+    case tally_report_t::paired_t:
+        tally_report_more(tf, f->report, p);
         break;
     case tally_report_t::none:
         break;

@@ -10,6 +10,7 @@
 
 #include "functions.h"
 #include "parse-number.h"
+#include "percentile-list.h"
 
 namespace {
 
@@ -67,6 +68,17 @@ bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
                 return refuse(err, "Invalid expected mean: %s\n", argv[i]);
             break;
         }
+        case tally_param_t::percentiles: {
+            if (++i >= argc)
+                return tally_fail_usage(err);
+            const char *bad;
+            if (!tallyf_percentiles_valid(argv[i], &bad))
+                return refuse(err, "Invalid percentile list: %s\n", argv[i]);
+            tf->percentiles = argv[i];
+            break;
+        }
+        case tally_param_t::two_columns:
+            break;
         }
     }
 
@@ -83,6 +95,20 @@ bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
         tf->col = number;
     } else {
         return tally_fail_usage(err);
+    }
+    if (f != nullptr && f->param == tally_param_t::two_columns) {
+        // FUNCTION --col X --col Y: the second column after the first.
+        uint32_t second;
+        if (std::strcmp(argv[i + 1], "--col") != 0 || i + 4 >= argc ||
+            std::strcmp(argv[i + 3], "--col") != 0)
+            return refuse(err, "%s: two columns are needed: --col X --col Y\n",
+                          argv[*arg]);
+        if (!parse_uint32_arg(argv[i + 4], &second))
+            return refuse(err, "Invalid row/col: %s\n", argv[i + 4]);
+        tf->col2 = second;
+        tallyf_sums2_init(&tf->pairs);
+        tf->sum_x = tf->sum_x_2 = tf->sum_y = tf->sum_y_2 = tf->sum_x_y = 0;
+        i += 2;
     }
     ++list->count;
     *arg = i + 2;

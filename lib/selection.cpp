@@ -1,6 +1,10 @@
 // Grouping the records by the rows and columns they want.
 #include "selection.h"
 
+#include <initializer_list>
+
+#include "functions.h"
+
 namespace {
 
 // Sorts idx[0..n) by number_of, keeping the given order among equals: an
@@ -46,9 +50,24 @@ void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
 
     // Columns: the records and the key slots of each, merged by number.
     n = 0;
-    for (int i = 0; i < list->count; ++i)
-        if (f[i].col != 0)
+    int p = 0;
+    for (int i = 0; i < list->count; ++i) {
+        if (tally_feeds_pairs(tally_feed_of(f[i].code))) {
+            for (uint32_t c : {f[i].col, f[i].col2})
+                if (c != 0)
+                    sel->pair_cols[p++] = c;
+        } else if (f[i].col != 0) {
             sel->col_records[n++] = i;
+        }
+    }
+    sel->npair_cols = p;
+    uint32_t *pc = sel->pair_cols;
+    for (int a = 1; a < p; ++a) // ascending: an insertion sort of at most 128
+        for (int b = a; b > 0 && pc[b - 1] > pc[b]; --b) {
+            const uint32_t t = pc[b];
+            pc[b] = pc[b - 1];
+            pc[b - 1] = t;
+        }
     auto col_of = [f](int r) { return uint64_t{f[r].col}; };
     sort_by(sel->col_records, n, col_of);
     int k = 0;
@@ -58,18 +77,22 @@ void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
     auto key_col = [keys](int s) { return uint64_t{keys[s]}; };
     sort_by(sel->key_slots, k, key_col);
     g = 0;
-    int i = 0, s = 0;
-    while (i < n || s < k) {
+    int i = 0, s = 0, q = 0;
+    while (i < n || s < k || q < p) {
         const uint64_t a = i < n ? col_of(sel->col_records[i]) : UINT64_MAX;
         const uint64_t b = s < k ? key_col(sel->key_slots[s]) : UINT64_MAX;
-        const uint64_t number = a < b ? a : b;
+        const uint64_t c = q < p ? uint64_t{pc[q]} : UINT64_MAX;
+        const uint64_t number = a < b ? (a < c ? a : c) : (b < c ? b : c);
         int j = i, t = s;
         while (j < n && col_of(sel->col_records[j]) == number)
             ++j;
         while (t < k && key_col(sel->key_slots[t]) == number)
             ++t;
+        const int q0 = q;
+        while (q < p && pc[q] == number)
+            ++q;
         sel->cols[g++] = {number, sel->col_records + i, sel->col_records + j,
-                          sel->key_slots + s, sel->key_slots + t};
+                          sel->key_slots + s, sel->key_slots + t, q != q0};
         i = j;
         s = t;
     }

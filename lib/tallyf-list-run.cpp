@@ -5,6 +5,7 @@
 
 #include "pass.h"
 #include "report.h"
+#include "report-more.h"
 #include "xt.h"
 
 namespace {
@@ -38,6 +39,19 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 
 } // namespace
 
+void tally_feed_line_pair(tallyf_t *tf, const tally_staged_t *staged, int n)
+{
+    const double *x = nullptr, *y = nullptr;
+    for (int k = 0; k < n; ++k) {
+        if (staged[k].col->number == tf->col)
+            x = &staged[k].value;
+        if (staged[k].col->number == tf->col2)
+            y = &staged[k].value;
+    }
+    if (x != nullptr || y != nullptr)
+        tally_feed_pair(tf, tally_feed_of(tf->code), x, y);
+}
+
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err)
 {
@@ -46,9 +60,15 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     static tally_selection_t sel;
     tally_select(list, nullptr, 0, &sel);
     tally_feeder_t feed[TALLYF_LIST_MAX];
-    for (int i = 0; i < list->count; ++i)
-        feed[i] = tally_feeder(tally_feed_of(list->functions[i].code));
-    tally_feed_sink_t sink{list->functions, feed};
+    int pairs[TALLYF_LIST_MAX];
+    int npairs = 0;
+    for (int i = 0; i < list->count; ++i) {
+        const tally_feed_t kind = tally_feed_of(list->functions[i].code);
+        feed[i] = tally_feeder(kind);
+        if (tally_feeds_pairs(kind))
+            pairs[npairs++] = i;
+    }
+    tally_feed_sink_t sink{list->functions, feed, pairs, npairs};
     const tally_pass_input_t input{stream, options.delims, options.verbose,
                                    0};
     if (!tally_read_pass(sel, input, sink, err))
@@ -59,10 +79,21 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     for (int i = 0; i < list->count; ++i)
         if (!tally_check_record(&list->functions[i], true, err))
             return false;
+    // A geometric or harmonic mean over a value at or below 0 prints nan;
+    // the run says why, once, after the report.
+    char notice[200];
+    bool noticed = false;
+    for (int i = 0; i < list->count && !noticed; ++i)
+        noticed = tally_positive_notice(&list->functions[i], notice,
+                                        sizeof notice);
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         if (!tally_report_record(tf, tally_record_printer(tf), nullptr, err))
             return false;
+    }
+    if (noticed) {
+        std::fflush(stdout);
+        std::fputs(notice, stderr);
     }
     return true;
 }

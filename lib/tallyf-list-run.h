@@ -32,11 +32,17 @@ struct tally_run_options_t {
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err);
 
+// Feeds a two-column record the values of its columns among a line's
+// staged values.
+void tally_feed_line_pair(tallyf_t *tf, const tally_staged_t *staged, int n);
+
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, through the feeder chosen for it once.
 struct tally_feed_sink_t {
     tallyf_t *records;
     const tally_feeder_t *feed;     // per record, as records
+    const int *pairs;               // the two-column records
+    int npairs;
 
     void row_value(const tally_group_t &g, double v, uint64_t)
     {
@@ -55,9 +61,12 @@ struct tally_feed_sink_t {
         for (int k = 0; k < n; ++k) {
             const tally_group_t &g = *staged[k].col;
             const double v = staged[k].value;
-            for (const int *i = g.first; i != g.last; ++i)
-                feed[*i](&records[*i], v);
+            if (!staged[k].fed)
+                for (const int *i = g.first; i != g.last; ++i)
+                    feed[*i](&records[*i], v);
         }
+        for (int p = 0; p < npairs; ++p)
+            tally_feed_line_pair(&records[pairs[p]], staged, n);
         return true;
     }
 };

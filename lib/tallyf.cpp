@@ -32,6 +32,9 @@ void tallyf_init(tallyf_t *tf)
     tf->sum_d_2_lo = 0;
     tf->low = NAN;
     tf->high = NAN;
+    tf->col2 = 0;
+    tallyf_sums2_init(&tf->pairs);
+    tf->percentiles = nullptr;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)
