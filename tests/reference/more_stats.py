@@ -216,4 +216,5 @@ def main():
                          " ".join(h(v) for v in got)]))
 
 
-main()
+if __name__ == "__main__":
+    main()
