@@ -9,6 +9,7 @@
 #include <sysexits.h>
 
 #include "functions.h"
+#include "order-points.h"
 #include "report-more.h"
 
 namespace {
@@ -101,10 +102,28 @@ bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
     return true;
 }
 
-void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
+// Puts in place what the quantile lines read: the lowest and highest
+// value and the neighbours of each division point, by selection rather than
+// a full sort (which tallyf_select_points falls back to for many points).
+void select_divisions(tallyf_t *tf)
+{
+    constexpr uint32_t kMax = 32;
+    double fractions[kMax];
+    const uint32_t inner = tf->partitions >= 2 ? tf->partitions - 1 : 0;
+    if (inner > kMax) {
+        tallyf_sort(tf);
+        return;
+    }
+    const double step = 1.0 / tf->partitions;
+    for (uint32_t i = 1; i <= inner; ++i)
+        fractions[i - 1] = i * step;
+    tallyf_select_points(tf->nums, tf->num_count, fractions, inner);
+}
+
+// The lines of a record whose division points are in place.
+void print_quantile_lines(const tallyf_t *tf, const tally_printer_t &p)
 {
     const uint64_t n = tf->num_count;
-    tallyf_sort(tf);
     p.stat("low", W, n != 0 ? tf->nums[0] : NAN);
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
@@ -115,6 +134,12 @@ void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
         }
     }
     p.stat("high", W, n != 0 ? tf->nums[n - 1] : NAN);
+}
+
+void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
+{
+    select_divisions(tf);
+    print_quantile_lines(tf, p);
 }
 
 void print_range(const tallyf_t *tf, const tally_printer_t &p)
@@ -137,7 +162,8 @@ constexpr size_t PLOT_WIDTH = 60;
 
 void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
 {
-    print_quantiles(tf, p); // the quartile lines; leaves the values sorted
+    tallyf_sort(tf); // the drawing and the whiskers need every value in order
+    print_quantile_lines(tf, p);
     const tallyf_box_t box = tallyf_box(tf);
     char plot[PLOT_WIDTH + 1];
     const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
@@ -259,7 +285,7 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
         print_range(tf, p);
         break;
     case tally_report_t::iq_range:
-        tallyf_sort(tf);
+        select_divisions(tf); // iq-range records hold 4 partitions
         p.stat_number("iq-range", W, tallyf_iq_range(tf));
         break;
     case tally_report_t::box_plot:
