@@ -22,25 +22,38 @@ position_t position_of(uint64_t n, double p)
 
 constexpr size_t kMaxRanks = 64; // beyond this, a full sort is cheaper
 
-} // namespace
-
-double tallyf_point_at(const double *v, uint64_t n, double p)
+double rank_value(const tallyf_points_t *pts, uint64_t r)
 {
-    if (n == 0 || std::isnan(v[n - 1]))
-        return NAN;
-    const position_t at = position_of(n, p);
-    if (at.k < 1)
-        return v[0];
-    if (at.k >= n)
-        return v[n - 1];
-    return (v[at.k] - v[at.k - 1]) * at.f + v[at.k - 1];
+    if (pts->sorted != nullptr)
+        return pts->sorted[r];
+    size_t lo = 0, hi = pts->count; // the ranks are ascending
+    while (hi - lo > 1) {
+        const size_t mid = (lo + hi) / 2;
+        (pts->rank[mid] <= r ? lo : hi) = mid;
+    }
+    return pts->value[lo];
 }
 
-void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count)
+} // namespace
+
+tallyf_points_t tallyf_sorted_points(const double *values, uint64_t n)
 {
+    tallyf_points_t pts;
+    pts.n = n;
+    pts.sorted = values;
+    pts.count = 0;
+    return pts;
+}
+
+void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count,
+                          tallyf_points_t *pts)
+{
+    pts->n = n;
+    pts->sorted = nullptr;
+    pts->count = 0;
     if (n == 0)
         return;
-    size_t ranks[kMaxRanks];
+    size_t *ranks = pts->rank;
     size_t used = 0;
     ranks[used++] = 0;
     ranks[used++] = n - 1;
@@ -50,6 +63,7 @@ void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count)
             continue; // an end, already wanted
         if (used + 2 > kMaxRanks) {
             xt_double_sort(v, n);
+            pts->sorted = v;
             return;
         }
         ranks[used++] = at.k - 1;
@@ -67,5 +81,30 @@ void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count)
     for (size_t i = 0; i < used; ++i)
         if (distinct == 0 || ranks[distinct - 1] != ranks[i])
             ranks[distinct++] = ranks[i];
-    xt_double_select(v, n, ranks, distinct);
+    pts->count = distinct;
+    xt_double_select(v, n, ranks, distinct, pts->value);
+}
+
+double tallyf_points_lowest(const tallyf_points_t *pts)
+{
+    return pts->n == 0 ? NAN : rank_value(pts, 0);
+}
+
+double tallyf_points_highest(const tallyf_points_t *pts)
+{
+    return pts->n == 0 ? NAN : rank_value(pts, pts->n - 1);
+}
+
+double tallyf_point_at(const tallyf_points_t *pts, double p)
+{
+    const uint64_t n = pts->n;
+    if (n == 0)
+        return NAN;
+    const position_t at = position_of(n, p);
+    if (at.k < 1)
+        return rank_value(pts, 0);
+    if (at.k >= n)
+        return rank_value(pts, n - 1);
+    const double low = rank_value(pts, at.k - 1);
+    return (rank_value(pts, at.k) - low) * at.f + low;
 }

@@ -41,8 +41,8 @@ void print_bound(const tallyf_t *tf, bool high, const tally_printer_t &p)
 void print_percentiles(tallyf_t *tf, const tally_printer_t &p)
 {
     // The fractions, for the selection of what they read; a long list
-    // sorts instead (tallyf_select_points decides).
-    constexpr size_t kMax = 32;
+    // sorts instead.
+    constexpr size_t kMax = 31;
     double fractions[kMax];
     size_t count = 0;
     const char *at = tf->percentiles, *bad;
@@ -50,16 +50,19 @@ void print_percentiles(tallyf_t *tf, const tally_printer_t &p)
     while (tallyf_percentile_next(&at, &item, &bad))
         if (count < kMax)
             fractions[count++] = item.fraction;
-    if (tallyf_percentile_count(tf->percentiles) > kMax)
+    tallyf_points_t pts;
+    if (tallyf_percentile_count(tf->percentiles) > kMax) {
         tallyf_sort(tf);
-    else
-        tallyf_select_points(tf->nums, tf->num_count, fractions, count);
+        pts = tallyf_sorted_points(tf->nums, tf->num_count);
+    } else {
+        tallyf_select_points(tf->nums, tf->num_count, fractions, count, &pts);
+    }
     at = tf->percentiles;
     char name[96];
     while (tallyf_percentile_next(&at, &item, &bad)) {
         std::snprintf(name, sizeof name, "percentile(%.*s)",
                       static_cast<int>(item.label_len), item.label);
-        p.stat(name, W, tallyf_point_at(tf->nums, tf->num_count, item.fraction));
+        p.stat(name, W, tallyf_point_at(&pts, item.fraction));
     }
 }
 

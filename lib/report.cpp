@@ -102,44 +102,44 @@ bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
     return true;
 }
 
-// Puts in place what the quantile lines read: the lowest and highest
-// value and the neighbours of each division point, by selection rather than
-// a full sort (which tallyf_select_points falls back to for many points).
-void select_divisions(tallyf_t *tf)
+// What the quantile lines read: the lowest and highest value and the
+// neighbours of each division point, selected rather than sorted (a long
+// list of points sorts instead).
+tallyf_points_t division_points(tallyf_t *tf)
 {
-    constexpr uint32_t kMax = 32;
+    constexpr uint32_t kMax = 31;
     double fractions[kMax];
     const uint32_t inner = tf->partitions >= 2 ? tf->partitions - 1 : 0;
     if (inner > kMax) {
         tallyf_sort(tf);
-        return;
+        return tallyf_sorted_points(tf->nums, tf->num_count);
     }
     const double step = 1.0 / tf->partitions;
     for (uint32_t i = 1; i <= inner; ++i)
         fractions[i - 1] = i * step;
-    tallyf_select_points(tf->nums, tf->num_count, fractions, inner);
+    tallyf_points_t points;
+    tallyf_select_points(tf->nums, tf->num_count, fractions, inner, &points);
+    return points;
 }
 
-// The lines of a record whose division points are in place.
-void print_quantile_lines(const tallyf_t *tf, const tally_printer_t &p)
+void print_quantile_lines(const tallyf_t *tf, const tallyf_points_t &pts,
+                          const tally_printer_t &p)
 {
-    const uint64_t n = tf->num_count;
-    p.stat("low", W, n != 0 ? tf->nums[0] : NAN);
+    p.stat("low", W, tallyf_points_lowest(&pts));
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
         char name[32];
         for (uint32_t i = 1; i < tf->partitions; ++i) {
             std::snprintf(name, sizeof name, "quantile(%0.2f)", i * step);
-            p.stat(name, W, tallyf_division_point(tf, i, tf->partitions));
+            p.stat(name, W, tallyf_point_at(&pts, i * step));
         }
     }
-    p.stat("high", W, n != 0 ? tf->nums[n - 1] : NAN);
+    p.stat("high", W, tallyf_points_highest(&pts));
 }
 
 void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
 {
-    select_divisions(tf);
-    print_quantile_lines(tf, p);
+    print_quantile_lines(tf, division_points(tf), p);
 }
 
 void print_range(const tallyf_t *tf, const tally_printer_t &p)
@@ -163,7 +163,7 @@ constexpr size_t PLOT_WIDTH = 60;
 void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
 {
     tallyf_sort(tf); // the drawing and the whiskers need every value in order
-    print_quantile_lines(tf, p);
+    print_quantile_lines(tf, tallyf_sorted_points(tf->nums, tf->num_count), p);
     const tallyf_box_t box = tallyf_box(tf);
     char plot[PLOT_WIDTH + 1];
     const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
@@ -284,10 +284,14 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
     case tally_report_t::range:
         print_range(tf, p);
         break;
-    case tally_report_t::iq_range:
-        select_divisions(tf); // iq-range records hold 4 partitions
-        p.stat_number("iq-range", W, tallyf_iq_range(tf));
+    case tally_report_t::iq_range: {
+        // iq-range records hold 4 partitions: the quartiles' points.
+        const tallyf_points_t pts = division_points(tf);
+        p.stat_number("iq-range", W,
+                      tallyf_number_combine(tallyf_point_at(&pts, 3 * 0.25), 2,
+                                            tallyf_point_at(&pts, 1 * 0.25), -2));
         break;
+    }
     case tally_report_t::box_plot:
         print_box_plot(tf, p);
         break;

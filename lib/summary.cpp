@@ -20,11 +20,12 @@ tallyf_summary_t tallyf_summary(double *v, uint64_t n)
     s.sd = dd_round(dd_sqrt(dd_div({c.ss, c.ss_lo},
                                    dd(static_cast<double>(n) - 1))));
     const double quarters[] = {0.25, 0.5, 0.75};
-    tallyf_select_points(v, n, quarters, 3);
-    s.min = tallyf_point_at(v, n, 0);
-    s.q1 = tallyf_point_at(v, n, 0.25);
-    s.median = tallyf_point_at(v, n, 0.5);
-    s.q3 = tallyf_point_at(v, n, 0.75);
-    s.max = n == 0 || std::isnan(v[n - 1]) ? NAN : v[n - 1];
+    tallyf_points_t pts;
+    tallyf_select_points(v, n, quarters, 3, &pts);
+    s.min = tallyf_point_at(&pts, 0);
+    s.q1 = tallyf_point_at(&pts, 0.25);
+    s.median = tallyf_point_at(&pts, 0.5);
+    s.q3 = tallyf_point_at(&pts, 0.75);
+    s.max = tallyf_point_at(&pts, 1);
     return s;
 }
