@@ -95,7 +95,7 @@ TEST(DoubleSort, DataLikeValuesWithDuplicatesAndSpecials)
 {
     std::mt19937_64 rng(7);
     std::normal_distribution<double> gauss(1000, 300);
-    for (size_t n : {100, 5000, 300000}) {
+    for (size_t n : {100, 5000, 300000, 1100000}) {
         std::vector<double> v(n);
         for (double &x : v) {
             const uint64_t r = rng() % 100;
