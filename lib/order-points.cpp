@@ -85,20 +85,31 @@ void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count,
     xt_double_select(v, n, ranks, distinct, pts->value);
 }
 
+namespace {
+
+// No values, or a NaN among them (it sorts last): every order statistic is
+// NaN, as the mean is.
+bool undefined(const tallyf_points_t *pts)
+{
+    return pts->n == 0 || std::isnan(rank_value(pts, pts->n - 1));
+}
+
+} // namespace
+
 double tallyf_points_lowest(const tallyf_points_t *pts)
 {
-    return pts->n == 0 ? NAN : rank_value(pts, 0);
+    return undefined(pts) ? NAN : rank_value(pts, 0);
 }
 
 double tallyf_points_highest(const tallyf_points_t *pts)
 {
-    return pts->n == 0 ? NAN : rank_value(pts, pts->n - 1);
+    return undefined(pts) ? NAN : rank_value(pts, pts->n - 1);
 }
 
 double tallyf_point_at(const tallyf_points_t *pts, double p)
 {
     const uint64_t n = pts->n;
-    if (n == 0)
+    if (undefined(pts))
         return NAN;
     const position_t at = position_of(n, p);
     if (at.k < 1)
@@ -106,5 +117,13 @@ double tallyf_point_at(const tallyf_points_t *pts, double p)
     if (at.k >= n)
         return rank_value(pts, n - 1);
     const double low = rank_value(pts, at.k - 1);
-    return (rank_value(pts, at.k) - low) * at.f + low;
+    const double high = rank_value(pts, at.k);
+    const double gap = high - low;
+    if (std::isinf(gap) && std::isfinite(low) && std::isfinite(high)) {
+        // The gap of two finite values overflowed: the same steps at half
+        // scale (exact halvings of values this large), doubled at the end.
+        const double half = low * 0.5;
+        return ((high * 0.5 - half) * at.f + half) * 2;
+    }
+    return gap * at.f + low;
 }

@@ -29,8 +29,9 @@ tallyf_points_t tallyf_sorted_points(const double *values, uint64_t n);
 // The value at fraction p (position p (n + 1) counted from 1, interpolated
 // between its two neighbours; positions outside the values read the nearest
 // end), for a fraction the points were made for (or any, over sorted
-// values); NaN with no values.  lowest and
-// highest are the ends (NaN without values).
+// values); never overflowing where the exact interpolated value fits a
+// double.  lowest and highest are the ends.  All NaN with no values and
+// when a value is NaN.
 double tallyf_point_at(const tallyf_points_t *points, double p);
 double tallyf_points_lowest(const tallyf_points_t *points);
 double tallyf_points_highest(const tallyf_points_t *points);
