@@ -39,7 +39,8 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 
 } // namespace
 
-void tally_feed_line_pair(tallyf_t *tf, const tally_staged_t *staged, int n)
+void tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
+                          const tally_staged_t *staged, int n)
 {
     const double *x = nullptr, *y = nullptr;
     for (int k = 0; k < n; ++k) {
@@ -49,7 +50,7 @@ void tally_feed_line_pair(tallyf_t *tf, const tally_staged_t *staged, int n)
             y = &staged[k].value;
     }
     if (x != nullptr || y != nullptr)
-        tally_feed_pair(tf, tally_feed_of(tf->code), x, y);
+        tally_feed_pair(tf, kind, x, y);
 }
 
 bool tally_run(tallyf_list_t *list, FILE *stream,
@@ -61,14 +62,17 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     tally_select(list, nullptr, 0, &sel);
     tally_feeder_t feed[TALLYF_LIST_MAX];
     int pairs[TALLYF_LIST_MAX];
+    tally_feed_t pair_kinds[TALLYF_LIST_MAX];
     int npairs = 0;
     for (int i = 0; i < list->count; ++i) {
         const tally_feed_t kind = tally_feed_of(list->functions[i].code);
         feed[i] = tally_feeder(kind);
-        if (tally_feeds_pairs(kind))
+        if (tally_feeds_pairs(kind)) {
+            pair_kinds[npairs] = kind;
             pairs[npairs++] = i;
+        }
     }
-    tally_feed_sink_t sink{list->functions, feed, pairs, npairs};
+    tally_feed_sink_t sink{list->functions, feed, pairs, pair_kinds, npairs};
     const tally_pass_input_t input{stream, options.delims, options.verbose,
                                    0};
     if (!tally_read_pass(sel, input, sink, err))

@@ -32,9 +32,10 @@ struct tally_run_options_t {
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err);
 
-// Feeds a two-column record the values of its columns among a line's
-// staged values.
-void tally_feed_line_pair(tallyf_t *tf, const tally_staged_t *staged, int n);
+// Feeds a two-column record of the given kind the values of its columns
+// among a line's staged values.
+void tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
+                          const tally_staged_t *staged, int n);
 
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, through the feeder chosen for it once.
@@ -42,6 +43,7 @@ struct tally_feed_sink_t {
     tallyf_t *records;
     const tally_feeder_t *feed;     // per record, as records
     const int *pairs;               // the two-column records
+    const tally_feed_t *pair_kinds; // and how each is fed, as pairs
     int npairs;
 
     void row_value(const tally_group_t &g, double v, uint64_t)
@@ -66,7 +68,7 @@ struct tally_feed_sink_t {
                     feed[*i](&records[*i], v);
         }
         for (int p = 0; p < npairs; ++p)
-            tally_feed_line_pair(&records[pairs[p]], staged, n);
+            tally_feed_line_pair(&records[pairs[p]], pair_kinds[p], staged, n);
         return true;
     }
 };
