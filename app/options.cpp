@@ -1,7 +1,11 @@
 // The option table.
 #include "options.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
+
+#include <sysexits.h>
 
 namespace {
 
@@ -12,6 +16,51 @@ bool delims(tally_cli_t *cli, int *arg, int argc, char *argv[],
         return tally_fail_usage(err);
     cli->run.delims = argv[*arg]; // the argument itself, of any length
     return true;
+}
+
+// --by COLUMNS: one or more key columns, separated by commas.  A word of
+// digits alone is a column number (from 1); any other word is a column name,
+// kept for the run to resolve.
+bool by(tally_cli_t *cli, int *arg, int argc, char *argv[],
+        tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    const std::string text = argv[*arg];
+    tally_run_options_t &run = cli->run;
+    run.nby = 0;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        const std::string word = text.substr(
+            from, comma == std::string::npos ? std::string::npos : comma - from);
+        if (run.nby == TALLY_KEYS_MAX)
+            return tally_fail(err, EX_USAGE,
+                              "--by: at most 64 key columns\n");
+        const bool digits =
+            !word.empty() &&
+            word.find_first_not_of("0123456789") == std::string::npos;
+        uint64_t number = 0;
+        if (digits) {
+            for (char c : word) {
+                number = number * 10 + static_cast<uint64_t>(c - '0');
+                if (number > UINT32_MAX)
+                    break;
+            }
+        }
+        if (word.empty() || (digits && (number == 0 || number > UINT32_MAX))) {
+            std::string m = "Invalid --by column: ";
+            m += word;
+            m += '\n';
+            return tally_fail(err, EX_USAGE, std::move(m));
+        }
+        run.by[run.nby] = digits ? static_cast<uint32_t>(number) : 0;
+        run.by_name[run.nby] = digits ? std::string() : word;
+        ++run.nby;
+        if (comma == std::string::npos)
+            return true;
+        from = comma + 1;
+    }
 }
 
 bool help(tally_cli_t *, int *, int, char *[], tally_error_t *err)
@@ -37,6 +86,7 @@ bool verbose(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
 // Tested in this order, before the function words.
 const tally_option_t tally_options[] = {
     {"--delims", delims, "STRING"},
+    {"--by", by, "COLUMNS"},
     {"--help", help, nullptr},
     {"--version", version, nullptr},
     {"--verbose", verbose, nullptr},

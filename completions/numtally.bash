@@ -11,7 +11,7 @@ _numtally()
         geo-mean harm-mean skewness kurtosis mad summary covariance
         correlation regression welch-t paired-t"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
-    local options="--delims --verbose --help --version"
+    local options="--delims --by --verbose --help --version"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -21,8 +21,9 @@ _numtally()
         esac
     fi
     case $prev in
-    # A delimiter string, a row or column number, a parameter: free text.
-    --delims | --row | --col | quantile | sample-t-score | percentile) return ;;
+    # A delimiter string, key columns, a row or column number, a parameter:
+    # free text.
+    --delims | --by | --row | --col | quantile | sample-t-score | percentile) return ;;
     esac
     # A function word, or a parameter after its word, wants --row or --col.
     if [[ $before == quantile || $before == sample-t-score ||

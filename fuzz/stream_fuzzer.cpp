@@ -7,7 +7,8 @@
 //            stdio's default, otherwise 1, 2, 3, 5, 8, 64 or 4096 bytes, so
 //            that fields and line ends straddle buffer refills)
 //   byte 1   bits 0-2: length of the delimiter set; bit 3: use the default
-//            set " \t" instead
+//            set " \t" instead; bits 4-5: group by nothing, column 1,
+//            columns 3 and 1, or column 2 (the row functions left out)
 //   then     the delimiter set (stops at a NUL byte like any C string)
 //   rest     standard input
 #include <cstddef>
@@ -65,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool verbose = data[0] & 1;
     const size_t buffer_size = kBufferSizes[(data[0] >> 1) & 7];
     const size_t delims_len = data[1] & 7;
+    const int grouping = (data[1] >> 4) & 3;
     if (size < 2 + delims_len)
         return 0;
     const std::string delims =
@@ -99,7 +101,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (!tally_add_request(&list, f->code, &arg, argc,
                                        argv.data(), &err))
                     return err.status;
+                else if (grouping != 0 &&
+                         list.functions[list.count - 1].row != 0)
+                    --list.count; // refused in a grouped run
         tally_run_options_t options;
+        static const uint32_t kKeys[4][2] = {{0, 0}, {1, 0}, {3, 1}, {2, 0}};
+        options.nby = grouping == 0 ? 0 : grouping == 2 ? 2 : 1;
+        options.by[0] = kKeys[grouping][0];
+        options.by[1] = kKeys[grouping][1];
         options.delims = delims.c_str();
         options.verbose = verbose;
         const bool ok = tally_run(&list, stream, options, &err);

@@ -2,25 +2,233 @@
 // lib/functions.h), each with the exact-sum body inlined, in two builds: with
 // the fused multiply-add for the error of a square and without it (Dekker's
 // product).  Both give the same exact error, so sums never depend on the
-// machine.  A pass chooses its feeders once, before its first value.
+// machine.  A pass decides once which build it runs (tally_use_fma) and
+// inlines the feeders into its loop; tally_feeders() has them as functions.
+// Internal to the library.
 #ifndef NUMTALLY_LIB_FEED_H
 #define NUMTALLY_LIB_FEED_H
 
+#include <cmath>
+#include <cstdio>
+
+#include "error-free.h"
 #include "functions.h"
+#include "pass.h"
 #include "tallyf.h"
+#include "xt.h"
+
+// Where the processor may lack FMA, both builds exist and the choice is
+// made at run time; -DTALLYF_NO_FMA_DISPATCH (and sanitizer builds) keep the
+// plain build alone, so that its sums can be tested on any machine.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TALLYF_NO_FMA_DISPATCH 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TALLYF_NO_FMA_DISPATCH 1
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(TALLYF_NO_FMA_DISPATCH)
+#define TALLY_FMA_DISPATCH 1
+#endif
+
+// True when the fused build runs here (decided once).
+bool tally_use_fma();
 
 // Adds one value to what the record keeps, as tallyf_process_val does for a
-// record of that kind.  A value-keeping record must have an array.
+// record of that kind.  A value-keeping record without an array gets one.
 using tally_feeder_t = void (*)(tallyf_t *tf, double x);
 
-// The feeders of every kind, indexed by tally_feed_t, for the processor the
-// program runs on (decided once).
+// The feeders of every kind as functions, indexed by tally_feed_t, in the
+// build tally_use_fma() chose.
 const tally_feeder_t *tally_feeders();
 
 // The feeder for records of this kind.
 inline tally_feeder_t tally_feeder(tally_feed_t kind)
 {
     return tally_feeders()[static_cast<int>(kind)];
+}
+
+namespace tally_feed_body {
+
+using error_free::add_first;
+using error_free::square_error;
+using error_free::sum_error;
+
+// The temporary file keeps each value's exact bits, so the listing computes
+// from the value that was read, not from a rounded copy.
+[[gnu::always_inline]] inline void keep_value(FILE *f, double x)
+{
+    if (f == nullptr)
+        return; // the report notices the missing values
+#if defined(__GLIBC__)
+    fwrite_unlocked(&x, sizeof x, 1, f);
+#else
+    std::fwrite(&x, sizeof x, 1, f);
+#endif
+}
+
+// The lowest and highest value so far in the sorted order (NaN last).  Most
+// values fall strictly between the two and cost two plain comparisons.
+[[gnu::always_inline]] inline void track_extremes(tallyf_t *tf, double x)
+{
+    if (tf->num_count == 0) {
+        tf->low = tf->high = x;
+        return;
+    }
+    if (!(x > tf->low) && xt_double_less(x, tf->low))
+        tf->low = x;
+    if (!(x < tf->high) && xt_double_less(tf->high, x))
+        tf->high = x;
+}
+
+// The exact sum of the values alone needs no shift (shift stays 0): the
+// plain sum is the high part of the exact sum, and only the rounding errors
+// of its additions are collected beside it.
+template <bool Fma>
+[[gnu::always_inline]] inline void add_sum(tallyf_t *tf, double x)
+{
+    const double old_sum = tf->sum;
+    tf->sum = add_first<Fma>(old_sum, x);
+    tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
+    tf->sum_d = tf->sum;
+}
+
+// The plain sums of the variance family, then the exact sums of the
+// deviations from the first value and of their squares.
+template <bool Fma>
+[[gnu::always_inline]] inline void add_squares(tallyf_t *tf, double x)
+{
+    tf->sum = add_first<Fma>(tf->sum, x);
+    tf->sum_x = add_first<Fma>(x, tf->sum_x);
+    const double square = x * x; // rounded before the addition: no FMA
+    tf->sum_x_2 = add_first<Fma>(square, tf->sum_x_2);
+
+    // The deviation from the first value, d + d_error exactly.  Since the
+    // first value is one of the data, the sum of the squared deviations is
+    // at most n + 1 times the sum of squares about the mean: the
+    // cancellation left for the end is bounded whatever the offset.
+    if (tf->shift_count == 0)
+        tf->shift = x;
+    const double d = x - tf->shift;
+    const double d_error = sum_error(x, -tf->shift, d);
+    // Sums in the manner of Ogita, Rump and Oishi's Sum2: the high part adds
+    // plainly, the low part collects every rounding error.
+    const double s = tf->sum_d + d;
+    tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
+    tf->sum_d = s;
+    // (d + d_error)^2, leaving out d_error^2 (below 2^-106 of d^2).
+    const double p = d * d;
+    double p_error;
+    if constexpr (Fma)
+        p_error = __builtin_fma(d, d, -p);
+    else
+        p_error = square_error(d, p);
+    p_error += 2 * d * d_error;
+    const double q = tf->sum_d_2 + p;
+    tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
+    tf->sum_d_2 = q;
+}
+
+[[gnu::always_inline]] inline void count(tallyf_t *tf)
+{
+    ++tf->shift_count;
+    ++tf->num_count;
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline void feed_sum(tallyf_t *tf, double x)
+{
+    add_sum<Fma>(tf, x);
+    count(tf);
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline void feed_squares(tallyf_t *tf, double x)
+{
+    add_squares<Fma>(tf, x);
+    count(tf);
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline void feed_squares_listed(tallyf_t *tf, double x)
+{
+    keep_value(tf->tmp_file, x);
+    add_squares<Fma>(tf, x);
+    count(tf);
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline void feed_squares_bounds(tallyf_t *tf, double x)
+{
+    track_extremes(tf, x); // for the check of the counts
+    add_squares<Fma>(tf, x);
+    count(tf);
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline void feed_bounds(tallyf_t *tf, double x)
+{
+    add_sum<Fma>(tf, x);
+    track_extremes(tf, x);
+    count(tf);
+}
+
+// Every 4 MiB of a value array, the pages of the next 4 MiB (or of what
+// is left of the array) are faulted in with one call, where page faults
+// taken one store at a time are dear (a virtual machine's cost about as
+// much as reading the values).  Only advice: refused, nothing changes.
+inline constexpr uint64_t kPrefaultValues = uint64_t{1} << 19;
+[[gnu::noinline, gnu::cold]] void prefault(double *from, uint64_t room);
+
+template <bool Fma>
+[[gnu::always_inline]] inline void feed_values(tallyf_t *tf, double x)
+{
+    add_sum<Fma>(tf, x);
+    if (tf->num_count == tf->array_size) {
+        tf->array_size = tf->num_count != 0 ? 2 * tf->num_count : 4;
+        tf->nums = static_cast<double *>(
+            xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+    }
+    if ((tf->num_count & (kPrefaultValues - 1)) == 0)
+        prefault(tf->nums + tf->num_count, tf->array_size - tf->num_count);
+    tf->nums[tf->num_count] = x;
+    count(tf);
+}
+
+} // namespace tally_feed_body
+
+// Feeds x to a record of the given kind, inlined: the body a pass compiled
+// for one build (Fma) runs for each value.
+template <bool Fma>
+[[gnu::always_inline]] inline void tally_feed(tally_feed_t kind, tallyf_t *tf,
+                                              double x)
+{
+    using namespace tally_feed_body;
+    switch (kind) {
+    case tally_feed_t::sum:
+        feed_sum<Fma>(tf, x);
+        break;
+    case tally_feed_t::squares:
+        feed_squares<Fma>(tf, x);
+        break;
+    case tally_feed_t::squares_listed:
+        feed_squares_listed<Fma>(tf, x);
+        break;
+    case tally_feed_t::squares_bounds:
+        feed_squares_bounds<Fma>(tf, x);
+        break;
+    case tally_feed_t::bounds:
+        feed_bounds<Fma>(tf, x);
+        break;
+    case tally_feed_t::values:
+        feed_values<Fma>(tf, x);
+        break;
+    case tally_feed_t::pairs:   // one value at a time: the sum alone; the
+    case tally_feed_t::samples: // pass feeds pairs with tally_feed_pair
+        feed_sum<Fma>(tf, x);
+        break;
+    }
 }
 
 // Feeds a two-column record (tally_feeds_pairs) the fields of one line: x
@@ -31,5 +239,10 @@ inline tally_feeder_t tally_feeder(tally_feed_t kind)
 // plain sums sum_x, sum_x_2, sum_y, sum_y_2 and (pairs) sum_x_y.
 void tally_feed_pair(tallyf_t *tf, tally_feed_t kind, const double *x,
                      const double *y);
+
+// Feeds a two-column record of the given kind the values of its columns
+// among a line's staged values (pass.h).
+void tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
+                          const tally_staged_t *staged, int n);
 
 #endif

@@ -9,22 +9,18 @@
 
 #include "parse-number.h"
 #include "tallyf-list-run.h"
+#include "feed.h"
+#include "groups.h"
 #include "xt-dsv.h"
 
 namespace {
 
-// The value of a selected field, or the invalid-number error.  A field
-// longer than the field limit is never converted from its prefix.
-inline bool field_value(xt_dsv_reader_t *in, const char *field, size_t len,
-                        const tally_cursor_t &at, double *v,
-                        tally_error_t *err)
+// The invalid-number error.
+[[gnu::noinline, gnu::cold]] bool invalid_number(xt_dsv_reader_t *in,
+                                                 const char *field, size_t len,
+                                                 const tally_cursor_t &at,
+                                                 tally_error_t *err)
 {
-    if (len <= XT_DSV_FIELD_MAX) {
-        if (parse_short_decimal(field, len, v))
-            return true;
-        if (parse_field_double(xt_dsv_reader_text(in, field, len), len, v))
-            return true;
-    }
     std::string m = "Invalid number: ";
     m += xt_dsv_reader_text(in, field, len);
     char where[64];
@@ -34,24 +30,61 @@ inline bool field_value(xt_dsv_reader_t *in, const char *field, size_t len,
     return tally_fail(err, EX_DATAERR, std::move(m));
 }
 
-// Keeps a key field's bytes in each slot the column fills.
-inline void keep_key(tally_line_key_t *key, const tally_group_t &g,
-                     const char *field, size_t len)
+// The value of a selected field, or the invalid-number error.  A field
+// longer than the field limit is never converted from its prefix.
+[[gnu::always_inline]] inline bool field_value(xt_dsv_reader_t *in,
+                                               const char *field, size_t len,
+                                               const tally_cursor_t &at,
+                                               double *v, tally_error_t *err)
 {
+    if (len <= XT_DSV_FIELD_MAX) {
+        if (parse_short_decimal(field, len, v))
+            return true;
+        if (parse_field_double(xt_dsv_reader_text(in, field, len), len, v))
+            return true;
+    }
+    return invalid_number(in, field, len, at, err);
+}
+
+[[gnu::noinline, gnu::cold]] bool key_too_long(const tally_cursor_t &at,
+                                               tally_error_t *err)
+{
+    char m[120];
+    std::snprintf(m, sizeof m,
+                  "Key field longer than %zu bytes: row %" PRIu64
+                  ", col %" PRIu64 "\n",
+                  XT_DSV_FIELD_MAX, at.row(), at.col());
+    return tally_fail(err, EX_DATAERR, m);
+}
+
+// Keeps a key field's bytes in each slot the column fills.  The reader
+// keeps XT_DSV_FIELD_MAX bytes of a field: a longer key cannot be told
+// apart from others, and ends the run.
+[[gnu::always_inline]] inline bool keep_key(tally_line_key_t *key,
+                                            const tally_group_t &g,
+                                            const char *field, size_t len,
+                                            const tally_cursor_t &at,
+                                            tally_error_t *err)
+{
+    if (len > XT_DSV_FIELD_MAX)
+        return key_too_long(at, err);
     for (const int *s = g.key_first; s != g.key_last; ++s) {
         key->start[*s] = static_cast<uint32_t>(key->bytes.size());
         key->bytes.append(field, len);
         key->end[*s] = static_cast<uint32_t>(key->bytes.size());
-        ++key->filled;
+        key->filled |= uint64_t{1} << *s;
     }
+    return true;
 }
 
 } // namespace
 
-template <class Sink>
-bool tally_read_pass(const tally_selection_t &sel,
-                     const tally_pass_input_t &input, Sink &sink,
-                     tally_error_t *err)
+namespace {
+
+template <bool Fma, class Sink>
+[[gnu::always_inline]] inline bool
+read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
+          Sink &sink, tally_error_t *err)
 {
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
@@ -63,8 +96,8 @@ bool tally_read_pass(const tally_selection_t &sel,
     xt_dsv_pos_t pos = xt_dsv_reader_open(&in, input.stream, input.delims, 0);
     tally_cursor_t at(sel);
     // The line's end: its staged values and key go to the sink.
-    auto end_line = [&]() -> bool {
-        const bool ok = sink.line_end(staged, n, key, at.row(), err);
+    auto end_line = [&]() __attribute__((always_inline)) -> bool {
+        const bool ok = sink.template line_end<Fma>(staged, n, key, at.row(), err);
         n = 0;
         if (input.nkeys != 0) {
             key.bytes.clear();
@@ -110,8 +143,9 @@ bool tally_read_pass(const tally_selection_t &sel,
             const bool col_wanted = at.col_wanted();
             if (at.row_wanted() || col_wanted) {
                 const tally_group_t *g = col_wanted ? &at.take_col() : nullptr;
-                if (g != nullptr && g->key_first != g->key_last)
-                    keep_key(&key, *g, field, len);
+                if (g != nullptr && g->key_first != g->key_last &&
+                    !keep_key(&key, *g, field, len, at, err))
+                    return false;
                 if (at.row_wanted() ||
                     (g != nullptr && (g->first != g->last || g->paired))) {
                     double v;
@@ -120,13 +154,19 @@ bool tally_read_pass(const tally_selection_t &sel,
                     if (at.row_wanted()) {
                         // A row function takes every field of its row as
                         // it comes: a row may be of any length.
-                        sink.row_value(at.row_records(), v, at.row());
+                        sink.template row_value<Fma>(at.row_records(), v, at.row());
                         if (g != nullptr)
-                            sink.col_value(*g, v, at.row());
+                            sink.template col_value<Fma>(*g, v, at.row());
+                        // A two-column record takes its pair at the line's
+                        // end, whatever fed the group's other records.
                         if (g != nullptr && g->paired)
                             staged[n++] = {g, v, true};
-                    } else {
+                    } else if constexpr (Sink::stages) {
                         staged[n++] = {g, v, false};
+                    } else {
+                        sink.template col_value<Fma>(*g, v, at.row());
+                        if (g->paired)
+                            staged[n++] = {g, v, true};
                     }
                 }
             }
@@ -141,7 +181,7 @@ bool tally_read_pass(const tally_selection_t &sel,
             return false;
     }
     // A last line cut short by the end of input still ends.
-    if ((n != 0 || at.col() > 1) && !sink.line_end(staged, n, key, at.row(), err))
+    if ((n != 0 || at.col() > 1) && !sink.template line_end<Fma>(staged, n, key, at.row(), err))
         return false;
     if (in.error != 0 || std::ferror(input.stream))
         return tally_fail_io(err, "read error",
@@ -149,7 +189,42 @@ bool tally_read_pass(const tally_selection_t &sel,
     return true;
 }
 
+template <class Sink>
+bool read_plain(const tally_selection_t &sel, const tally_pass_input_t &input,
+                Sink &sink, tally_error_t *err)
+{
+    return read_pass<false>(sel, input, sink, err);
+}
+
+#if defined(TALLY_FMA_DISPATCH)
+template <class Sink>
+[[gnu::target("fma")]] bool read_fused(const tally_selection_t &sel,
+                                      const tally_pass_input_t &input,
+                                      Sink &sink, tally_error_t *err)
+{
+    return read_pass<true>(sel, input, sink, err);
+}
+#endif
+
+} // namespace
+
+template <class Sink>
+bool tally_read_pass(const tally_selection_t &sel,
+                     const tally_pass_input_t &input, Sink &sink,
+                     tally_error_t *err)
+{
+#if defined(TALLY_FMA_DISPATCH)
+    if (tally_use_fma())
+        return read_fused(sel, input, sink, err);
+#endif
+    return read_plain(sel, input, sink, err);
+}
+
 template bool tally_read_pass<tally_feed_sink_t>(const tally_selection_t &,
                                                  const tally_pass_input_t &,
                                                  tally_feed_sink_t &,
                                                  tally_error_t *);
+template bool tally_read_pass<tally_group_sink_t>(const tally_selection_t &,
+                                                  const tally_pass_input_t &,
+                                                  tally_group_sink_t &,
+                                                  tally_error_t *);

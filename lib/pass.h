@@ -28,10 +28,15 @@ struct tally_line_key_t {
     std::string bytes;                  // the fields, one after the other
     uint32_t start[TALLY_KEYS_MAX + 1]; // slot s: bytes [start[s], end[s])
     uint32_t end[TALLY_KEYS_MAX];
-    int filled;                         // slots filled in this line
+    uint64_t filled;                    // slot s filled: bit s
 };
 
-// What a pass does with the values it reads.  Sink must have:
+// What a pass does with the values it reads.  Sink must have
+//   static constexpr bool stages;
+//       true: column values are staged for line_end; false: each goes to
+//       col_value as it is read (nothing waits for the line's key);
+// and, each a template on the build of the feeders (template <bool Fma>,
+// lib/feed.h):
 //   void row_value(const tally_group_t &row, double v, uint64_t row_number);
 //       a value of a wanted row, fed at once (before the line's staged
 //       values); the records of a column group that also want this row
@@ -40,6 +45,8 @@ struct tally_line_key_t {
 //   bool line_end(const tally_staged_t *staged, int n,
 //                 const tally_line_key_t &key, uint64_t row_number,
 //                 tally_error_t *err);
+// The pass is compiled once per build, with the sink's feeding inlined, and
+// runs the build tally_use_fma() chose.
 // Sinks: tally_feed_sink_t (tallyf-list-run.h, the plain run); grouped
 // runs have their own.
 struct tally_pass_input_t {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "groups.h"
 #include "pass.h"
 #include "report.h"
 #include "report-more.h"
@@ -39,40 +40,27 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 
 } // namespace
 
-void tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
-                          const tally_staged_t *staged, int n)
-{
-    const double *x = nullptr, *y = nullptr;
-    for (int k = 0; k < n; ++k) {
-        if (staged[k].col->number == tf->col)
-            x = &staged[k].value;
-        if (staged[k].col->number == tf->col2)
-            y = &staged[k].value;
-    }
-    if (x != nullptr || y != nullptr)
-        tally_feed_pair(tf, kind, x, y);
-}
-
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err)
 {
+    if (options.nby != 0)
+        return tally_run_grouped(list, stream, options, err);
     if (!prepare_records(list, err))
         return false;
     static tally_selection_t sel;
     tally_select(list, nullptr, 0, &sel);
-    tally_feeder_t feed[TALLYF_LIST_MAX];
+    tally_feed_t kind[TALLYF_LIST_MAX];
     int pairs[TALLYF_LIST_MAX];
     tally_feed_t pair_kinds[TALLYF_LIST_MAX];
     int npairs = 0;
     for (int i = 0; i < list->count; ++i) {
-        const tally_feed_t kind = tally_feed_of(list->functions[i].code);
-        feed[i] = tally_feeder(kind);
-        if (tally_feeds_pairs(kind)) {
-            pair_kinds[npairs] = kind;
+        kind[i] = tally_feed_of(list->functions[i].code);
+        if (tally_feeds_pairs(kind[i])) {
+            pair_kinds[npairs] = kind[i];
             pairs[npairs++] = i;
         }
     }
-    tally_feed_sink_t sink{list->functions, feed, pairs, pair_kinds, npairs};
+    tally_feed_sink_t sink{list->functions, kind, pairs, pair_kinds, npairs};
     const tally_pass_input_t input{stream, options.delims, options.verbose,
                                    0};
     if (!tally_read_pass(sel, input, sink, err))

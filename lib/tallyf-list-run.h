@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "feed.h"
 #include "pass.h"
@@ -18,8 +19,11 @@ struct tally_run_options_t {
     const char *delims = " \t";     // handed to the field reader unchanged
     bool verbose = false;           // echo every field read
     // Key columns (from 1) of a grouped run, in the order given; none: the
-    // plain run.
+    // plain run.  A column given by name has by[s] == 0 and its name in
+    // by_name[s]: names are resolved where the run knows the header (see
+    // resolve_key_names in groups.cpp); until then every name is refused.
     uint32_t by[TALLY_KEYS_MAX] = {};
+    std::string by_name[TALLY_KEYS_MAX];
     int nby = 0;
 };
 
@@ -32,32 +36,35 @@ struct tally_run_options_t {
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err);
 
-// Feeds a two-column record of the given kind the values of its columns
-// among a line's staged values.
-void tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
-                          const tally_staged_t *staged, int n);
-
 // The plain run's sink of the pass (pass.h): every value goes straight to
-// the list's record, through the feeder chosen for it once.
+// the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {
+    // Without groups a value needs nothing from the rest of its line: it is
+    // fed as it is read; the line's end finds staged only the values of the
+    // two-column records' columns, for their pairs.
+    static constexpr bool stages = false;
+
     tallyf_t *records;
-    const tally_feeder_t *feed;     // per record, as records
+    const tally_feed_t *kind;       // per record, as records
     const int *pairs;               // the two-column records
-    const tally_feed_t *pair_kinds; // and how each is fed, as pairs
+    const tally_feed_t *pair_kinds; // and their kinds, as pairs
     int npairs;
 
-    void row_value(const tally_group_t &g, double v, uint64_t)
+    template <bool Fma>
+    [[gnu::always_inline]] void row_value(const tally_group_t &g, double v, uint64_t)
     {
         for (const int *i = g.first; i != g.last; ++i)
-            feed[*i](&records[*i], v);
+            tally_feed<Fma>(kind[*i], &records[*i], v);
     }
-    void col_value(const tally_group_t &g, double v, uint64_t row)
+    template <bool Fma>
+    [[gnu::always_inline]] void col_value(const tally_group_t &g, double v, uint64_t row)
     {
         for (const int *i = g.first; i != g.last; ++i)
             if (records[*i].row == 0 || records[*i].row != row)
-                feed[*i](&records[*i], v); // once per record
+                tally_feed<Fma>(kind[*i], &records[*i], v); // once a record
     }
-    bool line_end(const tally_staged_t *staged, int n,
+    template <bool Fma>
+    [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                   const tally_line_key_t &, uint64_t, tally_error_t *)
     {
         for (int k = 0; k < n; ++k) {
@@ -65,7 +72,7 @@ struct tally_feed_sink_t {
             const double v = staged[k].value;
             if (!staged[k].fed)
                 for (const int *i = g.first; i != g.last; ++i)
-                    feed[*i](&records[*i], v);
+                    tally_feed<Fma>(kind[*i], &records[*i], v);
         }
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair(&records[pairs[p]], pair_kinds[p], staged, n);

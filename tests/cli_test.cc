@@ -59,6 +59,7 @@
 #include <vector>
 
 #include <algorithm>
+#include <random>
 
 namespace {
 
@@ -430,5 +431,106 @@ std::string case_name(const testing::TestParamInfo<Case> &info)
 
 INSTANTIATE_TEST_SUITE_P(Cases, Cli, testing::ValuesIn(all_cases()),
                          case_name);
+
+// --by against the program itself: for random inputs (keys of odd bytes and
+// lengths, the key before or after the values, one or two key columns) and
+// every column function, the grouped run's lines for each key, without the
+// key prefix, are exactly what the ungrouped run prints over that key's
+// lines alone; and the groups come in the order their keys first appear.
+TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
+{
+    std::mt19937_64 rng(20261209);
+    auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    const std::vector<std::vector<std::string>> functions = {
+        {"mean"}, {"median"}, {"quantile", "3"}, {"quartile"}, {"pop-var"},
+        {"pop-SD"}, {"pop-z-scores"}, {"sample-var"}, {"sample-SD"},
+        {"sample-SE"}, {"sample-z-scores"}, {"sample-t-score", "1.5"},
+        {"mode"}, {"range"}, {"iq-range"}, {"box-plot"}, {"chi-sq-fit"}};
+    for (int round = 0; round < 16; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Fields: up to two keys among four columns; "," separates fields,
+        // so keys may hold blanks, tabs and any byte but ",", CR and LF.
+        const bool two_keys = round % 3 == 2;
+        const int key1 = 1 + static_cast<int>(pick(4));
+        int key2 = 1 + static_cast<int>(pick(4));
+        if (key2 == key1)
+            key2 = key1 % 4 + 1;
+        std::vector<std::string> keys;
+        for (size_t k = 0, n = 1 + pick(12); k < n; ++k) {
+            std::string key;
+            const size_t len = pick(9) == 0 ? 300 : pick(6);
+            for (size_t b = 0; b < len; ++b) {
+                char c;
+                do
+                    c = static_cast<char>(1 + pick(255));
+                while (c == ',' || c == '\r' || c == '\n');
+                key += c;
+            }
+            keys.push_back(key);
+        }
+        std::vector<std::string> lines, line_keys;
+        for (size_t l = 0, n = 1 + pick(120); l < n; ++l) {
+            const std::string &k1 = keys[pick(keys.size())];
+            const std::string &k2 = keys[pick(keys.size())];
+            std::string line;
+            for (int col = 1; col <= 4; ++col) {
+                if (col > 1)
+                    line += ',';
+                if (col == key1)
+                    line += k1;
+                else if (two_keys && col == key2)
+                    line += k2;
+                else
+                    line += std::to_string(pick(2000)) + "." +
+                            std::to_string(pick(100)); // counts, too: >= 0
+            }
+            lines.push_back(line + "\n");
+            std::string identity = k1 + '\t';
+            if (two_keys)
+                identity += k2 + '\t';
+            line_keys.push_back(identity);
+        }
+        std::vector<std::string> args = {"--delims", ","};
+        for (size_t f = 0, n = 1 + pick(4); f < n; ++f) {
+            const auto &fn = functions[pick(functions.size())];
+            args.insert(args.end(), fn.begin(), fn.end());
+            int col;
+            do
+                col = 1 + static_cast<int>(pick(5)); // 5: no line has it
+            while (col == key1 || (two_keys && col == key2));
+            args.push_back("--col");
+            args.push_back(std::to_string(col));
+        }
+
+        Case grouped;
+        grouped.args = args;
+        grouped.args.push_back("--by");
+        grouped.args.push_back(two_keys ? std::to_string(key1) + "," +
+                                              std::to_string(key2)
+                                        : std::to_string(key1));
+        std::string expected;
+        std::vector<std::string> seen;
+        for (size_t l = 0; l < lines.size(); ++l) {
+            grouped.in += lines[l];
+            const std::string &key = line_keys[l];
+            if (std::find(seen.begin(), seen.end(), key) != seen.end())
+                continue;
+            seen.push_back(key);
+            Case alone;
+            alone.args = args;
+            for (size_t m = l; m < lines.size(); ++m)
+                if (line_keys[m] == key)
+                    alone.in += lines[m];
+            const Result r = run(alone);
+            ASSERT_EQ(0, r.status) << r.err;
+            std::istringstream out(r.out);
+            for (std::string line; std::getline(out, line);)
+                expected += key + line + "\n";
+        }
+        const Result r = run(grouped);
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(expected, r.out);
+    }
+}
 
 } // namespace

@@ -23,6 +23,8 @@ offers "" numtally quantile ""
 offers "" numtally mean --row ""
 offers "sample-var sample-SD sample-SE sample-z-scores sample-t-score" numtally mean --row 1 sample-
 offers "--delims" numtally mean --row 1 --d
+offers "--by" numtally mean --col 2 --b
+offers "" numtally mean --col 2 --by ""
 offers "--verbose --version" numtally --ve
 offers "chi-sq-fit" numtally chi-
 offers "" numtally t-cdf ""

@@ -1,0 +1,239 @@
+// The grouped run.
+#include "groups.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <sysexits.h>
+
+#include "functions.h"
+#include "report.h"
+#include "selection.h"
+#include "tallyf-list-run.h"
+
+namespace {
+
+// Listing values read back into memory at once, at most (a larger group
+// is read alone).
+constexpr uint64_t kWindowValues = uint64_t{1} << 22;
+
+// The line prefix of a group: its key fields, a TAB after each.
+void key_prefix(std::string_view key, int nkeys, std::string *prefix)
+{
+    prefix->clear();
+    if (nkeys == 1) {
+        prefix->append(key);
+        prefix->push_back('\t');
+        return;
+    }
+    size_t at = 0;
+    for (int s = 0; s < nkeys; ++s) {
+        uint32_t len;
+        std::memcpy(&len, key.data() + at, sizeof len);
+        at += sizeof len;
+        prefix->append(key.substr(at, len));
+        prefix->push_back('\t');
+        at += len;
+    }
+}
+
+// Key columns given by name.  This is where names become column numbers
+// from the header line, for runs that read one; without a header a name
+// cannot be resolved (64).
+bool resolve_key_names(const tally_run_options_t &options, uint32_t *by,
+                       tally_error_t *err)
+{
+    for (int s = 0; s < options.nby; ++s) {
+        by[s] = options.by[s];
+        if (by[s] == 0) {
+            std::string m = "Invalid --by column: ";
+            m += options.by_name[s];
+            m += '\n';
+            return tally_fail(err, EX_USAGE, std::move(m));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+tally_group_states_t::tally_group_states_t(const tallyf_list_t *list)
+    : protos_(list->functions, list->functions + list->count),
+      per_group_(static_cast<size_t>(list->count))
+{
+    // What was asked stays (code, row, col, partitions, expected mean);
+    // what is collected starts empty, with no array and no file.
+    for (tallyf_t &tf : protos_) {
+        tf.sum = 0;
+        tf.nums = nullptr;
+        tf.num_count = 0;
+        tf.array_size = 0;
+        tf.sum_x = 0;
+        tf.sum_x_2 = 0;
+        tf.tmp_file = nullptr;
+        tf.shift = 0;
+        tf.shift_count = 0;
+        tf.sum_d = 0;
+        tf.sum_d_lo = 0;
+        tf.sum_d_2 = 0;
+        tf.sum_d_2_lo = 0;
+        tf.low = NAN;
+        tf.high = NAN;
+    }
+}
+
+tally_group_states_t::~tally_group_states_t()
+{
+    for (uint32_t g = 0; g < groups_; ++g) {
+        tallyf_t *s = of(g);
+        for (size_t i = 0; i < per_group_; ++i)
+            std::free(s[i].nums);
+    }
+}
+
+tallyf_t *tally_group_states_t::add()
+{
+    if (groups_ % kGroupsPerChunk == 0)
+        chunks_.emplace_back(new tallyf_t[kGroupsPerChunk * per_group_ + 1]);
+    tallyf_t *s = of(groups_++);
+    if (per_group_ != 0)
+        std::memcpy(static_cast<void *>(s), protos_.data(),
+                    per_group_ * sizeof(tallyf_t));
+    return s;
+}
+
+bool tally_group_sink_t::missing_key(const tally_line_key_t &key,
+                                     uint64_t row, tally_error_t *err)
+{
+    int s = 0;
+    while (s < nkeys && (key.filled >> s & 1) != 0)
+        ++s;
+    char m[120];
+    std::snprintf(m, sizeof m, "Missing --by column: row %" PRIu64 ", col %u\n",
+                  row, key_cols[s]);
+    return tally_fail(err, EX_DATAERR, m);
+}
+
+void tally_group_sink_t::encode(const tally_line_key_t &key)
+{
+    scratch.clear();
+    for (int s = 0; s < nkeys; ++s) {
+        const uint32_t len = key.end[s] - key.start[s];
+        scratch.append(reinterpret_cast<const char *>(&len), sizeof len);
+        scratch.append(key.bytes, key.start[s], len);
+    }
+}
+
+bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
+                       const tally_run_options_t &options, tally_error_t *err)
+{
+    uint32_t by[TALLY_KEYS_MAX];
+    if (!resolve_key_names(options, by, err))
+        return false;
+    const int requests = list->count;
+    for (int i = 0; i < requests; ++i) {
+        const tallyf_t &tf = list->functions[i];
+        if (tf.row != 0) {
+            const tally_function_t *f = tally_function_by_stored(tf.code);
+            char m[160];
+            std::snprintf(m, sizeof m,
+                          "--by: %s --row %u: a function over a row cannot be "
+                          "computed per group\n",
+                          f != nullptr ? f->word : "function", tf.row);
+            return tally_fail(err, EX_USAGE, m);
+        }
+    }
+    // Listing values go to the one spill file; their records keep the sums.
+    tally_feed_t kind[TALLYF_LIST_MAX];
+    bool spilled[TALLYF_LIST_MAX];
+    bool any_spilled = false;
+    for (int i = 0; i < requests; ++i) {
+        kind[i] = tally_feed_of(list->functions[i].code);
+        spilled[i] = kind[i] == tally_feed_t::squares_listed;
+        if (spilled[i])
+            kind[i] = tally_feed_t::squares;
+        any_spilled = any_spilled || spilled[i];
+    }
+    // The spill file is left to the end of the process, as the records'
+    // files are.
+    tally_spill_t spill;
+    if (any_spilled && !spill.open(err))
+        return false;
+
+    static tally_selection_t sel;
+    tally_select(list, by, options.nby, &sel);
+    tally_key_table_t keys;
+    tally_group_states_t states(list);
+    tally_group_sink_t sink{&keys,   &states,     kind,       spilled, &spill,
+                            requests, options.nby, by,      {}};
+    int pairs[TALLYF_LIST_MAX];
+    for (int i = 0; i < requests; ++i)
+        if (tally_feeds_pairs(kind[i]))
+            pairs[sink.npairs++] = i;
+    sink.pairs = pairs;
+    const tally_pass_input_t input{stream, options.delims, options.verbose,
+                                   options.nby};
+    if (!tally_read_pass(sel, input, sink, err))
+        return false;
+
+    // Every count valid and every listing value kept, before any line.
+    const uint32_t groups = states.groups();
+    uint64_t listed = 0;
+    for (uint32_t g = 0; g < groups; ++g) {
+        tallyf_t *s = states.of(g);
+        for (int i = 0; i < requests; ++i) {
+            if (!tally_check_record(&s[i], false, err))
+                return false;
+            if (spilled[i])
+                listed += s[i].num_count;
+        }
+    }
+    if (any_spilled && !spill.finish(listed, err))
+        return false;
+
+    // The report, group by group; listing values are read back a window of
+    // groups at a time.
+    std::string prefix;
+    std::vector<uint64_t> counts;
+    uint32_t window_end = 0;
+    for (uint32_t g = 0; g < groups; ++g) {
+        tallyf_t *s = states.of(g);
+        if (any_spilled && g >= window_end) {
+            counts.clear();
+            uint64_t total = 0;
+            uint32_t h = g;
+            for (; h < groups; ++h) {
+                uint64_t here = 0;
+                for (int i = 0; i < requests; ++i)
+                    if (spilled[i])
+                        here += states.of(h)[i].num_count;
+                if (h != g && total + here > kWindowValues)
+                    break;
+                total += here;
+                for (int i = 0; i < requests; ++i)
+                    counts.push_back(spilled[i] ? states.of(h)[i].num_count
+                                                : 0);
+            }
+            window_end = h;
+            if (!spill.load(uint64_t{g} * requests,
+                            uint64_t{window_end} * requests, counts.data(),
+                            err))
+                return false;
+        }
+        key_prefix(keys.key(g), options.nby, &prefix);
+        for (int i = 0; i < requests; ++i) {
+            tally_printer_t p = tally_record_printer(&s[i]);
+            p.prefix = prefix.data();
+            p.prefix_len = prefix.size();
+            tally_listing_t listing{nullptr, 0};
+            if (spilled[i])
+                listing = spill.values_of(uint64_t{g} * requests + i);
+            if (!tally_report_record(&s[i], p, spilled[i] ? &listing : nullptr,
+                                     err))
+                return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,122 @@
+// A grouped run (--by): every function of the list computed separately for
+// each distinct key, in one pass, whatever the order of the input.  The
+// list's records are the requests; each group gets a state (a record of its
+// own, a few hundred bytes) per request when its key first appears.  The
+// report prints the groups in the order their keys first appeared, each line
+// headed by the key fields, a TAB after each.
+#ifndef NUMTALLY_LIB_GROUPS_H
+#define NUMTALLY_LIB_GROUPS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "feed.h"
+#include "key-table.h"
+#include "pass.h"
+#include "spill.h"
+#include "tallyf-list.h"
+
+struct tally_run_options_t;
+
+// Runs the list grouped by the key columns of options (see tally_run).
+// Refuses row functions (64) before reading input; a line without a key
+// column, or with a key field longer than the field limit, ends the run
+// (65, naming the row).
+bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
+                       const tally_run_options_t &options,
+                       tally_error_t *err);
+
+// The states of every group: per group, one record per request, made from
+// the request's record with nothing collected.
+class tally_group_states_t {
+public:
+    explicit tally_group_states_t(const tallyf_list_t *list);
+    ~tally_group_states_t();
+
+    // The states of a new group (the next number).
+    tallyf_t *add();
+    tallyf_t *of(uint32_t group)
+    {
+        return chunks_[group / kGroupsPerChunk].get() +
+               static_cast<size_t>(group % kGroupsPerChunk) * per_group_;
+    }
+    uint32_t groups() const { return groups_; }
+
+private:
+    static constexpr uint32_t kGroupsPerChunk = 1024;
+    std::vector<tallyf_t> protos_;
+    size_t per_group_;
+    uint32_t groups_ = 0;
+    std::vector<std::unique_ptr<tallyf_t[]>> chunks_;
+};
+
+// The grouped run's sink of the pass: the line's key finds (or makes) its
+// group, and the staged values go to that group's states.
+struct tally_group_sink_t {
+    static constexpr bool stages = true;
+
+    tally_key_table_t *keys;
+    tally_group_states_t *states;
+    const tally_feed_t *kind;   // per request
+    const bool *spilled;        // per request: listing values go to spill
+    tally_spill_t *spill;
+    int requests;
+    int nkeys;
+    const uint32_t *key_cols;   // the key columns, in the order given
+    std::string scratch;        // several key fields, length-prefixed
+    const int *pairs = nullptr; // the two-column requests
+    int npairs = 0;
+
+    template <bool Fma>
+    void row_value(const tally_group_t &, double, uint64_t)
+    {
+        // Never: a grouped run has no row functions.
+    }
+    template <bool Fma>
+    void col_value(const tally_group_t &, double, uint64_t)
+    {
+        // Never: every column value is staged.
+    }
+
+    template <bool Fma>
+    [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
+                                         const tally_line_key_t &key,
+                                         uint64_t row, tally_error_t *err)
+    {
+        const uint64_t all =
+            nkeys == 64 ? ~uint64_t{0} : (uint64_t{1} << nkeys) - 1;
+        if (key.filled != all)
+            return missing_key(key, row, err);
+        const char *k = key.bytes.data();
+        size_t len = key.bytes.size();
+        if (nkeys > 1) {
+            encode(key);
+            k = scratch.data();
+            len = scratch.size();
+        }
+        bool added;
+        const uint32_t g = keys->find_or_add(k, len, &added);
+        tallyf_t *s = added ? states->add() : states->of(g);
+        for (int j = 0; j < n; ++j) {
+            const tally_group_t &col = *staged[j].col;
+            const double v = staged[j].value;
+            for (const int *i = col.first; i != col.last; ++i) {
+                tally_feed<Fma>(kind[*i], &s[*i], v);
+                if (spilled[*i])
+                    spill->put(uint64_t{g} * requests + *i, v);
+            }
+        }
+        for (int p = 0; p < npairs; ++p)
+            tally_feed_line_pair(&s[pairs[p]], kind[pairs[p]], staged, n);
+        return true;
+    }
+
+    bool missing_key(const tally_line_key_t &key, uint64_t row,
+                     tally_error_t *err);
+    void encode(const tally_line_key_t &key);
+};
+
+#endif
