@@ -13,6 +13,7 @@
 
 #include "error-free.h"
 #include "functions.h"
+#include "shifted-sums-body.h"
 #include "pass.h"
 #include "tallyf.h"
 #include "xt.h"
@@ -237,12 +238,51 @@ template <bool Fma>
 // samples takes each value into its own column's sample.  Counts in
 // num_count the pairs (samples: the first column's values), and keeps the
 // plain sums sum_x, sum_x_2, sum_y, sum_y_2 and (pairs) sum_x_y.
-void tally_feed_pair(tallyf_t *tf, tally_feed_t kind, const double *x,
-                     const double *y);
+template <bool Fma>
+[[gnu::always_inline]] inline void tally_feed_pair(tallyf_t *tf,
+                                                   tally_feed_t kind,
+                                                   const double *x,
+                                                   const double *y)
+{
+    using error_free::add_first;
+    if (kind == tally_feed_t::pairs) {
+        if (x == nullptr || y == nullptr)
+            return;
+        tallyf_sums_body::add2<Fma>(&tf->pairs, *x, *y);
+        tf->sum_x_y = add_first<Fma>(*x * *y, tf->sum_x_y);
+    } else {
+        if (y != nullptr)
+            tallyf_sums_body::add1<Fma>(&tf->pairs.y, *y);
+        if (x == nullptr)
+            return;
+        tallyf_sums_body::add1<Fma>(&tf->pairs.x, *x);
+    }
+    if (y != nullptr) {
+        tf->sum_y = add_first<Fma>(*y, tf->sum_y);
+        tf->sum_y_2 = add_first<Fma>(*y * *y, tf->sum_y_2);
+    }
+    tf->sum = add_first<Fma>(tf->sum, *x);
+    tf->sum_x = add_first<Fma>(*x, tf->sum_x);
+    tf->sum_x_2 = add_first<Fma>(*x * *x, tf->sum_x_2);
+    ++tf->num_count;
+}
 
 // Feeds a two-column record of the given kind the values of its columns
 // among a line's staged values (pass.h).
-void tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
-                          const tally_staged_t *staged, int n);
+template <bool Fma>
+[[gnu::always_inline]] inline void
+tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
+                     const tally_staged_t *staged, int n)
+{
+    const double *x = nullptr, *y = nullptr;
+    for (int k = 0; k < n; ++k) {
+        if (staged[k].col->number == tf->col)
+            x = &staged[k].value;
+        if (staged[k].col->number == tf->col2)
+            y = &staged[k].value;
+    }
+    if (x != nullptr || y != nullptr)
+        tally_feed_pair<Fma>(tf, kind, x, y);
+}
 
 #endif

@@ -110,7 +110,7 @@ struct tally_group_sink_t {
             }
         }
         for (int p = 0; p < npairs; ++p)
-            tally_feed_line_pair(&s[pairs[p]], kind[pairs[p]], staged, n);
+            tally_feed_line_pair<Fma>(&s[pairs[p]], kind[pairs[p]], staged, n);
         return true;
     }
 

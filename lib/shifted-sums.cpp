@@ -4,37 +4,9 @@
 #include <cmath>
 
 #include "double-double.h"
+#include "shifted-sums-body.h"
 
 namespace {
-
-// x - shift exactly, as d + e; the first value becomes the shift.
-inline void deviation(tallyf_sums1_t *s, double x, double *d, double *e)
-{
-    if (s->n == 0)
-        s->shift = x;
-    *d = x - s->shift;
-    *e = error_free::sum_error(x, -s->shift, *d);
-}
-
-// Adds p + p_err to the pair (hi, lo), the manner of Sum2.
-inline void accumulate(double *hi, double *lo, double p, double p_err)
-{
-    const double t = *hi + p;
-    *lo += error_free::sum_error(*hi, p, t) + p_err;
-    *hi = t;
-}
-
-// Adds the deviation d + e to the sums of s.  The first value is one of the
-// data, so the sum of squared deviations from it is at most n + 1 times the
-// one about the mean: what cancels at the end is bounded.
-inline void add_deviation(tallyf_sums1_t *s, double d, double e)
-{
-    accumulate(&s->d, &s->d_lo, d, e);
-    const double p = d * d;
-    // (d + e)^2 leaving out e^2, below 2^-106 of d^2.
-    accumulate(&s->d2, &s->d2_lo, p, error_free::square_error(d, p) + 2 * d * e);
-    ++s->n;
-}
 
 dd_t mean_of(const tallyf_sums1_t *s, dd_t *sum)
 {
@@ -56,21 +28,12 @@ void tallyf_sums2_init(tallyf_sums2_t *s)
 
 void tallyf_sums1_add(tallyf_sums1_t *s, double x)
 {
-    double d, e;
-    deviation(s, x, &d, &e);
-    add_deviation(s, d, e);
+    tallyf_sums_body::add1<false>(s, x);
 }
 
 void tallyf_sums2_add(tallyf_sums2_t *s, double x, double y)
 {
-    double dx, ex, dy, ey;
-    deviation(&s->x, x, &dx, &ex);
-    deviation(&s->y, y, &dy, &ey);
-    add_deviation(&s->x, dx, ex);
-    add_deviation(&s->y, dy, ey);
-    const double p = dx * dy;
-    accumulate(&s->dxy, &s->dxy_lo, p,
-               error_free::product_error(dx, dy, p) + (dx * ey + ex * dy));
+    tallyf_sums_body::add2<false>(s, x, y);
 }
 
 tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s)

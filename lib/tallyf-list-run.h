@@ -75,7 +75,7 @@ struct tally_feed_sink_t {
                     tally_feed<Fma>(kind[*i], &records[*i], v);
         }
         for (int p = 0; p < npairs; ++p)
-            tally_feed_line_pair(&records[pairs[p]], pair_kinds[p], staged, n);
+            tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
         return true;
     }
 };
