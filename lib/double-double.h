@@ -87,10 +87,14 @@ inline dd_t dd_sqrt(dd_t a)
     return dd_norm(s, r.hi / (2 * s));
 }
 
-// The double nearest to hi + lo (the pair is normalised).
+// The double nearest to hi + lo (the pair is normalised).  A NaN comes back
+// as the one positive quiet NaN: the sign a NaN picks up on its way through
+// these operations depends on the order the compiler gives their operands,
+// and would otherwise print as nan in one build and -nan in another.
 inline double dd_round(dd_t a)
 {
-    return a.hi + a.lo;
+    const double r = a.hi + a.lo;
+    return r == r ? r : NAN;
 }
 
 // -1, 0 or 1 as a is below, equal to or above b (both normalised).
