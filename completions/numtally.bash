@@ -7,7 +7,9 @@ _numtally()
     ((COMP_CWORD >= 2)) && before=${COMP_WORDS[COMP_CWORD-2]}
     local functions="mean quantile median quartile pop-var pop-SD pop-z-scores
         sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
-        range iq-range box-plot chi-sq-fit"
+        range iq-range box-plot chi-sq-fit count sum min max percentile
+        geo-mean harm-mean skewness kurtosis mad summary covariance
+        correlation regression welch-t paired-t"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --by --verbose --help --version --header --csv
         --skip-missing"
@@ -22,12 +24,14 @@ _numtally()
     case $prev in
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
-    --delims | --by | --row | --col | quantile | sample-t-score) return ;;
+    --delims | --by | --row | --col | quantile | sample-t-score | percentile) return ;;
     esac
     # A function word, or a parameter after its word, wants --row or --col.
-    if [[ $before == quantile || $before == sample-t-score ]] ||
+    if [[ $before == quantile || $before == sample-t-score ||
+        $before == percentile ]] ||
         [[ " ${functions//$'\n'/ } " == *" $prev "* &&
-            $prev != quantile && $prev != sample-t-score ]]; then
+            $prev != quantile && $prev != sample-t-score &&
+            $prev != percentile ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")
         return
     fi

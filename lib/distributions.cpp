@@ -91,3 +91,21 @@ double t_cdf(uint32_t n, double t)
     return static_cast<double>(
         boost::math::cdf(t_distribution(degrees(n)), static_cast<long double>(t)));
 }
+
+long double student_t_cdf(double df, double t)
+{
+    if (!(df > 0) || std::isnan(t))
+        return NAN;
+    if (std::isinf(t))
+        return t < 0 ? 0.0L : 1.0L;
+    const errno_kept keep;
+    return boost::math::cdf(t_distribution(df), static_cast<long double>(t));
+}
+
+long double student_t_quantile(double df, double p)
+{
+    if (!(df > 0) || !(p > 0 && p < 1))
+        return NAN;
+    const errno_kept keep;
+    return boost::math::quantile(t_distribution(df), static_cast<long double>(p));
+}

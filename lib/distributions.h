@@ -30,4 +30,11 @@ double t_pdf(uint32_t n, double x);
 // and 1 otherwise; NaN t gives 1, infinite t 0 or 1.
 double t_cdf(uint32_t n, double t);
 
+// The Student t distribution with df degrees of freedom, df any positive
+// number (not only a whole one), in long double: the probability of a value
+// below t, and the value below which lies probability p (0 < p < 1).  NaN
+// where df or p is out of range or t is NaN.
+long double student_t_cdf(double df, double t);
+long double student_t_quantile(double df, double p);
+
 #endif

@@ -1,6 +1,10 @@
 // The feeders as functions, in both builds.
 #include "feed.h"
 
+#include <cstdint>
+
+#include <sys/mman.h>
+
 namespace {
 
 template <tally_feed_t Kind>
@@ -13,6 +17,7 @@ constexpr tally_feeder_t plain_table[TALLY_FEED_KINDS] = {
     plain<tally_feed_t::sum>,            plain<tally_feed_t::squares>,
     plain<tally_feed_t::squares_listed>, plain<tally_feed_t::squares_bounds>,
     plain<tally_feed_t::bounds>,         plain<tally_feed_t::values>,
+    plain<tally_feed_t::pairs>,          plain<tally_feed_t::samples>,
 };
 
 #if defined(TALLY_FMA_DISPATCH)
@@ -26,6 +31,7 @@ constexpr tally_feeder_t fused_table[TALLY_FEED_KINDS] = {
     fused<tally_feed_t::sum>,            fused<tally_feed_t::squares>,
     fused<tally_feed_t::squares_listed>, fused<tally_feed_t::squares_bounds>,
     fused<tally_feed_t::bounds>,         fused<tally_feed_t::values>,
+    fused<tally_feed_t::pairs>,          fused<tally_feed_t::samples>,
 };
 #else
 constexpr const tally_feeder_t *fused_table = plain_table;
@@ -55,3 +61,25 @@ const tally_feeder_t *tally_feeders()
         tally_use_fma() ? fused_table : plain_table;
     return chosen;
 }
+
+namespace tally_feed_body {
+
+void prefault(double *from, uint64_t room)
+{
+#if defined(MADV_POPULATE_WRITE)
+    constexpr uintptr_t kPage = 4096;
+    const uint64_t values = room < kPrefaultValues ? room : kPrefaultValues;
+    const uintptr_t start =
+        (reinterpret_cast<uintptr_t>(from) + kPage - 1) & ~(kPage - 1);
+    const uintptr_t end =
+        reinterpret_cast<uintptr_t>(from + values) & ~(kPage - 1);
+    if (end > start)
+        madvise(reinterpret_cast<void *>(start), end - start,
+                MADV_POPULATE_WRITE);
+#else
+    static_cast<void>(from);
+    static_cast<void>(room);
+#endif
+}
+
+} // namespace tally_feed_body

@@ -13,6 +13,8 @@
 
 #include "error-free.h"
 #include "functions.h"
+#include "shifted-sums-body.h"
+#include "pass.h"
 #include "tallyf.h"
 #include "xt.h"
 
@@ -212,6 +214,13 @@ template <bool Fma>
     count(tf);
 }
 
+// Every 4 MiB of a value array, the pages of the next 4 MiB (or of what
+// is left of the array) are faulted in with one call, where page faults
+// taken one store at a time are dear (a virtual machine's cost about as
+// much as reading the values).  Only advice: refused, nothing changes.
+inline constexpr uint64_t kPrefaultValues = uint64_t{1} << 19;
+[[gnu::noinline, gnu::cold]] void prefault(double *from, uint64_t room);
+
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_values(tallyf_t *tf, double x)
 {
@@ -221,6 +230,8 @@ template <bool Fma>
         tf->nums = static_cast<double *>(
             xt_realloc(tf->nums, tf->array_size, sizeof(double)));
     }
+    if ((tf->num_count & (kPrefaultValues - 1)) == 0)
+        prefault(tf->nums + tf->num_count, tf->array_size - tf->num_count);
     tf->nums[tf->num_count] = x;
     count(tf);
 }
@@ -253,7 +264,64 @@ template <bool Fma>
     case tally_feed_t::values:
         feed_values<Fma>(tf, x);
         break;
+    case tally_feed_t::pairs:   // one value at a time: the sum alone; the
+    case tally_feed_t::samples: // pass feeds pairs with tally_feed_pair
+        feed_sum<Fma>(tf, x);
+        break;
     }
+}
+
+// Feeds a two-column record (tally_feeds_pairs) the fields of one line: x
+// and y point to the values of its first and second column, null where the
+// line has no such field.  pairs takes a line only when both are there;
+// samples takes each value into its own column's sample.  Counts in
+// num_count the pairs (samples: the first column's values), and keeps the
+// plain sums sum_x, sum_x_2, sum_y, sum_y_2 and (pairs) sum_x_y.
+template <bool Fma>
+[[gnu::always_inline]] inline void tally_feed_pair(tallyf_t *tf,
+                                                   tally_feed_t kind,
+                                                   const double *x,
+                                                   const double *y)
+{
+    using error_free::add_first;
+    if (kind == tally_feed_t::pairs) {
+        if (x == nullptr || y == nullptr)
+            return;
+        tallyf_sums_body::add2<Fma>(&tf->pairs, *x, *y);
+        tf->sum_x_y = add_first<Fma>(*x * *y, tf->sum_x_y);
+    } else {
+        if (y != nullptr)
+            tallyf_sums_body::add1<Fma>(&tf->pairs.y, *y);
+        if (x == nullptr)
+            return;
+        tallyf_sums_body::add1<Fma>(&tf->pairs.x, *x);
+    }
+    if (y != nullptr) {
+        tf->sum_y = add_first<Fma>(*y, tf->sum_y);
+        tf->sum_y_2 = add_first<Fma>(*y * *y, tf->sum_y_2);
+    }
+    tf->sum = add_first<Fma>(tf->sum, *x);
+    tf->sum_x = add_first<Fma>(*x, tf->sum_x);
+    tf->sum_x_2 = add_first<Fma>(*x * *x, tf->sum_x_2);
+    ++tf->num_count;
+}
+
+// Feeds a two-column record of the given kind the values of its columns
+// among a line's staged values (pass.h).
+template <bool Fma>
+[[gnu::always_inline]] inline void
+tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
+                     const tally_staged_t *staged, int n)
+{
+    const double *x = nullptr, *y = nullptr;
+    for (int k = 0; k < n; ++k) {
+        if (staged[k].col->number == tf->col)
+            x = &staged[k].value;
+        if (staged[k].col->number == tf->col2)
+            y = &staged[k].value;
+    }
+    if (x != nullptr || y != nullptr)
+        tally_feed_pair<Fma>(tf, kind, x, y);
 }
 
 #endif

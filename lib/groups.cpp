@@ -217,6 +217,11 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                                   : (uint64_t{1} << options.nby) - 1;
     tally_group_sink_t sink{&keys,    &states,     kind,     spilled, &spill,
                             requests, options.nby, all_keys, by,      {}};
+    int pairs[TALLYF_LIST_MAX];
+    for (int i = 0; i < requests; ++i)
+        if (tally_feeds_pairs(kind[i]))
+            pairs[sink.npairs++] = i;
+    sink.pairs = pairs;
     tally_pass_input_t input{stream, options.delims, options.verbose,
                              options.nby};
     input.quotes = options.quotes;

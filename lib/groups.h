@@ -64,6 +64,8 @@ struct tally_group_sink_t {
     uint64_t all_keys;          // key.filled when every key field is there
     const uint32_t *key_cols;   // the key columns, in the order given
     std::string scratch;        // several key fields, length-prefixed
+    const int *pairs = nullptr; // the two-column requests
+    int npairs = 0;
 
     template <bool Fma>
     void row_value(const tally_group_t &, double, uint64_t)
@@ -102,6 +104,8 @@ struct tally_group_sink_t {
                     spill->put(uint64_t{g} * requests + *i, v);
             }
         }
+        for (int p = 0; p < npairs; ++p)
+            tally_feed_line_pair<Fma>(&s[pairs[p]], kind[pairs[p]], staged, n);
         return true;
     }
 

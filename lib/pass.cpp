@@ -145,7 +145,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
 {
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
-    static tally_staged_t staged[TALLYF_LIST_MAX + TALLY_KEYS_MAX];
+    static tally_staged_t staged[TALLY_WANTED_COLS_MAX];
     static tally_pass_stats_t local_stats;
     tally_pass_stats_t &stats = stats_out != nullptr ? *stats_out : local_stats;
     stats = tally_pass_stats_t{};
@@ -242,7 +242,8 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                 if (g != nullptr && g->key_first != g->key_last &&
                     !keep_key(&key, *g, field, len, at, err))
                     return false;
-                if (at.row_wanted() || (g != nullptr && g->first != g->last)) {
+                if (at.row_wanted() ||
+                    (g != nullptr && (g->first != g->last || g->paired))) {
                     double v;
                     if (len <= gap_len &&
                         (len == 0 || is_missing_value(field, len))) {
@@ -263,10 +264,16 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                         sink.template row_value<Fma>(at.row_records(), v, at.row());
                         if (g != nullptr)
                             sink.template col_value<Fma>(*g, v, at.row());
+                        // A two-column record takes its pair at the line's
+                        // end, whatever fed the group's other records.
+                        if (g != nullptr && g->paired)
+                            staged[n++] = {g, v, true};
                     } else if constexpr (Sink::stages) {
-                        staged[n++] = {g, v};
+                        staged[n++] = {g, v, false};
                     } else {
                         sink.template col_value<Fma>(*g, v, at.row());
+                        if (g->paired)
+                            staged[n++] = {g, v, true};
                     }
                 }
             }

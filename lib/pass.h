@@ -21,6 +21,9 @@
 struct tally_staged_t {
     const tally_group_t *col;   // the column and the records that want it
     double value;
+    // The group's records were fed at once (a wanted row crossed it): the
+    // value is staged only for the two-column records (col->paired).
+    bool fed = false;
 };
 
 // The key fields of the current line: one slot per key column, in the
@@ -80,7 +83,7 @@ struct tally_pass_stats_t {
     // Per group of the selection (rows[], cols[]): the fields that were
     // empty (fed as 0), or under skip_missing missing (not fed).
     uint64_t row_gaps[TALLYF_LIST_MAX + 1] = {};
-    uint64_t col_gaps[TALLYF_LIST_MAX + TALLY_KEYS_MAX + 1] = {};
+    uint64_t col_gaps[TALLY_WANTED_COLS_MAX + 1] = {};
 };
 
 // Reads the whole input.  False on a field that is not a number or a

@@ -15,6 +15,8 @@ void tally_printer_t::head() const
     start();
     if (col_name != nullptr)
         std::printf("%s %s ", label, col_name);
+    else if (pair)
+        std::printf("%s %u,%u ", label, num, num2);
     else
         std::printf("%s %u ", label, num);
 }

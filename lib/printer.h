@@ -17,6 +17,8 @@ struct tally_printer_t {
     const char *label;      // "Row" or "Col"
     uint32_t num;           // the row or column number
     const char *col_name = nullptr; // a column's name, shown instead of num
+    bool pair = false;      // two columns: "LABEL NUM,NUM2"
+    uint32_t num2 = 0;
 
     // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
     // characters and one more blank; the value as "%f" (or "%" PRIu64,
@@ -36,8 +38,9 @@ struct tally_printer_t {
     void row3(double a, double b, double c) const;
 
 private:
-    void start() const;
-    void head() const; // the prefix and "LABEL NUM " (or "LABEL NAME ")
+    void start() const;     // the prefix
+    // The prefix and "LABEL NUM " ("LABEL NAME ", "LABEL NUM,NUM2 ").
+    void head() const;
 };
 
 // Width of the names in the mean, population and most other lines, and in

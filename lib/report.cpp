@@ -9,6 +9,8 @@
 #include <sysexits.h>
 
 #include "functions.h"
+#include "order-points.h"
+#include "report-more.h"
 
 namespace {
 
@@ -100,19 +102,44 @@ bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
     return true;
 }
 
-void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
+// What the quantile lines read: the lowest and highest value and the
+// neighbours of each division point, selected rather than sorted (a long
+// list of points sorts instead).
+tallyf_points_t division_points(tallyf_t *tf)
 {
-    tallyf_sort(tf);
-    p.stat("low", W, tallyf_lowest(tf));
+    constexpr uint32_t kMax = 31;
+    double fractions[kMax];
+    const uint32_t inner = tf->partitions >= 2 ? tf->partitions - 1 : 0;
+    if (inner > kMax) {
+        tallyf_sort(tf);
+        return tallyf_sorted_points(tf->nums, tf->num_count);
+    }
+    const double step = 1.0 / tf->partitions;
+    for (uint32_t i = 1; i <= inner; ++i)
+        fractions[i - 1] = i * step;
+    tallyf_points_t points;
+    tallyf_select_points(tf->nums, tf->num_count, fractions, inner, &points);
+    return points;
+}
+
+void print_quantile_lines(const tallyf_t *tf, const tallyf_points_t &pts,
+                          const tally_printer_t &p)
+{
+    p.stat("low", W, tallyf_points_lowest(&pts));
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
         char name[32];
         for (uint32_t i = 1; i < tf->partitions; ++i) {
             std::snprintf(name, sizeof name, "quantile(%0.2f)", i * step);
-            p.stat(name, W, tallyf_division_point(tf, i, tf->partitions));
+            p.stat(name, W, tallyf_point_at(&pts, i * step));
         }
     }
-    p.stat("high", W, tallyf_highest(tf));
+    p.stat("high", W, tallyf_points_highest(&pts));
+}
+
+void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
+{
+    print_quantile_lines(tf, division_points(tf), p);
 }
 
 void print_range(const tallyf_t *tf, const tally_printer_t &p)
@@ -135,7 +162,8 @@ constexpr size_t PLOT_WIDTH = 60;
 
 void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
 {
-    print_quantiles(tf, p); // the quartile lines; leaves the values sorted
+    tallyf_sort(tf); // the drawing and the whiskers need every value in order
+    print_quantile_lines(tf, tallyf_sorted_points(tf->nums, tf->num_count), p);
     const tallyf_box_t box = tallyf_box(tf);
     char plot[PLOT_WIDTH + 1];
     const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
@@ -172,6 +200,8 @@ bool is_listing(const tallyf_t *tf)
 
 tally_printer_t tally_record_printer(const tallyf_t *tf)
 {
+    if (tally_feeds_pairs(tally_feed_of(tf->code)))
+        return tally_pair_printer(tf);
     return {"", 0, tf->row != 0 ? "Row" : "Col",
             tf->row != 0 ? tf->row : tf->col};
 }
@@ -259,15 +289,37 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
     case tally_report_t::range:
         print_range(tf, p);
         break;
-    case tally_report_t::iq_range:
-        tallyf_sort(tf);
-        p.stat_number("iq-range", W, tallyf_iq_range(tf));
+    case tally_report_t::iq_range: {
+        // iq-range records hold 4 partitions: the quartiles' points.
+        const tallyf_points_t pts = division_points(tf);
+        p.stat_number("iq-range", W,
+                      tallyf_number_combine(tallyf_point_at(&pts, 3 * 0.25), 2,
+                                            tallyf_point_at(&pts, 1 * 0.25), -2));
         break;
+    }
     case tally_report_t::box_plot:
         print_box_plot(tf, p);
         break;
     case tally_report_t::chi_sq_fit:
         print_chi_sq_fit(tf, p);
+        break;
+    case tally_report_t::count:
+    case tally_report_t::sum:
+    case tally_report_t::min:
+    case tally_report_t::max:
+    case tally_report_t::percentiles:
+    case tally_report_t::geo_mean:
+    case tally_report_t::harm_mean:
+    case tally_report_t::skewness:
+    case tally_report_t::kurtosis:
+    case tally_report_t::mad:
+    case tally_report_t::summary:
+    case tally_report_t::covariance:
+    case tally_report_t::correlation:
+    case tally_report_t::regression:
+    case tally_report_t::welch_t:
+    case tally_report_t::paired_t:
+        tally_report_more(tf, f->report, p);
         break;
     case tally_report_t::none:
         break;

@@ -10,6 +10,7 @@
 
 #include "functions.h"
 #include "parse-number.h"
+#include "percentile-list.h"
 #include "picks.h"
 
 namespace {
@@ -71,6 +72,17 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
                 return refuse(err, "Invalid expected mean: %s\n", argv[i]);
             break;
         }
+        case tally_param_t::percentiles: {
+            if (++i >= argc)
+                return tally_fail_usage(err);
+            const char *bad;
+            if (!tallyf_percentiles_valid(argv[i], &bad))
+                return refuse(err, "Invalid percentile list: %s\n", argv[i]);
+            tf->percentiles = argv[i];
+            break;
+        }
+        case tally_param_t::two_columns:
+            break;
         }
     }
 
@@ -91,6 +103,26 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
     }
     if (!is_row && !is_col)
         return tally_fail_usage(err);
+    if (f != nullptr && f->param == tally_param_t::two_columns) {
+        // FUNCTION --col X --col Y: one pair of columns, by number.
+        uint32_t second;
+        if (!is_col || count != 1 || picks[0].name != nullptr ||
+            i + 4 >= argc || std::strcmp(argv[i + 3], "--col") != 0)
+            return refuse(err, "%s: two columns are needed: --col X --col Y\n",
+                          argv[*arg]);
+        if (!parse_uint32_arg(argv[i + 4], &second))
+            return refuse(err, "Invalid row/col: %s\n", argv[i + 4]);
+        tf->row = 0;
+        tf->col = picks[0].number;
+        tf->col2 = second;
+        tallyf_sums2_init(&tf->pairs);
+        tf->sum_x = tf->sum_x_2 = tf->sum_y = tf->sum_y_2 = tf->sum_x_y = 0;
+        if (extras != nullptr)
+            extras->names[list->count].clear();
+        ++list->count;
+        *arg = i + 4;
+        return true;
+    }
     if (static_cast<size_t>(list->count) + count > TALLYF_LIST_MAX)
         return too_many(err);
     // The first record holds what was asked; the others are asked the same.
@@ -100,6 +132,7 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
             r->code = tf->code;
             r->partitions = tf->partitions;
             r->expected_mean = tf->expected_mean;
+            r->percentiles = tf->percentiles;
         }
         r->row = is_row ? picks[k].number : 0;
         r->col = is_row ? 0 : picks[k].number;

@@ -1,6 +1,10 @@
 // Grouping the records by the rows and columns they want.
 #include "selection.h"
 
+#include <initializer_list>
+
+#include "functions.h"
+
 namespace {
 
 // Sorts idx[0..n) by number_of, keeping the given order among equals: an
@@ -18,24 +22,30 @@ void sort_by(int *idx, int n, NumberOf number_of)
     }
 }
 
-// The groups of records[0..n) (sorted by record_number) and slots[0..k)
-// (sorted by slot_number), merged by number, ended by the sentinel.
+// The groups of records[0..n) (sorted by record_number), slots[0..k)
+// (sorted by slot_number) and the paired columns pairs[0..p) (ascending),
+// merged by number, ended by the sentinel.
 template <class RecordNumber, class SlotNumber>
 void make_groups(const int *records, int n, RecordNumber record_number,
                  const int *slots, int k, SlotNumber slot_number,
-                 tally_group_t *groups)
+                 const uint32_t *pairs, int p, tally_group_t *groups)
 {
-    int g = 0, i = 0, s = 0;
-    while (i < n || s < k) {
+    int g = 0, i = 0, s = 0, q = 0;
+    while (i < n || s < k || q < p) {
         const uint64_t a = i < n ? record_number(records[i]) : UINT64_MAX;
         const uint64_t b = s < k ? slot_number(slots[s]) : UINT64_MAX;
-        const uint64_t number = a < b ? a : b;
+        const uint64_t c = q < p ? uint64_t{pairs[q]} : UINT64_MAX;
+        const uint64_t number = a < b ? (a < c ? a : c) : (b < c ? b : c);
         int j = i, t = s;
         while (j < n && record_number(records[j]) == number)
             ++j;
         while (t < k && slot_number(slots[t]) == number)
             ++t;
-        groups[g++] = {number, records + i, records + j, slots + s, slots + t};
+        const int q0 = q;
+        while (q < p && pairs[q] == number)
+            ++q;
+        groups[g++] = {number, records + i, records + j, slots + s, slots + t,
+                       q != q0};
         i = j;
         s = t;
     }
@@ -52,12 +62,27 @@ void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
     auto col_of = [f](int r) { return uint64_t{f[r].col}; };
     auto key_col = [keys](int s) { return uint64_t{keys[s]}; };
     int rows = 0, cols = 0, k = 0;
+    int p = 0;
     for (int i = 0; i < list->count; ++i) {
         if (f[i].row != 0)
             sel->row_records[rows++] = i;
-        if (f[i].col != 0)
+        if (tally_feeds_pairs(tally_feed_of(f[i].code))) {
+            // Both columns of a pair, fed at the line's end.
+            for (uint32_t c : {f[i].col, f[i].col2})
+                if (c != 0)
+                    sel->pair_cols[p++] = c;
+        } else if (f[i].col != 0) {
             sel->col_records[cols++] = i;
+        }
     }
+    sel->npair_cols = p;
+    uint32_t *pc = sel->pair_cols;
+    for (int a = 1; a < p; ++a) // ascending: an insertion sort of at most 128
+        for (int b = a; b > 0 && pc[b - 1] > pc[b]; --b) {
+            const uint32_t t = pc[b];
+            pc[b] = pc[b - 1];
+            pc[b - 1] = t;
+        }
     for (int s = 0; s < nkeys; ++s)
         if (keys[s] != 0)
             sel->key_slots[k++] = s;
@@ -65,8 +90,9 @@ void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
     sort_by(sel->col_records, cols, col_of);
     sort_by(sel->key_slots, k, key_col);
     make_groups(sel->row_records, rows, row_of, sel->key_slots, 0, key_col,
-                sel->rows);
-    // Columns: the records and the key slots of each, merged by number.
+                nullptr, 0, sel->rows);
+    // Columns: the records, the key slots and the paired columns of each,
+    // merged by number.
     make_groups(sel->col_records, cols, col_of, sel->key_slots, k, key_col,
-                sel->cols);
+                sel->pair_cols, p, sel->cols);
 }

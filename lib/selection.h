@@ -17,22 +17,33 @@ struct tally_group_t {
     const int *last;
     const int *key_first;
     const int *key_last;
+    bool paired = false;  // a column of some two-column record (pair_cols)
 };
 
 inline constexpr int TALLY_KEYS_MAX = 64; // key columns of a grouped run
+
+// Columns a line can have wanted: one per record, a second one per
+// two-column record, and the key columns.
+inline constexpr int TALLY_WANTED_COLS_MAX = 2 * TALLYF_LIST_MAX + TALLY_KEYS_MAX;
 
 struct tally_selection_t {
     int row_records[TALLYF_LIST_MAX];
     int col_records[TALLYF_LIST_MAX];
     int key_slots[TALLY_KEYS_MAX];
+    // Both columns of every two-column record (tally_feeds_pairs): wanted,
+    // so that the pass stages their values, but fed by the sink at the
+    // line's end, pair by pair, never through a group's records.
+    uint32_t pair_cols[2 * TALLYF_LIST_MAX];
+    int npair_cols;
     // Groups by ascending number, each table ended by a group that no
     // number reaches.
     tally_group_t rows[TALLYF_LIST_MAX + 1];
-    tally_group_t cols[TALLYF_LIST_MAX + TALLY_KEYS_MAX + 1];
+    tally_group_t cols[TALLY_WANTED_COLS_MAX + 1];
 };
 
 // Fills sel from the records in use and the key columns keys[0..nkeys)
-// (column numbers from 1, nkeys at most TALLY_KEYS_MAX).
+// (column numbers from 1, nkeys at most TALLY_KEYS_MAX).  Two-column
+// records stand in no group; their columns are in pair_cols.
 void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
                   tally_selection_t *sel);
 

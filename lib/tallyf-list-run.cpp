@@ -12,6 +12,7 @@
 #include "pass.h"
 #include "printer.h"
 #include "report.h"
+#include "report-more.h"
 #include "xt.h"
 
 namespace {
@@ -135,9 +136,17 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     static tally_selection_t sel;
     tally_select(list, nullptr, 0, &sel);
     tally_feed_t kind[TALLYF_LIST_MAX];
-    for (int i = 0; i < list->count; ++i)
+    int pairs[TALLYF_LIST_MAX];
+    tally_feed_t pair_kinds[TALLYF_LIST_MAX];
+    int npairs = 0;
+    for (int i = 0; i < list->count; ++i) {
         kind[i] = tally_feed_of(list->functions[i].code);
-    tally_feed_sink_t sink{list->functions, kind};
+        if (tally_feeds_pairs(kind[i])) {
+            pair_kinds[npairs] = kind[i];
+            pairs[npairs++] = i;
+        }
+    }
+    tally_feed_sink_t sink{list->functions, kind, pairs, pair_kinds, npairs};
     tally_pass_input_t input{stream, options.delims, options.verbose, 0};
     input.quotes = options.quotes;
     input.skip_missing = options.skip_missing;
@@ -158,6 +167,13 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         if (!tally_check_record(&list->functions[i], true, err,
                                 tally_col_name(options, i)))
             return false;
+    // A geometric or harmonic mean over a value at or below 0 prints nan;
+    // the run says why, once, after the report.
+    char notice[200];
+    bool noticed = false;
+    for (int i = 0; i < list->count && !noticed; ++i)
+        noticed = tally_positive_notice(&list->functions[i], notice,
+                                        sizeof notice);
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         tally_printer_t p = tally_record_printer(tf);
@@ -167,7 +183,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         if (options.skip_missing)
             p.stat_count("missing", TALLY_NAME_WIDTH, gaps_of(*tf, sel, stats));
     }
-    std::string said;
+    std::string said = noticed ? notice : "";
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
         if (tf.col > stats.widest &&

@@ -72,11 +72,15 @@ bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err);
 // the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {
     // Without groups a value needs nothing from the rest of its line: it is
-    // fed as it is read, and the line's end finds nothing staged.
+    // fed as it is read; the line's end finds staged only the values of the
+    // two-column records' columns, for their pairs.
     static constexpr bool stages = false;
 
     tallyf_t *records;
     const tally_feed_t *kind;       // per record, as records
+    const int *pairs;               // the two-column records
+    const tally_feed_t *pair_kinds; // and their kinds, as pairs
+    int npairs;
 
     template <bool Fma>
     [[gnu::always_inline]] void row_value(const tally_group_t &g, double v, uint64_t)
@@ -98,9 +102,12 @@ struct tally_feed_sink_t {
         for (int k = 0; k < n; ++k) {
             const tally_group_t &g = *staged[k].col;
             const double v = staged[k].value;
-            for (const int *i = g.first; i != g.last; ++i)
-                tally_feed<Fma>(kind[*i], &records[*i], v);
+            if (!staged[k].fed)
+                for (const int *i = g.first; i != g.last; ++i)
+                    tally_feed<Fma>(kind[*i], &records[*i], v);
         }
+        for (int p = 0; p < npairs; ++p)
+            tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
         return true;
     }
 };

@@ -34,6 +34,9 @@ void tallyf_init(tallyf_t *tf)
     tf->low = NAN;
     tf->high = NAN;
     tf->scaled_lo = NAN;
+    tf->col2 = 0;
+    tallyf_sums2_init(&tf->pairs);
+    tf->percentiles = nullptr;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)
@@ -178,6 +181,19 @@ double tallyf_mean(const tallyf_t *tf)
     if (!exact_sums_usable(tf))
         return tf->sum / static_cast<double>(tf->num_count); // 0 / 0 without values
     return exact_mean_plus(tf, 0);
+}
+
+double tallyf_sum(const tallyf_t *tf)
+{
+    if (!exact_sums_usable(tf) || tf->shift != 0)
+        return tf->sum;
+    const exact_sums_t e = exact_sums_of(tf);
+    const int scale = e.scaled ? kExactLinearExp : 0;
+    exact_fixed_t v;
+    exact_fixed_clear(&v);
+    exact_fixed_add_scaled(&v, e.s, scale);
+    exact_fixed_add_scaled(&v, e.s_lo, scale);
+    return exact_fixed_round(&v, false);
 }
 
 void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "shifted-sums.h"
+
 // The statistics functions, in the order of their codes.
 enum tallyf_code_t : uint32_t {
     TALLYF_QUANTILE = 0,
@@ -28,6 +30,22 @@ enum tallyf_code_t : uint32_t {
     TALLYF_BOX_PLOT,
     TALLYF_CHI_SQ_FIT,
     TALLYF_CHI_SQ_IND,
+    TALLYF_COUNT,
+    TALLYF_SUM,
+    TALLYF_MIN,
+    TALLYF_MAX,
+    TALLYF_PERCENTILE,
+    TALLYF_GEO_MEAN,
+    TALLYF_HARM_MEAN,
+    TALLYF_SKEWNESS,
+    TALLYF_KURTOSIS,
+    TALLYF_MAD,
+    TALLYF_SUMMARY,
+    TALLYF_COVARIANCE,      // two columns of one line
+    TALLYF_CORRELATION,
+    TALLYF_REGRESSION,
+    TALLYF_WELCH_T,         // two columns, each its own sample
+    TALLYF_PAIRED_T,
 };
 
 struct tallyf_t {
@@ -54,9 +72,9 @@ struct tallyf_t {
     double *row_sums;       // not used by the program
     double *col_sums;       // not used by the program
     double expected_mean;   // sample-t-score: the mean to test against
-    double sum_y;           // not used by the program
-    double sum_y_2;         // not used by the program
-    double sum_x_y;         // not used by the program
+    double sum_y;           // two-column functions: plain sums of the
+    double sum_y_2;         //   second column's values, their squares
+    double sum_x_y;         //   and the products of the pairs
     FILE *tmp_file;         // z-scores: every value, as 8 raw bytes, in order
 
     // Exact sums, beside the plain ones above: every value x enters as its
@@ -81,6 +99,13 @@ struct tallyf_t {
                             // sum_d_lo without squares) then lives here, and
                             // a NaN in its own field sends every value past
                             // the fast path.
+
+    // Functions of two columns: the second column (0 for the others), the
+    // sums of both columns (x the first, y the second; as pairs of one line,
+    // or as two samples for welch-t), and percentile's list as written.
+    uint32_t col2;
+    tallyf_sums2_t pairs;
+    const char *percentiles;
 };
 
 // True for the codes whose records keep every value in nums: quantile, mode,
@@ -103,6 +128,12 @@ void tallyf_process_val(tallyf_t *tf, double x);
 // exact sums do not cover every value (a record set up by hand) or are not
 // finite (an infinite or NaN value).
 double tallyf_mean(const tallyf_t *tf);
+
+// The sum of the values fed: the exact sum, correctly rounded (an infinity
+// beyond the range of doubles), for records whose exact sums are not
+// shifted (every code but the variance family); otherwise, and when the
+// exact sums do not cover every value or are not finite, the plain sum.
+double tallyf_sum(const tallyf_t *tf);
 
 // The interval mean - half_width to mean + half_width: each bound the exact
 // mean plus or minus half_width, rounded once.  Where tallyf_mean is not the

@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -116,6 +117,68 @@ void radix_sort(unsigned char *a, size_t n, int shift)
     }
 }
 
+// Moves the values of v[lo, hi) whose keys pass keep to the front, in
+// place, without a branch on the comparison (data in random order would
+// mispredict half of them); returns where the others begin.
+template <class Keep>
+size_t partition(double *v, size_t lo, size_t hi, Keep keep)
+{
+    size_t store = lo;
+    for (size_t i = lo; i < hi; ++i) {
+        const double x = v[i];
+        const bool k = keep(order_key(x));
+        v[i] = v[store];
+        v[store] = x;
+        store += k;
+    }
+    return store;
+}
+
+// Multiple selection over v[lo, hi): puts the values of the wanted ranks
+// (absolute indexes, ascending, each within [lo, hi)) in their sorted
+// places, with nothing above a rank's value before it and nothing below
+// after it.  Quickselect with a median-of-three pivot, each step splitting
+// the range three ways (below, equal to, above the pivot) so that equal
+// values cannot stall it; a range that recurses too deep is sorted
+// instead, so the time stays O(n log n) at worst.
+void select_ranks(double *v, size_t lo, size_t hi, const size_t *ranks,
+                  size_t count, int depth)
+{
+    while (count != 0) {
+        const size_t n = hi - lo;
+        if (n < kSmall || depth-- == 0) {
+            xt_double_sort(v + lo, n);
+            return;
+        }
+        const uint64_t a = order_key(v[lo]), b = order_key(v[lo + n / 2]),
+                       c = order_key(v[hi - 1]);
+        const uint64_t pivot = a < b ? (b < c ? b : (a < c ? c : a))
+                                     : (a < c ? a : (b < c ? c : b));
+        const size_t below =
+            partition(v, lo, hi, [pivot](uint64_t k) { return k < pivot; });
+        const size_t above = partition(
+            v, below, hi, [pivot](uint64_t k) { return k == pivot; });
+        // [lo, below) < pivot, [below, above) == pivot, [above, hi) > pivot.
+        size_t left = 0;
+        while (left < count && ranks[left] < below)
+            ++left;
+        size_t right = left;
+        while (right < count && ranks[right] < above)
+            ++right; // ranks among the pivot's copies are in place
+        // The smaller side by recursion, the larger by the loop.
+        if (below - lo <= hi - above) {
+            select_ranks(v, lo, below, ranks, left, depth);
+            lo = above;
+            ranks += right;
+            count -= right;
+        } else {
+            select_ranks(v, above, hi, ranks + right, count - right, depth);
+            hi = below;
+            count = left;
+        }
+    }
+}
+
 } // namespace
 
 bool xt_double_less(double a, double b)
@@ -138,4 +201,98 @@ void xt_double_sort(double *values, size_t count)
     radix_sort(a, count, 56);
     for (size_t i = 0; i < count; ++i)
         values[i] = from_order_key(key_at(a, i));
+}
+
+namespace {
+
+// Selection by the top 16 bits of the keys first: one pass counts them, a
+// second copies out only the values of the few buckets that hold a wanted
+// rank, and those small sets are selected in turn.  Two streaming passes
+// without data-dependent branches cost far less than partitioning the
+// whole array; concentrated data (most values in a wanted bucket) goes to
+// the in-place selection instead.  False when it did not run.
+bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
+                       size_t nranks, double *out)
+{
+    constexpr int kShift = 48;
+    constexpr size_t kBuckets = size_t{1} << 16;
+    uint32_t *count = static_cast<uint32_t *>(xt_malloc(kBuckets, sizeof(uint32_t)));
+    std::memset(count, 0, kBuckets * sizeof(uint32_t));
+    for (size_t i = 0; i < n; ++i)
+        ++count[order_key(v[i]) >> kShift];
+    // Each rank's bucket, and where its bucket starts in the sorted order.
+    size_t bucket[64], first[64];
+    size_t b = 0, below = 0, wanted = 0;
+    for (size_t r = 0; r < nranks; ++r) {
+        while (below + count[b] <= ranks[r])
+            below += count[b++];
+        bucket[r] = b;
+        first[r] = below;
+        if (r == 0 || bucket[r - 1] != b)
+            wanted += count[b];
+    }
+    if (wanted > n / 8) {
+        std::free(count);
+        return false;
+    }
+    // The wanted buckets' values, each bucket in a slice of its own; slot
+    // maps a bucket to its slice's next free place (UINT32_MAX: not wanted).
+    double *kept = static_cast<double *>(xt_malloc(wanted, sizeof(double)));
+    size_t start[64];
+    size_t at = 0;
+    for (size_t r = 0; r < nranks; ++r) {
+        if (r != 0 && bucket[r - 1] == bucket[r]) {
+            start[r] = start[r - 1];
+            continue;
+        }
+        start[r] = at;
+        at += count[bucket[r]];
+    }
+    for (size_t i = 0; i < kBuckets; ++i)
+        count[i] = UINT32_MAX;
+    for (size_t r = 0; r < nranks; ++r)
+        count[bucket[r]] = static_cast<uint32_t>(start[r]);
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t slot = count[order_key(v[i]) >> kShift];
+        if (slot != UINT32_MAX) {
+            kept[slot] = v[i];
+            ++count[order_key(v[i]) >> kShift];
+        }
+    }
+    // Each wanted bucket's ranks, relative to its slice, selected there.
+    for (size_t r = 0; r < nranks;) {
+        size_t e = r;
+        size_t local[64];
+        while (e < nranks && bucket[e] == bucket[r]) {
+            local[e - r] = start[r] + (ranks[e] - first[e]);
+            ++e;
+        }
+        const size_t size = e < nranks ? start[e] - start[r] : at - start[r];
+        int depth = 2;
+        for (size_t m = size; m > 1; m >>= 1)
+            depth += 2;
+        select_ranks(kept, start[r], start[r] + size, local, e - r, depth);
+        for (size_t k = r; k < e; ++k)
+            out[k] = kept[local[k - r]];
+        r = e;
+    }
+    std::free(kept);
+    std::free(count);
+    return true;
+}
+
+} // namespace
+
+void xt_double_select(double *values, size_t count, const size_t *ranks,
+                      size_t nranks, double *out)
+{
+    if (count >= (size_t{1} << 16) && count < UINT32_MAX && nranks <= 64 &&
+        select_by_buckets(values, count, ranks, nranks, out))
+        return;
+    int depth = 2;
+    for (size_t n = count; n > 1; n >>= 1)
+        depth += 2;
+    select_ranks(values, 0, count, ranks, nranks, depth);
+    for (size_t r = 0; r < nranks; ++r)
+        out[r] = values[ranks[r]];
 }

@@ -56,4 +56,12 @@ bool xt_double_less(double a, double b);
 // sort: time linear in count, no memory beyond a few KiB of stack).
 void xt_double_sort(double *values, size_t count);
 
+// The values of the given ranks (indexes into the sorted order, ascending,
+// distinct, below count, at most 64 of them) in the order of xt_double_cmp,
+// written to out[0..nranks).  The values may be reordered.  Expected time
+// linear in count, O(n log n) at worst; may allocate a few hundred KiB and
+// the values of the buckets it selects in.
+void xt_double_select(double *values, size_t count, const size_t *ranks,
+                      size_t nranks, double *out);
+
 #endif

@@ -13,8 +13,13 @@
 
 #include <fcntl.h>
 
+#include "bivariate.h"
 #include "exact-fixed.h"
+#include "mad.h"
+#include "moments.h"
+#include "positive-means.h"
 #include "tallyf.h"
+#include "two-sample.h"
 #include "xt.h"
 
 namespace {
@@ -514,3 +519,125 @@ TEST(Formulas, NormalAndScores)
 }
 
 } // namespace
+
+// ---- Shape, positive means, MAD, two columns and two samples against
+// tests/reference/more_stats.tsv (fractions and mpmath).
+
+std::vector<double> hex_list(const std::string &text, char sep)
+{
+    std::vector<double> xs;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, sep))
+        if (!item.empty())
+            xs.push_back(std::strtod(item.c_str(), nullptr));
+    return xs;
+}
+
+// Equal as doubles (NaN equal to NaN), or within tolerance when given.
+::testing::AssertionResult agrees(double got, double want, double tolerance)
+{
+    if (std::isnan(want) ? std::isnan(got)
+                         : tolerance == 0 ? got == want
+                                          : std::fabs(got - want) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << std::hexfloat << got << " (" << std::defaultfloat << got
+           << ") where " << std::hexfloat << want << " was expected";
+}
+
+std::vector<double> computed(const std::string &kind,
+                             const std::vector<double> &xs,
+                             const std::vector<double> &ys)
+{
+    tallyf_sums2_t pair;
+    tallyf_sums2_init(&pair);
+    for (size_t i = 0; i < ys.size() && i < xs.size(); ++i)
+        tallyf_sums2_add(&pair, xs[i], ys[i]);
+    if (kind == "moments") {
+        const tallyf_moments_t r = tallyf_moments(xs.data(), xs.size());
+        return {r.g1, r.g2, r.G1, r.G2};
+    }
+    if (kind == "means") {
+        tallyf_positive_sums_t geo, harm;
+        tallyf_positive_init(&geo);
+        tallyf_positive_init(&harm);
+        for (double x : xs) {
+            tallyf_geo_add(&geo, x);
+            tallyf_harm_add(&harm, x);
+        }
+        return {tallyf_geo_mean(&geo), tallyf_harm_mean(&harm)};
+    }
+    if (kind == "mad") {
+        std::vector<double> sorted = xs;
+        xt_double_sort(sorted.data(), sorted.size());
+        const tallyf_mad_t r = tallyf_mad(sorted.data(), sorted.size());
+        return {r.raw, r.scaled};
+    }
+    if (kind == "pairs") {
+        const tallyf_covariance_t c = tallyf_covariance(&pair);
+        const tallyf_correlation_t k = tallyf_correlation(&pair);
+        const tallyf_regression_t g = tallyf_regression(&pair);
+        EXPECT_EQ(k.n, xs.size());
+        return {c.pop, c.sample, k.r, k.p,
+                g.slope, g.intercept, g.r_squared, g.residual_sd};
+    }
+    tallyf_t_test_t t;
+    if (kind == "welch") {
+        tallyf_sums1_t a, b;
+        tallyf_sums1_init(&a);
+        tallyf_sums1_init(&b);
+        for (double x : xs)
+            tallyf_sums1_add(&a, x);
+        for (double y : ys)
+            tallyf_sums1_add(&b, y);
+        t = tallyf_welch_t(&a, &b);
+        EXPECT_EQ(t.n2, ys.size());
+    } else {
+        t = tallyf_paired_t(&pair);
+    }
+    EXPECT_EQ(t.n1, xs.size());
+    std::vector<double> r = {t.mean1, t.mean2, t.sd1, t.sd2, t.diff};
+    if (kind == "paired")
+        r.push_back(t.sd_diff);
+    r.insert(r.end(), {t.t, t.df, t.p, t.ci_low, t.ci_high});
+    return r;
+}
+
+TEST(MoreStatistics, ExactValuesRoundedOnce)
+{
+    std::ifstream in(REFERENCE_DIR "/more_stats.tsv");
+    std::string line;
+    int sets = 0;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string kind, name, xs, ys, expected;
+        std::getline(f, kind, '\t');
+        std::getline(f, name, '\t');
+        std::getline(f, xs, '\t');
+        std::getline(f, ys, '\t');
+        std::getline(f, expected);
+        const std::vector<double> want = hex_list(expected, ' ');
+        const std::vector<double> got =
+            computed(kind, hex_list(xs, ','), ys == "-" ? std::vector<double>{}
+                                                        : hex_list(ys, ','));
+        ASSERT_EQ(got.size(), want.size()) << kind << " " << name;
+        ++sets;
+        for (size_t i = 0; i < want.size(); ++i) {
+            // Probabilities within 1e-11; the interval's bounds come from a
+            // quantile in long double, so within a few units of 2^-60.
+            const size_t p_at = kind == "pairs" ? 3 : kind == "welch" ? 7 : 8;
+            const bool p = kind != "moments" && kind != "means" &&
+                           kind != "mad" && i == p_at;
+            const bool ci = (kind == "welch" || kind == "paired") && i > p_at;
+            // Shape: within 2^-100 of the moments' scale (a g1 of 1e-32
+            // for decimals whose binary values are almost symmetric).
+            const double tolerance =
+                p ? 1e-11 : ci ? std::fabs(want[i]) * 0x1p-58
+                : kind == "moments" ? 0x1p-100 * (1 + std::fabs(want[i])) : 0;
+            EXPECT_TRUE(agrees(got[i], want[i], tolerance))
+                << kind << " " << name << " result " << i;
+        }
+    }
+    EXPECT_EQ(sets, 26);
+}

@@ -74,7 +74,9 @@ TEST(Words, CompletionAndFuzzDictionaryKnowEveryWord)
             continue; // refused words are not offered
         EXPECT_TRUE(has_word(functions, f.word))
             << f.word << " not in the completion's functions";
-        const bool takes_param = f.param != tally_param_t::none;
+        // Free text before --row/--col (a second --col is not).
+        const bool takes_param = f.param != tally_param_t::none &&
+                                 f.param != tally_param_t::two_columns;
         EXPECT_EQ(has_word(free_text, f.word), takes_param)
             << f.word << ": the completion's parameter cases";
     }

@@ -1,4 +1,5 @@
-// xt_double_sort against std::sort with xt_double_less: bit for bit the same
+// xt_double_sort and xt_double_select against std::sort with xt_double_less:
+// bit for bit the same
 // array, whatever the values (NaNs of every sign and payload, zeros of both
 // signs, infinities, subnormals, long runs of equal values).
 #include <gtest/gtest.h>
@@ -23,10 +24,33 @@ std::vector<uint64_t> bits(const std::vector<double> &v)
     return out;
 }
 
+// Selection of a few ranks (the ends, the middle, a quartile, a random
+// one) gives the values the sort puts there.
+void expect_selected_like_sort(std::vector<double> v,
+                               const std::vector<double> &sorted)
+{
+    const size_t n = v.size();
+    if (n == 0)
+        return;
+    std::vector<size_t> ranks = {0, n / 4, n / 2, (n * 7919) % n, n - 1};
+    std::sort(ranks.begin(), ranks.end());
+    ranks.erase(std::unique(ranks.begin(), ranks.end()), ranks.end());
+    std::vector<double> got(ranks.size());
+    xt_double_select(v.data(), n, ranks.data(), ranks.size(), got.data());
+    for (size_t i = 0; i < ranks.size(); ++i)
+        ASSERT_EQ(std::bit_cast<uint64_t>(got[i]),
+                  std::bit_cast<uint64_t>(sorted[ranks[i]]))
+            << "rank " << ranks[i] << " of " << n;
+    // Reordered at most: the same values.
+    std::sort(v.begin(), v.end(), xt_double_less);
+    ASSERT_EQ(bits(v), bits(sorted));
+}
+
 void expect_sorted_like_std(std::vector<double> v)
 {
     std::vector<double> want = v;
     std::sort(want.begin(), want.end(), xt_double_less);
+    expect_selected_like_sort(v, want);
     xt_double_sort(v.data(), v.size());
     ASSERT_EQ(bits(v), bits(want)) << v.size() << " values";
 }
@@ -57,7 +81,7 @@ TEST(DoubleSort, EmptyAndTinyArrays)
 TEST(DoubleSort, RandomBitPatternsOfEverySize)
 {
     std::mt19937_64 rng(99);
-    for (size_t n : {2, 47, 48, 49, 255, 256, 257, 1000, 4096, 20000}) {
+    for (size_t n : {2, 47, 48, 49, 255, 256, 257, 1000, 4096, 20000, 70000}) {
         std::vector<double> v(n);
         for (double &x : v)
             x = std::bit_cast<double>(rng()); // NaNs, subnormals, all of it
@@ -71,7 +95,7 @@ TEST(DoubleSort, DataLikeValuesWithDuplicatesAndSpecials)
 {
     std::mt19937_64 rng(7);
     std::normal_distribution<double> gauss(1000, 300);
-    for (size_t n : {100, 5000, 300000}) {
+    for (size_t n : {100, 5000, 300000, 1100000}) {
         std::vector<double> v(n);
         for (double &x : v) {
             const uint64_t r = rng() % 100;
@@ -91,6 +115,7 @@ TEST(DoubleSort, DataLikeValuesWithDuplicatesAndSpecials)
 TEST(DoubleSort, AllEqualAndAlreadyOrdered)
 {
     expect_sorted_like_std(std::vector<double>(10000, 42.5));
+    expect_sorted_like_std(std::vector<double>(70000, 42.5));
     expect_sorted_like_std(std::vector<double>(10000, -std::nan("")));
     std::vector<double> up(10000), down(10000);
     for (size_t i = 0; i < up.size(); ++i) {

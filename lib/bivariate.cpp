@@ -1,0 +1,77 @@
+// Covariance, correlation and regression from shifted sums.
+#include "bivariate.h"
+
+#include <cmath>
+
+#include "distributions.h"
+#include "double-double.h"
+
+namespace {
+
+// The centred sums of a pair: Cxx, Cyy, Cxy and both means.
+struct centred2_t {
+    double n;
+    dd_t mx, my, cxx, cyy, cxy;
+};
+
+centred2_t centre(const tallyf_sums2_t *s)
+{
+    const tallyf_centred_t x = tallyf_sums1_centred(&s->x);
+    const tallyf_centred_t y = tallyf_sums1_centred(&s->y);
+    centred2_t c;
+    c.n = static_cast<double>(s->x.n);
+    c.mx = {x.mean, x.mean_lo};
+    c.my = {y.mean, y.mean_lo};
+    c.cxx = {x.ss, x.ss_lo};
+    c.cyy = {y.ss, y.ss_lo};
+    tallyf_sums2_cross(s, &c.cxy.hi, &c.cxy.lo);
+    return c;
+}
+
+} // namespace
+
+tallyf_covariance_t tallyf_covariance(const tallyf_sums2_t *s)
+{
+    const centred2_t c = centre(s);
+    return {dd_round(dd_div(c.cxy, dd(c.n))),
+            dd_round(dd_div(c.cxy, dd(c.n - 1)))};
+}
+
+tallyf_correlation_t tallyf_correlation(const tallyf_sums2_t *s)
+{
+    const centred2_t c = centre(s);
+    tallyf_correlation_t k;
+    k.n = s->x.n;
+    // r = Cxy / sqrt(Cxx Cyy); 0 / 0 without spread.
+    const dd_t r = dd_div(c.cxy, dd_sqrt(dd_mul(c.cxx, c.cyy)));
+    k.r = dd_round(r);
+    if (k.n < 3 || std::isnan(k.r)) {
+        k.p = NAN;
+        return k;
+    }
+    // t = r sqrt((n - 2) / (1 - r^2)); |r| = 1 gives an infinite t, p 0.
+    const dd_t one_minus = dd_sub(dd(1), dd_mul(r, r));
+    const double t =
+        dd_round(dd_mul(r, dd_sqrt(dd_div(dd(c.n - 2), one_minus))));
+    // t_cdf takes a sample size: n - 1 of it gives n - 2 degrees of freedom.
+    const uint32_t size = k.n - 1 > UINT32_MAX ? UINT32_MAX
+                                               : static_cast<uint32_t>(k.n - 1);
+    k.p = one_minus.hi <= 0 ? 0.0 : 2 * t_cdf(size, -std::fabs(t));
+    return k;
+}
+
+tallyf_regression_t tallyf_regression(const tallyf_sums2_t *s)
+{
+    const centred2_t c = centre(s);
+    tallyf_regression_t g;
+    const dd_t slope = dd_div(c.cxy, c.cxx);
+    g.slope = dd_round(slope);
+    g.intercept = dd_round(dd_sub(c.my, dd_mul(slope, c.mx)));
+    const dd_t explained = dd_mul(slope, c.cxy); // Cxy^2 / Cxx
+    g.r_squared = dd_round(dd_div(explained, c.cyy));
+    dd_t residual = dd_sub(c.cyy, explained);
+    if (residual.hi < 0)
+        residual = {0, 0};
+    g.residual_sd = dd_round(dd_sqrt(dd_div(residual, dd(c.n - 2))));
+    return g;
+}

@@ -1,0 +1,92 @@
+// Geometric and harmonic means.
+#include "positive-means.h"
+
+#include <cmath>
+
+#include "double-double.h"
+
+namespace {
+
+// True when x can enter the sums; notes NaN, infinities and values at or
+// below 0 otherwise.
+inline bool usable(tallyf_positive_sums_t *s, double x)
+{
+    ++s->n;
+    if (x > 0 && x < INFINITY)
+        return true;
+    if (std::isnan(x))
+        s->nan = true;
+    else if (x > 0)
+        s->inf = true;
+    else
+        ++s->not_positive;
+    return false;
+}
+
+inline bool defined(const tallyf_positive_sums_t *s)
+{
+    return s->n != 0 && s->not_positive == 0 && !s->nan;
+}
+
+} // namespace
+
+void tallyf_positive_init(tallyf_positive_sums_t *s)
+{
+    *s = {};
+}
+
+void tallyf_geo_add(tallyf_positive_sums_t *s, double x)
+{
+    if (!usable(s, x))
+        return;
+    int e;
+    const double m = std::frexp(x, &e); // 0.5 <= m < 1, exactly
+    s->exponents += e;
+    // Kahan's compensated sum of ln m, each within [-0.7, 0].
+    const long double y = std::log(static_cast<long double>(m)) - s->logs_error;
+    const long double t = s->logs + y;
+    s->logs_error = (t - s->logs) - y;
+    s->logs = t;
+}
+
+void tallyf_harm_add(tallyf_positive_sums_t *s, double x)
+{
+    if (!usable(s, x))
+        return;
+    // 1 / x = q + q_lo, q_lo from the exact remainder 1 - q x.
+    const double q = 1 / x;
+    const double q_lo = std::fma(-q, x, 1.0) / x;
+    const double t = s->recips + q;
+    s->recips_lo += error_free::sum_error(s->recips, q, t) + q_lo;
+    s->recips = t;
+}
+
+double tallyf_geo_mean(const tallyf_positive_sums_t *s)
+{
+    if (!defined(s))
+        return NAN;
+    if (s->inf)
+        return INFINITY;
+    // 2^(E / n) exp(L / n), with E / n split into a whole k and r / n.
+    const int64_t n = static_cast<int64_t>(s->n);
+    int64_t k = s->exponents / n;
+    int64_t r = s->exponents % n;
+    if (r < 0) {
+        --k;
+        r += n;
+    }
+    const long double g =
+        std::exp2(static_cast<long double>(r) / n) *
+        std::exp(s->logs / static_cast<long double>(n));
+    return std::ldexp(static_cast<double>(g), static_cast<int>(k));
+}
+
+double tallyf_harm_mean(const tallyf_positive_sums_t *s)
+{
+    if (!defined(s))
+        return NAN;
+    const dd_t sum = dd_norm(s->recips, s->recips_lo);
+    if (!(sum.hi > 0))
+        return s->n == 0 ? NAN : INFINITY; // every value infinite
+    return dd_round(dd_div(dd(static_cast<double>(s->n)), sum));
+}

@@ -1,0 +1,46 @@
+// Sums of one or two variables about their first values, kept without
+// losing a rounding error, from which means, sums of squared deviations and
+// of cross products come out to about twice double precision.  The
+// constant-memory state of the two-column and two-sample functions.
+#ifndef NUMTALLY_LIB_SHIFTED_SUMS_H
+#define NUMTALLY_LIB_SHIFTED_SUMS_H
+
+#include <cstdint>
+
+// One variable: every value x enters as d = x - shift (exactly, as a pair),
+// shift being the first value; sums of d and d^2, each hi + lo.
+struct tallyf_sums1_t {
+    uint64_t n;
+    double shift;
+    double d, d_lo;     // sum of deviations
+    double d2, d2_lo;   // sum of squared deviations
+};
+
+// Two variables of one line, and the sum of the products of their
+// deviations.
+struct tallyf_sums2_t {
+    tallyf_sums1_t x, y;
+    double dxy, dxy_lo;
+};
+
+void tallyf_sums1_init(tallyf_sums1_t *s);
+void tallyf_sums2_init(tallyf_sums2_t *s);
+
+// Adds one value / one pair.
+void tallyf_sums1_add(tallyf_sums1_t *s, double x);
+void tallyf_sums2_add(tallyf_sums2_t *s, double x, double y);
+
+// What the sums give, each as hi + lo (normalised), to a few units of 2^-100
+// of the largest term; NaN without values, and not finite where a value
+// was not or a square overflowed.
+struct tallyf_centred_t {
+    uint64_t n;
+    double mean, mean_lo;   // the mean
+    double ss, ss_lo;       // sum of squared deviations from the mean, >= 0
+};
+tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s);
+
+// Sum of the products of both variables' deviations from their means.
+void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo);
+
+#endif

@@ -1,0 +1,103 @@
+// Welch's and the paired t-test.
+#include "two-sample.h"
+
+#include <cmath>
+
+#include "distributions.h"
+#include "double-double.h"
+
+namespace {
+
+dd_t dd_of(long double x)
+{
+    const double hi = static_cast<double>(x);
+    return {hi, static_cast<double>(x - hi)};
+}
+
+// A sample: its mean and sum of squares, its SD and the variance of its
+// mean (s^2 / n).
+struct sample_t {
+    dd_t mean, var_of_mean;
+    double sd;
+};
+
+sample_t sample_of(const tallyf_centred_t &c)
+{
+    const double n = static_cast<double>(c.n);
+    const dd_t ss = {c.ss, c.ss_lo};
+    const dd_t var = dd_div(ss, dd(n - 1)); // n - 1 is exact below 2^53
+    return {{c.mean, c.mean_lo}, dd_div(var, dd(n)), dd_round(dd_sqrt(var))};
+}
+
+// t, p and the interval of a difference with its standard error's square.
+void finish(tallyf_t_test_t *r, dd_t diff, dd_t var_of_diff)
+{
+    r->diff = dd_round(diff);
+    const dd_t se = dd_sqrt(var_of_diff);
+    r->t = dd_round(dd_div(diff, se));
+    if (!(r->df > 0) || std::isnan(r->t)) {
+        r->p = r->ci_low = r->ci_high = NAN;
+        return;
+    }
+    r->p = static_cast<double>(2 * student_t_cdf(r->df, -std::fabs(r->t)));
+    const dd_t half = dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se);
+    r->ci_low = dd_round(dd_sub(diff, half));
+    r->ci_high = dd_round(dd_add(diff, half));
+}
+
+// The test with each sample's own numbers filled in.
+tallyf_t_test_t described(const tallyf_centred_t &ca, const sample_t &sa,
+                          const tallyf_centred_t &cb, const sample_t &sb)
+{
+    tallyf_t_test_t r;
+    r.n1 = ca.n;
+    r.n2 = cb.n;
+    r.mean1 = dd_round(sa.mean);
+    r.mean2 = dd_round(sb.mean);
+    r.sd1 = sa.sd;
+    r.sd2 = sb.sd;
+    r.sd_diff = NAN;
+    return r;
+}
+
+} // namespace
+
+tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
+{
+    const tallyf_centred_t ca = tallyf_sums1_centred(a);
+    const tallyf_centred_t cb = tallyf_sums1_centred(b);
+    const sample_t sa = sample_of(ca), sb = sample_of(cb);
+    tallyf_t_test_t r = described(ca, sa, cb, sb);
+    const dd_t v = dd_add(sa.var_of_mean, sb.var_of_mean);
+    // Welch-Satterthwaite: v^2 / (va^2 / (na - 1) + vb^2 / (nb - 1)).
+    const dd_t wa = dd_div(dd_mul(sa.var_of_mean, sa.var_of_mean),
+                           dd(static_cast<double>(ca.n) - 1));
+    const dd_t wb = dd_div(dd_mul(sb.var_of_mean, sb.var_of_mean),
+                           dd(static_cast<double>(cb.n) - 1));
+    r.df = dd_round(dd_div(dd_mul(v, v), dd_add(wa, wb)));
+    if (ca.n < 2 || cb.n < 2)
+        r.df = NAN;
+    finish(&r, dd_sub(sa.mean, sb.mean), v);
+    return r;
+}
+
+tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
+{
+    const tallyf_centred_t cx = tallyf_sums1_centred(&s->x);
+    const tallyf_centred_t cy = tallyf_sums1_centred(&s->y);
+    const sample_t sx = sample_of(cx), sy = sample_of(cy);
+    tallyf_t_test_t r = described(cx, sx, cy, sy);
+    // Differences: sum of squares Cxx + Cyy - 2 Cxy.
+    dd_t cxy;
+    tallyf_sums2_cross(s, &cxy.hi, &cxy.lo);
+    dd_t ss = dd_sub(dd_add(dd_t{cx.ss, cx.ss_lo}, dd_t{cy.ss, cy.ss_lo}),
+                     dd_add(cxy, cxy));
+    if (ss.hi < 0)
+        ss = {0, 0};
+    const double n = static_cast<double>(cx.n);
+    const dd_t var = dd_div(ss, dd(n - 1));
+    r.sd_diff = dd_round(dd_sqrt(var));
+    r.df = cx.n < 2 ? NAN : n - 1;
+    finish(&r, dd_sub(sx.mean, sy.mean), dd_div(var, dd(n)));
+    return r;
+}

@@ -1,0 +1,203 @@
+#!/usr/bin/python3
+"""Writes tests/cli/reference-more.cases: count, sum, min, max, percentile,
+geo-mean, harm-mean, skewness, kurtosis, mad, summary and the two-column and
+two-sample functions on the command line, every expected line printed from
+the exact value (fractions; mpmath at 60 digits where a root, logarithm or
+probability enters) rounded to six decimals as "%f" prints it.  The
+definitions are those of more_stats.py beside it.
+
+    /usr/bin/python3 tests/reference/more_stats_cli.py
+"""
+import math
+import os
+from decimal import Decimal, ROUND_HALF_EVEN, getcontext
+from fractions import Fraction as F
+
+import mpmath as mp
+
+import more_stats as ms
+
+getcontext().prec = 200
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "..", "cli", "reference-more.cases")
+
+
+def fmt(x):
+    """"%f" of the exact value x (Fraction, mpf, int or float)."""
+    if isinstance(x, float) and (math.isnan(x) or math.isinf(x)):
+        return "nan" if math.isnan(x) else ("inf" if x > 0 else "-inf")
+    if isinstance(x, mp.mpf):
+        if mp.isnan(x):
+            return "nan"
+        d = Decimal(mp.nstr(x, 80, min_fixed=-mp.inf, max_fixed=mp.inf))
+    else:
+        x = F(x)
+        d = Decimal(x.numerator) / Decimal(x.denominator)
+    q = d.quantize(Decimal("0.000001"), rounding=ROUND_HALF_EVEN)
+    return ("-" if d < 0 else "") + f"{abs(q):f}"
+
+
+def line(head, name, width, value):
+    return f"{head} {name:<{width - 1}} {value}"
+
+
+def order_point(v, p):
+    """The (n + 1)p rule on sorted v, positions outside reading the ends;
+    the position computed in doubles, as the program does."""
+    n = len(v)
+    pos = p * float(n + 1)
+    k = int(pos)
+    if k < 1:
+        return F(v[0])
+    if k >= n:
+        return F(v[-1])
+    f = pos - k
+    # The interpolation itself as the program computes it, in doubles.
+    return F((v[k] - v[k - 1]) * f + v[k - 1])
+
+
+def counting(head, xs):
+    exact = sum(F(x) for x in xs)
+    return [line(head, "count", 15, len(xs)), line(head, "sum", 15, fmt(exact)),
+            line(head, "min", 15, fmt(min(xs))), line(head, "max", 15, fmt(max(xs)))]
+
+
+def percentiles(head, xs, items):
+    v = sorted(xs)
+    return [line(head, f"percentile({t})", 15, fmt(order_point(v, float(t) / 100)))
+            for t in items.split(",")]
+
+
+def positive(head, xs):
+    geo, harm = ms.means(xs)
+    return [line(head, "geo-mean", 15, fmt(geo)),
+            line(head, "harm-mean", 15, fmt(harm))]
+
+
+def shape(head, xs):
+    g1, g2, G1, G2 = ms.moments(xs)
+    return [line(head, "pop-skewness", 18, fmt(g1)),
+            line(head, "sample-skewness", 18, fmt(G1)),
+            line(head, "pop-ex-kurtosis", 18, fmt(g2)),
+            line(head, "sample-ex-kurtosis", 18, fmt(G2))]
+
+
+def mad(head, xs):
+    raw, scaled = ms.mad(xs)
+    return [line(head, "mad", 15, fmt(raw)), line(head, "mad*1.4826", 15, fmt(scaled))]
+
+
+def summary(head, xs):
+    v = sorted(xs)
+    n, mean, var = ms.sample(xs)
+    return [line(head, "count", 15, n), line(head, "mean", 15, fmt(mean)),
+            line(head, "sample-SD", 15, fmt(mp.sqrt(ms.m(var)))),
+            line(head, "min", 15, fmt(v[0])),
+            line(head, "first-quartile", 15, fmt(order_point(v, 0.25))),
+            line(head, "median", 15, fmt(order_point(v, 0.5))),
+            line(head, "third-quartile", 15, fmt(order_point(v, 0.75))),
+            line(head, "max", 15, fmt(v[-1]))]
+
+
+def two_columns(head, xs, ys):
+    cp, cs, r, p, slope, icpt, r2, sd = ms.pairs(xs, ys)
+    return [line(head, "pop-covariance", 18, fmt(cp)),
+            line(head, "sample-covariance", 18, fmt(cs)),
+            line(head, "correlation", 15, fmt(r)), line(head, "pairs", 15, len(xs)),
+            line(head, "p-value", 15, fmt(p)), line(head, "slope", 15, fmt(slope)),
+            line(head, "intercept", 15, fmt(icpt)),
+            line(head, "r-squared", 15, fmt(r2)),
+            line(head, "residual-SD", 15, fmt(sd))]
+
+
+def welch(head, xs, ys):
+    m1, m2, s1, s2, diff, t, df, p, lo, hi = ms.welch(xs, ys)
+    return [line(head, "first-n", 18, len(xs)), line(head, "second-n", 18, len(ys)),
+            line(head, "first-mean", 18, fmt(m1)), line(head, "second-mean", 18, fmt(m2)),
+            line(head, "first-SD", 18, fmt(s1)), line(head, "second-SD", 18, fmt(s2)),
+            line(head, "difference", 18, fmt(diff)), line(head, "t", 18, fmt(t)),
+            line(head, "df", 18, fmt(df)), line(head, "p-value", 18, fmt(p)),
+            line(head, "95%-CI", 18, f"({fmt(lo)}, {fmt(hi)})")]
+
+
+def paired(head, xs, ys):
+    m1, m2, s1, s2, diff, sdd, t, df, p, lo, hi = ms.paired(xs, ys)
+    return [line(head, "pairs", 18, len(xs)),
+            line(head, "first-mean", 18, fmt(m1)), line(head, "second-mean", 18, fmt(m2)),
+            line(head, "difference", 18, fmt(diff)),
+            line(head, "difference-SD", 18, fmt(sdd)), line(head, "t", 18, fmt(t)),
+            line(head, "df", 18, len(xs) - 1), line(head, "p-value", 18, fmt(p)),
+            line(head, "95%-CI", 18, f"({fmt(lo)}, {fmt(hi)})")]
+
+
+def case(title, args, stdin, stdout, stderr=None):
+    out = [f"=== {title}", "args: " + args, "--- stdin"] + stdin + ["--- stdout"] + stdout
+    if stderr:
+        out += ["--- stderr"] + stderr
+    return out + [""]
+
+
+def main():
+    cancel = [1e16, 1.0, -1e16, 0.5, -0.0]
+    ratios = ms.dec("1.1", "0.9", "1.25", "0.8", "1.05", "1.3", "0.95")
+    offset = [1e9 + v for v in (1, 2, 3, 4, 10, 2.5)]
+    odd = ms.dec("0.1", "0.2", "0.3", "0.7", "1.1", "1.3", "9.5")
+    xs = [1e9 + i for i in range(12)]
+    ys = [1e6 + 0.5 * i + (i * 37 % 11) * 0.01 for i in range(12)]
+    a = ms.dec("10.12", "10.31", "9.87", "10.05", "10.44", "10.20", "9.95",
+               "10.18", "10.27", "10.01")
+    b = ms.dec("9.81", "9.95", "9.70", "10.02", "9.66", "9.88", "9.79", "9.91")
+    twenty = [float(i) for i in range(1, 21)]
+    out = ["# Generated by tests/reference/more_stats_cli.py from exact arithmetic:",
+           "# do not edit by hand.", ""]
+    out += case("count, the exact sum through cancellation, min and max of -0",
+                "count --col 1 sum --col 1 min --col 1 max --col 1",
+                [repr(x) for x in cancel], counting("Col 1", cancel)[:2] +
+                ["Col 1 min            -10000000000000000.000000",
+                 "Col 1 max            10000000000000000.000000"])
+    out += case("a NaN makes min and max nan",
+                "count --col 1 min --col 1 max --col 1", ["1", "nan", "-3"],
+                ["Col 1 count          3", "Col 1 min            nan",
+                 "Col 1 max            nan"])
+    out += case("percentiles labelled as written; 50 is the median, 25 the first quartile",
+                "percentile 25,50,95,99.9,0.5 --col 1 median --col 1",
+                [f"{x:g}" for x in twenty],
+                percentiles("Col 1", twenty, "25,50,95,99.9,0.5") +
+                ["Col 1 low            1.000000",
+                 "Col 1 quantile(0.50) " + fmt(order_point(twenty, 0.5)),
+                 "Col 1 high           20.000000"])
+    out += case("geometric and harmonic mean of ratios",
+                "geo-mean --row 1 harm-mean --row 1",
+                [" ".join(repr(x) for x in ratios)], positive("Row 1", ratios))
+    out += case("a value at or below 0: nan, and the run says why once",
+                "geo-mean --row 1 harm-mean --row 1", ["2 0 8"],
+                ["Row 1 geo-mean       nan", "Row 1 harm-mean      nan"],
+                ["numtally: geo-mean needs values above 0; Row 1 has 0, "
+                 "so its line is nan"])
+    out += case("skewness and excess kurtosis far from zero",
+                "skewness --col 1 kurtosis --col 1", [repr(x) for x in offset],
+                shape("Col 1", offset)[:2] + shape("Col 1", offset)[2:])
+    out += case("three values: the sample excess kurtosis needs four",
+                "kurtosis --row 1", ["1 2 4"], shape("Row 1", [1.0, 2.0, 4.0])[2:])
+    out += case("median absolute deviation of decimals", "mad --row 1",
+                [" ".join(repr(x) for x in odd)], mad("Row 1", odd))
+    out += case("summary block", "summary --col 1", [repr(x) for x in odd],
+                summary("Col 1", odd))
+    out += case("covariance, correlation, regression far from zero; a line "
+                "without the second column gives no pair",
+                "covariance --col 1 --col 2 correlation --col 1 --col 2 "
+                "regression --col 1 --col 2",
+                [f"{x!r}\t{y!r}" for x, y in zip(xs, ys)] + ["5"],
+                two_columns("Cols 1,2", xs, ys))
+    out += case("welch-t: two benchmark samples of different lengths",
+                "welch-t --col 1 --col 2",
+                [f"{x!r}\t{y!r}" for x, y in zip(a, b)] + [repr(x) for x in a[len(b):]],
+                welch("Cols 1,2", a, b))
+    out += case("paired-t", "paired-t --col 2 --col 1",
+                [f"{y!r}\t{x!r}" for x, y in zip(a, b)], paired("Cols 2,1", a[:8], b))
+    with open(OUT, "w") as f:
+        f.write("\n".join(out))
+
+
+if __name__ == "__main__":
+    main()
