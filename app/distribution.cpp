@@ -1,6 +1,6 @@
-// The distribution commands.  Apart from the lone x of normal-cdf, operands
-// are converted the way strtod and strtoul read them: leading blanks
-// skipped, trailing text ignored, no number at all read as 0.
+// The distribution commands.  Every operand must be a number to its last
+// character; a refused one is named in a one-line message and the command
+// prints nothing on standard output and gives status 64.
 #include "distribution.h"
 
 #include <cmath>
@@ -11,20 +11,49 @@
 
 #include <sysexits.h>
 
+#include "parse-number.h"
 #include "tallyf.h"
 #include "usage.h"
 
 namespace {
 
-double real_operand(const char *text)
+// Says on standard error which operand of which command is refused and why.
+bool refuse(const char *command, const char *name, const char *text,
+            const char *why)
 {
-    return std::strtod(text, nullptr);
+    std::fprintf(stderr, "Invalid %s for %s: %s (%s)\n", name, command, text,
+                 why);
+    return false;
 }
 
-// A sample size: strtoul in base 10, low 32 bits kept ("-1" is 4294967295).
-uint32_t count_operand(const char *text)
+// A real operand: the whole text a number within a double's range, or
+// "inf", "infinity", "nan".
+bool real_operand(const char *command, const char *name, const char *text,
+                  double *out)
 {
-    return static_cast<uint32_t>(std::strtoul(text, nullptr, 10));
+    return parse_real_arg(text, out) ||
+           refuse(command, name, text,
+                  parse_field_overflows(text, std::strlen(text))
+                      ? "too large for a double"
+                      : "not a number");
+}
+
+// A standard deviation or error: a real operand not below 0.
+bool sd_operand(const char *command, const char *name, const char *text,
+                double *out)
+{
+    if (!real_operand(command, name, text, out))
+        return false;
+    return !(*out < 0) || refuse(command, name, text, "below 0");
+}
+
+// A sample size: a whole number from 1 to 4294967295.
+bool count_operand(const char *command, const char *name, const char *text,
+                   uint32_t *out)
+{
+    return parse_count_arg(text, out) ||
+           refuse(command, name, text,
+                  "a whole number from 1 to 4294967295");
 }
 
 void print_normal_probability(double x, double p)
@@ -70,21 +99,18 @@ int print_z_table(void)
 
 int cmd_normal_cdf(int argc, char *argv[])
 {
-    double x, mean, sd;
+    double x, mean = 0, sd = 1;
     if (argc == 5) {
-        x = real_operand(argv[2]);
-        mean = real_operand(argv[3]);
-        sd = real_operand(argv[4]);
+        if (!real_operand("normal-cdf", "x", argv[2], &x) ||
+            !real_operand("normal-cdf", "mean", argv[3], &mean) ||
+            !sd_operand("normal-cdf", "SD", argv[4], &sd))
+            return EX_USAGE;
     } else if (argc == 3) {
-        char *end;
-        x = std::strtod(argv[2], &end);
-        if (*end != '\0') {
+        if (!parse_real_arg(argv[2], &x)) {
             std::fprintf(stderr, "Invalid z-score: %s\n", argv[2]);
             print_usage(argv);
             return EX_USAGE;
         }
-        mean = 0;
-        sd = 1;
     } else {
         print_usage(argv);
         return EX_USAGE;
@@ -95,12 +121,16 @@ int cmd_normal_cdf(int argc, char *argv[])
 
 int cmd_z_score(int argc, char *argv[])
 {
-    const double x = real_operand(argv[2]);
-    const double mean = real_operand(argv[3]);
-    double sd = real_operand(argv[4]);
+    double x, mean, sd;
+    if (!real_operand("z-score", "x", argv[2], &x) ||
+        !real_operand("z-score", "mean", argv[3], &mean) ||
+        !sd_operand("z-score", argc == 6 ? "SSD" : "SD", argv[4], &sd))
+        return EX_USAGE;
     if (argc == 6) {
         // x mean SSD n: a sample mean, whose standard error is SSD / sqrt(n).
-        const uint32_t n = count_operand(argv[5]);
+        uint32_t n;
+        if (!count_operand("z-score", "n", argv[5], &n))
+            return EX_USAGE;
         sd = sd / std::sqrt(static_cast<double>(n));
     }
     std::printf("z-score = %f\n", z_score(x, mean, sd));
@@ -110,12 +140,15 @@ int cmd_z_score(int argc, char *argv[])
 
 int cmd_t_score(int /*argc*/, char *argv[])
 {
-    const double x_bar = real_operand(argv[2]);
-    const double mean = real_operand(argv[3]);
-    const double sd = real_operand(argv[4]);
-    const uint32_t n = count_operand(argv[5]);
+    double x_bar, mean, sd;
+    uint32_t n;
+    if (!real_operand("t-score", "x-bar", argv[2], &x_bar) ||
+        !real_operand("t-score", "expected-mean", argv[3], &mean) ||
+        !sd_operand("t-score", "SD", argv[4], &sd) ||
+        !count_operand("t-score", "n", argv[5], &n))
+        return EX_USAGE;
     const double t = t_score(n, x_bar, mean, sd);
-    const uint32_t df = n - 1u; // n of 0 gives 4294967295
+    const uint32_t df = n - 1u;
     std::printf("t(%u) = %f\n", df, t);
     const double p = t_cdf(n, t);
     std::printf("P(t(%u) < %f) = %f\n", df, t, p);
@@ -126,8 +159,11 @@ int cmd_t_score(int /*argc*/, char *argv[])
 int cmd_t_cdf(int /*argc*/, char *argv[])
 {
     // The operand is the t value itself; nothing standardises it.
-    const double x_bar = real_operand(argv[2]);
-    const uint32_t n = count_operand(argv[3]);
+    double x_bar;
+    uint32_t n;
+    if (!real_operand("t-cdf", "t", argv[2], &x_bar) ||
+        !count_operand("t-cdf", "n", argv[3], &n))
+        return EX_USAGE;
     const double p = t_cdf(n, x_bar);
     std::printf("P(x_bar < %f) = %f\n", x_bar, p);
     std::printf("1 - P = %f\n", 1 - p);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "order-stats.h"
@@ -48,12 +49,21 @@ tallyf_box_t tallyf_box(const tallyf_t *tf)
 bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
                      size_t width)
 {
-    line[0] = '\0';
     const uint64_t n = tf->num_count;
     const double *v = tf->nums;
-    if (n == 0 || width < 2 || !std::isfinite(v[0]) ||
-        !std::isfinite(v[n - 1]) || std::isnan(box->lower_whisker))
+    const char *why = nullptr;
+    if (n == 0)
+        why = "no values";
+    else if (!std::isfinite(v[0]) || !std::isfinite(v[n - 1]))
+        why = "not every value is finite";
+    else if (!std::isfinite(box->q1) || !std::isfinite(box->median) ||
+             !std::isfinite(box->q3) || !std::isfinite(box->lower_whisker) ||
+             !std::isfinite(box->upper_whisker))
+        why = "a quartile or whisker is not finite";
+    if (why != nullptr || width < 2) {
+        std::snprintf(line, width + 1, "%s", why != nullptr ? why : "");
         return false;
+    }
     // Long double: the span of two finite doubles does not overflow there.
     const long double low = v[0];
     const long double span = static_cast<long double>(v[n - 1]) - low;

@@ -24,8 +24,10 @@ tallyf_box_t tallyf_box(const tallyf_t *tf);
 // characters and a NUL; blanks at the end dropped): the values scaled from
 // the lowest at column 0 to the highest at column width - 1, whiskers '-'
 // ending in '+', the box '=' between '[' and ']', the median '|', and each
-// outlier 'o' (a digit for 2 to 9 in one column, '*' for more).  False, with
-// line empty, when there are no values or not every value is finite.
+// outlier 'o' (a digit for 2 to 9 in one column, '*' for more).  Only finite
+// marks are placed.  False, with line holding why it is not drawn, when
+// there are no values, not every value is finite, or a quartile or whisker
+// is not finite (width must then be at least 40).
 bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
                      size_t width);
 

@@ -2,6 +2,7 @@
 #include "exact-fixed.h"
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -58,22 +59,104 @@ void exact_fixed_clear(exact_fixed_t *v)
     std::memset(v->w, 0, sizeof v->w);
 }
 
-void exact_fixed_add(exact_fixed_t *v, double x, int halves)
+namespace {
+
+// x = m * 2^e exactly, m below 2^53; false for 0.
+bool decompose(double x, uint64_t *m, int *e, bool *negative)
 {
     const uint64_t bits = std::bit_cast<uint64_t>(x);
     const int biased = static_cast<int>((bits >> 52) & 0x7FF);
-    uint64_t m = bits & ((uint64_t{1} << 52) - 1);
-    int e = -1074; // x = m * 2^e
+    *m = bits & ((uint64_t{1} << 52) - 1);
+    *e = -1074;
     if (biased != 0) {
-        m |= uint64_t{1} << 52;
-        e = biased - 1075;
+        *m |= uint64_t{1} << 52;
+        *e = biased - 1075;
     }
-    if (m == 0 || halves == 0)
+    *negative = (bits >> 63) != 0;
+    return *m != 0;
+}
+
+} // namespace
+
+void exact_fixed_add(exact_fixed_t *v, double x, int halves)
+{
+    uint64_t m;
+    int e;
+    bool negative;
+    if (!decompose(x, &m, &e, &negative) || halves == 0)
         return;
-    const bool negative = ((bits >> 63) != 0) != (halves < 0);
+    negative = negative != (halves < 0);
     const uint64_t weight = static_cast<uint64_t>(halves < 0 ? -halves : halves);
     // halves / 2 * m * 2^e, in units of 2^-1076.
     add_shifted(v, m * weight, e - 1 + kFractionBits, negative);
+}
+
+void exact_fixed_add_scaled(exact_fixed_t *v, double x, int scale)
+{
+    uint64_t m;
+    int e;
+    bool negative;
+    if (!decompose(x, &m, &e, &negative))
+        return;
+    int offset = e + scale + kFractionBits;
+    for (; offset < 0; ++offset) // bits below the unit are zeros
+        m >>= 1;
+    add_shifted(v, m, offset, negative);
+}
+
+uint64_t exact_fixed_div(exact_fixed_t *v, uint64_t n)
+{
+    const bool negative = is_negative(v);
+    if (negative)
+        negate(v);
+    __extension__ typedef unsigned __int128 u128;
+    u128 rem = 0;
+    for (int i = kWords - 1; i >= 0; --i) {
+        const u128 cur = (rem << 32) | v->w[i];
+        v->w[i] = static_cast<uint32_t>(cur / n);
+        rem = cur % n;
+    }
+    uint64_t r = static_cast<uint64_t>(rem);
+    if (negative) {
+        // -(q n + r) = (-q - 1) n + (n - r)
+        negate(v);
+        if (r != 0) {
+            add_shifted(v, 1, 0, true);
+            r = n - r;
+        }
+    }
+    return r;
+}
+
+double exact_fixed_round(const exact_fixed_t *v, bool inexact)
+{
+    exact_fixed_t mag = *v;
+    const bool negative = is_negative(&mag);
+    if (negative) {
+        // -(mag - f) = -((mag - 1) + (1 - f)): the fraction stays inexact.
+        negate(&mag);
+        if (inexact)
+            add_shifted(&mag, 1, 0, true);
+    }
+    int top = -1; // the highest bit set
+    for (int i = kWords - 1; i >= 0 && top < 0; --i)
+        if (mag.w[i] != 0)
+            top = 32 * i + 31 - std::countl_zero(mag.w[i]);
+    if (top < 0)
+        return negative ? -0.0 : 0.0; // below a quarter of 2^-1074
+    auto bit = [&mag](int k) { return (mag.w[k / 32] >> (k % 32)) & 1u; };
+    // The last bit a double keeps: 53 bits, none below 2^-1074 (unit 4).
+    const int last = top - 52 > 2 ? top - 52 : 2;
+    uint64_t kept = 0;
+    for (int k = top; k >= last; --k)
+        kept = kept << 1 | bit(k);
+    bool below = inexact;
+    for (int k = last - 2; k >= 0 && !below; --k)
+        below = bit(k) != 0;
+    if (bit(last - 1) && (below || (kept & 1)))
+        ++kept;
+    const double r = std::ldexp(static_cast<double>(kept), last - kFractionBits);
+    return negative ? -r : r;
 }
 
 int exact_fixed_cmp(const exact_fixed_t *v, double x)

@@ -67,38 +67,79 @@ using error_free::sum_error;
 #endif
 }
 
-// The lowest and highest value so far in the sorted order (NaN last).  Most
-// values fall strictly between the two and cost two plain comparisons.
+// The lowest and highest value so far in the sorted order (NaN last); once
+// a NaN is fed, both are NaN for good, like every other statistic of the
+// record.  Most values fall strictly between the two and cost two plain
+// comparisons.
 [[gnu::always_inline]] inline void track_extremes(tallyf_t *tf, double x)
 {
     if (tf->num_count == 0) {
         tf->low = tf->high = x;
         return;
     }
-    if (!(x > tf->low) && xt_double_less(x, tf->low))
+    if (!(x > tf->low) && !std::isnan(tf->low) &&
+        (std::isnan(x) || xt_double_less(x, tf->low)))
         tf->low = x;
     if (!(x < tf->high) && xt_double_less(tf->high, x))
         tf->high = x;
 }
 
-// The exact sum of the values alone needs no shift (shift stays 0): the
-// plain sum is the high part of the exact sum, and only the rounding errors
-// of its additions are collected beside it.
+// Scales of the exact sums once a record has scaled them (scaled_lo):
+// deviations times 2^-66, their squares times 2^-1120 (deviations times
+// 2^-560 before squaring).  No sum of 2^64 values can overflow so; only
+// parts of a deviation below about 2^-956 are lost, and those lie far below
+// the last place of sums that had to be scaled.
+constexpr int kLinearExp = 66;
+constexpr int kSquareExp = 560;
+
+// The exact-sum update of one value where the fast path cannot take it: a
+// sum about to overflow, a record already scaled, or a value or sum that is
+// not finite (added as it is: the plain sums then take over).  old_sum is
+// the plain sum before this value.  Counts the value, as the fast path does,
+// so that a feeder can end with this call.
+[[gnu::noinline, gnu::cold]] void add_exact_slow(tallyf_t *tf, double x,
+                                                  double old_sum, bool squares);
+
+[[gnu::always_inline]] inline void count(tallyf_t *tf)
+{
+    ++tf->shift_count;
+    ++tf->num_count;
+}
+
+// The plain sum first; the value's exact sums come last (end_sum,
+// end_squares), so that only the counts wait on the slow call.
 template <bool Fma>
-[[gnu::always_inline]] inline void add_sum(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline double begin_sum(tallyf_t *tf, double x)
 {
     const double old_sum = tf->sum;
     tf->sum = add_first<Fma>(old_sum, x);
-    tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
-    tf->sum_d = tf->sum;
+    return old_sum;
+}
+
+// The exact sum of the values alone needs no shift (shift stays 0): the
+// plain sum is the high part of the exact sum, and only the rounding errors
+// of its additions are collected beside it.  lo is NaN when the sum
+// overflowed, a value is not finite, or the record is scaled.
+template <bool Fma>
+[[gnu::always_inline]] inline void end_sum(tallyf_t *tf, double x,
+                                           double old_sum)
+{
+    const double lo = tf->sum_d_lo + sum_error(old_sum, x, tf->sum);
+    if (lo == lo) [[likely]] {
+        tf->sum_d_lo = lo;
+        tf->sum_d = tf->sum;
+        count(tf);
+    } else {
+        add_exact_slow(tf, x, old_sum, false);
+    }
 }
 
 // The plain sums of the variance family, then the exact sums of the
 // deviations from the first value and of their squares.
 template <bool Fma>
-[[gnu::always_inline]] inline void add_squares(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void end_squares(tallyf_t *tf, double x,
+                                               double old_sum)
 {
-    tf->sum = add_first<Fma>(tf->sum, x);
     tf->sum_x = add_first<Fma>(x, tf->sum_x);
     const double square = x * x; // rounded before the addition: no FMA
     tf->sum_x_2 = add_first<Fma>(square, tf->sum_x_2);
@@ -114,8 +155,7 @@ template <bool Fma>
     // Sums in the manner of Ogita, Rump and Oishi's Sum2: the high part adds
     // plainly, the low part collects every rounding error.
     const double s = tf->sum_d + d;
-    tf->sum_d_lo += sum_error(tf->sum_d, d, s) + d_error;
-    tf->sum_d = s;
+    const double s_error = sum_error(tf->sum_d, d, s) + d_error;
     // (d + d_error)^2, leaving out d_error^2 (below 2^-106 of d^2).
     const double p = d * d;
     double p_error;
@@ -125,65 +165,71 @@ template <bool Fma>
         p_error = square_error(d, p);
     p_error += 2 * d * d_error;
     const double q = tf->sum_d_2 + p;
-    tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q) + p_error;
-    tf->sum_d_2 = q;
-}
-
-[[gnu::always_inline]] inline void count(tallyf_t *tf)
-{
-    ++tf->shift_count;
-    ++tf->num_count;
+    const double q_lo =
+        tf->sum_d_2_lo + (sum_error(tf->sum_d_2, p, q) + p_error);
+    // q_lo is NaN when the sum of squares overflowed (the error of an
+    // infinite sum is NaN), when a value or sum is not finite, and in a
+    // scaled record (NaN there).  A finite sum of squares bounds the sum of
+    // deviations far below overflow (|sum_d| <= sqrt(n sum_d_2)), so this
+    // one test covers both sums.
+    if (q_lo == q_lo) [[likely]] {
+        tf->sum_d_lo += s_error;
+        tf->sum_d = s;
+        tf->sum_d_2_lo = q_lo;
+        tf->sum_d_2 = q;
+        count(tf);
+    } else {
+        add_exact_slow(tf, x, old_sum, true);
+    }
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_sum(tallyf_t *tf, double x)
 {
-    add_sum<Fma>(tf, x);
-    count(tf);
+    end_sum<Fma>(tf, x, begin_sum<Fma>(tf, x));
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_squares(tallyf_t *tf, double x)
 {
-    add_squares<Fma>(tf, x);
-    count(tf);
+    end_squares<Fma>(tf, x, begin_sum<Fma>(tf, x));
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_squares_listed(tallyf_t *tf, double x)
 {
+    const double old_sum = begin_sum<Fma>(tf, x);
     keep_value(tf->tmp_file, x);
-    add_squares<Fma>(tf, x);
-    count(tf);
+    end_squares<Fma>(tf, x, old_sum);
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_squares_bounds(tallyf_t *tf, double x)
 {
+    const double old_sum = begin_sum<Fma>(tf, x);
     track_extremes(tf, x); // for the check of the counts
-    add_squares<Fma>(tf, x);
-    count(tf);
+    end_squares<Fma>(tf, x, old_sum);
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_bounds(tallyf_t *tf, double x)
 {
-    add_sum<Fma>(tf, x);
+    const double old_sum = begin_sum<Fma>(tf, x);
     track_extremes(tf, x);
-    count(tf);
+    end_sum<Fma>(tf, x, old_sum);
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_values(tallyf_t *tf, double x)
 {
-    add_sum<Fma>(tf, x);
+    const double old_sum = begin_sum<Fma>(tf, x);
     if (tf->num_count == tf->array_size) {
-        tf->array_size = tf->num_count != 0 ? 2 * tf->num_count : 4;
+        tf->array_size = tf->num_count < 8 ? 8 : 2 * tf->num_count;
         tf->nums = static_cast<double *>(
             xt_realloc(tf->nums, tf->array_size, sizeof(double)));
     }
     tf->nums[tf->num_count] = x;
-    count(tf);
+    end_sum<Fma>(tf, x, old_sum);
 }
 
 } // namespace tally_feed_body

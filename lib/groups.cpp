@@ -112,6 +112,7 @@ tally_group_states_t::tally_group_states_t(const tallyf_list_t *list)
         tf.sum_d_2_lo = 0;
         tf.low = NAN;
         tf.high = NAN;
+        tf.scaled_lo = NAN;
     }
 }
 

@@ -7,14 +7,24 @@
 
 #include "xt.h"
 
+namespace {
+
+// A record with sorted values was fed a NaN when its last value is one.
+bool fed_nan(const tallyf_t *tf)
+{
+    return tf->num_count != 0 && std::isnan(tf->nums[tf->num_count - 1]);
+}
+
+} // namespace
+
 double tallyf_division_point(const tallyf_t *tf, uint32_t i,
                              uint32_t partitions)
 {
     const uint64_t n = tf->num_count;
     const double *v = tf->nums;
     // Positions outside the sorted values read the nearest end; with no
-    // values at all there is nothing to show but NaN.
-    if (n == 0)
+    // values at all, or a NaN among them, there is nothing to show but NaN.
+    if (n == 0 || fed_nan(tf))
         return NAN;
     const double step = 1.0 / partitions;
     const double m = static_cast<double>(n + 1);
@@ -26,7 +36,14 @@ double tallyf_division_point(const tallyf_t *tf, uint32_t i,
     if (k >= n)
         return v[n - 1];
     const double f = position - static_cast<double>(k);
-    return (v[k] - v[k - 1]) * f + v[k - 1];
+    const double gap = v[k] - v[k - 1];
+    if (std::isinf(gap) && std::isfinite(v[k - 1]) && std::isfinite(v[k])) {
+        // The gap of two finite values overflowed: the same steps at half
+        // scale (exact halvings of values this large), doubled at the end.
+        const double low = v[k - 1] * 0.5;
+        return ((v[k] * 0.5 - low) * f + low) * 2;
+    }
+    return gap * f + v[k - 1];
 }
 
 void tallyf_sort(tallyf_t *tf)
@@ -34,11 +51,16 @@ void tallyf_sort(tallyf_t *tf)
     xt_double_sort(tf->nums, tf->num_count); // the order of xt_double_cmp
 }
 
+double tallyf_lowest(const tallyf_t *tf)
+{
+    return tf->num_count != 0 && !fed_nan(tf) ? tf->nums[0] : NAN;
+}
+
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
 {
     const uint64_t n = tf->num_count;
     tallyf_sort(tf);
-    const double lowest = n != 0 ? tf->nums[0] : NAN;
+    const double lowest = tallyf_lowest(tf);
     const double highest = n != 0 ? tf->nums[n - 1] : NAN;
 
     std::printf("%s %u low            %f\n", label, num, lowest);
@@ -61,7 +83,7 @@ tallyf_mode_t tallyf_mode(const tallyf_t *tf)
 {
     const double *v = tf->nums;
     const uint64_t n = tf->num_count;
-    if (n == 0)
+    if (n == 0 || fed_nan(tf))
         return {NAN, 0};
     // Sorted, so equal bits stand together.  A run replaces the best only
     // when strictly longer, which keeps the smallest value of a tie; the

@@ -1,11 +1,12 @@
 // Number conversion.  Short decimal fields, the bulk of any input, are
 // converted exactly by one multiplication or division (below); everything
 // else (long digit strings, blanks, hex, inf, nan, out-of-range magnitudes)
-// is left to strtod itself.
+// is left to strtod itself; a magnitude beyond a double's range is refused.
 #include "parse-number.h"
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,15 +85,64 @@ inline bool exact_short_decimal(const char *s, size_t len, double *out)
 
 } // namespace
 
+namespace {
+
+// strtod's conversion of the whole text, false when it stops short.
+// *overflow: the text is a number beyond a double's range (strtod's
+// infinity with ERANGE; "inf" itself sets no ERANGE, underflow gives no
+// infinity).
+bool whole_strtod(const char *s, size_t len, double *out, bool *overflow)
+{
+    char *end;
+    errno = 0;
+    const double v = std::strtod(s, &end);
+    *overflow = std::isinf(v) && errno == ERANGE;
+    if (end != s + len)
+        return false;
+    *out = v;
+    return true;
+}
+
+} // namespace
+
 bool parse_field_double(const char *s, size_t len, double *out)
 {
     if (exact_short_decimal(s, len, out))
         return true;
-    char *end;
-    const double v = std::strtod(s, &end);
-    if (end != s + len)
+    const int saved = errno;
+    bool overflow;
+    const bool whole = whole_strtod(s, len, out, &overflow);
+    errno = saved;
+    return whole && !overflow;
+}
+
+bool parse_field_overflows(const char *s, size_t len)
+{
+    double v;
+    bool overflow;
+    const int saved = errno;
+    const bool whole = whole_strtod(s, len, &v, &overflow);
+    errno = saved;
+    return whole && overflow;
+}
+
+bool parse_real_arg(const char *s, double *out)
+{
+    return *s != '\0' && parse_field_double(s, std::strlen(s), out);
+}
+
+bool parse_count_arg(const char *s, uint32_t *out)
+{
+    uint64_t v = 0;
+    const char *p = s;
+    for (; is_digit(*p); ++p) {
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+        if (v > UINT32_MAX)
+            return false;
+    }
+    if (p == s || *p != '\0' || v == 0)
         return false;
-    *out = v;
+    *out = static_cast<uint32_t>(v);
     return true;
 }
 

@@ -8,8 +8,23 @@
 
 // Converts the len bytes at s (NUL-terminated after them) exactly as strtod
 // does and succeeds only when strtod would consume all len bytes: the same
-// value, bit for bit, on every text strtod accepts.  Empty text is 0.
+// value, bit for bit, on every text strtod accepts.  Empty text is 0.  A
+// number too large for a double ("1e400") is refused, not made infinite;
+// "inf", "infinity" and "nan" are accepted, underflow rounds as strtod does.
+// Keeps errno.
 bool parse_field_double(const char *s, size_t len, double *out);
+
+// Whether the text is a number beyond a double's range (the reason
+// parse_field_double refuses it, where it is not a number at all).  Keeps
+// errno.
+bool parse_field_overflows(const char *s, size_t len);
+
+// A whole command-line operand as parse_field_double converts it; the empty
+// text is refused.
+bool parse_real_arg(const char *s, double *out);
+
+// A count operand: decimal digits only (no sign, no blanks), 1 to 4294967295.
+bool parse_count_arg(const char *s, uint32_t *out);
 
 // The same conversion, for a text whose buffer may be read for 17 bytes from
 // s whatever len is (a field buffer of 4096 bytes, say): short decimals are

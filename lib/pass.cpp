@@ -21,8 +21,11 @@ namespace {
                                                  const tally_cursor_t &at,
                                                  tally_error_t *err)
 {
-    std::string m = "Invalid number: ";
-    m += xt_dsv_reader_text(in, field, len);
+    const char *text = xt_dsv_reader_text(in, field, len);
+    std::string m = parse_field_overflows(text, len)
+                        ? "Number too large for a double: "
+                        : "Invalid number: ";
+    m += text;
     char where[64];
     std::snprintf(where, sizeof where, ": row %" PRIu64 ", col %" PRIu64 "\n",
                   at.row(), at.col());

@@ -38,7 +38,7 @@ void print_population(const population_t &v, const tally_printer_t &p)
 }
 
 struct sample_t {
-    double ss, var, sd, se, mean;
+    double ss, var, sd, se, mean, ci_low, ci_high;
 };
 
 sample_t sample_of(const tallyf_t *tf)
@@ -50,6 +50,7 @@ sample_t sample_of(const tallyf_t *tf)
     s.sd = std::sqrt(s.var);
     s.se = s.sd / std::sqrt(n);
     s.mean = tallyf_mean(tf);
+    tallyf_mean_interval(tf, s.se + s.se, &s.ci_low, &s.ci_high);
     return s;
 }
 
@@ -60,8 +61,7 @@ void print_sample(const sample_t &s, const tally_printer_t &p)
     p.stat("sample-SD", S, s.sd);
     p.stat("sample-SE", S, s.se);
     p.stat("sample-mean", S, s.mean);
-    p.stat_interval("mean 95%-CI-2SE", S, s.mean - (s.se + s.se),
-                    (s.se + s.se) + s.mean);
+    p.stat_interval("mean 95%-CI-2SE", S, s.ci_low, s.ci_high);
 }
 
 // The listing of every value with its z-score and probability, from the
@@ -104,7 +104,7 @@ void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
 {
     const uint64_t n = tf->num_count;
     tallyf_sort(tf);
-    p.stat("low", W, n != 0 ? tf->nums[0] : NAN);
+    p.stat("low", W, tallyf_lowest(tf));
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
         char name[32];
@@ -146,12 +146,14 @@ void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
     p.stat("lower-whisker", W, box.lower_whisker);
     p.stat("upper-whisker", W, box.upper_whisker);
     p.stat_count("outliers", W, box.outliers);
-    if (drawn)
+    if (drawn) {
         p.stat_text("plot", W, plot);
-    else
-        p.stat_text("plot", W,
-                    tf->num_count == 0 ? "(none: no values)"
-                                       : "(none: not every value is finite)");
+    } else {
+        // Not drawn: the plot holds the reason.
+        char why[PLOT_WIDTH + 16];
+        std::snprintf(why, sizeof why, "(none: %s)", plot);
+        p.stat_text("plot", W, why);
+    }
 }
 
 void print_chi_sq_fit(const tallyf_t *tf, const tally_printer_t &p)

@@ -42,6 +42,7 @@ int tallyf_set_sum_d_2(tallyf_t *tf, double sum_d_2);
 int tallyf_set_sum_d_2_lo(tallyf_t *tf, double sum_d_2_lo);
 int tallyf_set_low(tallyf_t *tf, double low);
 int tallyf_set_high(tallyf_t *tf, double high);
+int tallyf_set_scaled_lo(tallyf_t *tf, double scaled_lo);
 
 // Pointer form, tallyf_set_<field>(tf, p): stores p itself (nothing is copied,
 // allocated or freed); TALLYF_DATA_INVALID for null, the field unchanged.

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "error-free.h"
+#include "exact-fixed.h"
 #include "feed.h"
 #include "functions.h"
 #include "xt.h"
@@ -32,6 +33,7 @@ void tallyf_init(tallyf_t *tf)
     tf->sum_d_2_lo = 0;
     tf->low = NAN;
     tf->high = NAN;
+    tf->scaled_lo = NAN;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)
@@ -41,25 +43,43 @@ bool tallyf_keeps_values(tallyf_code_t code)
 
 namespace {
 
-using error_free::product_error;
-using error_free::square_error;
-using error_free::sum_error;
-
-// True when the exact sums hold every value fed and nothing overflowed or
-// went NaN in them.
-inline bool exact_sums_usable(const tallyf_t *tf)
-{
-    return tf->num_count != 0 && tf->shift_count == tf->num_count &&
-           std::isfinite(tf->shift) && std::isfinite(tf->sum_d) &&
-           std::isfinite(tf->sum_d_lo);
-}
-
 inline bool keeps_squares(tallyf_code_t code)
 {
     const tally_feed_t kind = tally_feed_of(code);
     return kind == tally_feed_t::squares ||
            kind == tally_feed_t::squares_listed ||
            kind == tally_feed_t::squares_bounds;
+}
+
+using error_free::product_error;
+using error_free::square_error;
+using error_free::sum_error;
+using tally_feed_body::kLinearExp;
+using tally_feed_body::kSquareExp;
+
+// The exact sums as they stand, scaled or not (see scaled_lo).
+struct exact_sums_t {
+    double s, s_lo, q, q_lo;
+    bool scaled;
+};
+
+inline exact_sums_t exact_sums_of(const tallyf_t *tf)
+{
+    exact_sums_t e{tf->sum_d, tf->sum_d_lo, tf->sum_d_2, tf->sum_d_2_lo,
+                   !std::isnan(tf->scaled_lo)};
+    if (e.scaled)
+        (keeps_squares(tf->code) ? e.q_lo : e.s_lo) = tf->scaled_lo;
+    return e;
+}
+
+// True when the exact sums hold every value fed and nothing overflowed or
+// went NaN in them.
+inline bool exact_sums_usable(const tallyf_t *tf)
+{
+    const exact_sums_t e = exact_sums_of(tf);
+    return tf->num_count != 0 && tf->shift_count == tf->num_count &&
+           std::isfinite(tf->shift) && std::isfinite(e.s) &&
+           std::isfinite(e.s_lo);
 }
 
 } // namespace
@@ -78,41 +98,84 @@ void tallyf_process_val(tallyf_t *tf, double x)
     tally_feeder(kind)(tf, x);
 }
 
+namespace {
+
+// The exact mean plus offset (finite), rounded once: the exact sum of the
+// deviations, divided by n in a fixed-point number, plus the shift and the
+// offset, the remainder of the division deciding a tie.
+double exact_mean_plus(const tallyf_t *tf, double offset)
+{
+    const exact_sums_t e = exact_sums_of(tf);
+    const int scale = e.scaled ? kLinearExp : 0;
+    exact_fixed_t v;
+    exact_fixed_clear(&v);
+    exact_fixed_add_scaled(&v, e.s, scale);
+    exact_fixed_add_scaled(&v, e.s_lo, scale);
+    const uint64_t remainder = exact_fixed_div(&v, tf->num_count);
+    exact_fixed_add_scaled(&v, tf->shift, 0);
+    exact_fixed_add_scaled(&v, offset, 0);
+    return exact_fixed_round(&v, remainder != 0);
+}
+
+} // namespace
+
 double tallyf_mean(const tallyf_t *tf)
 {
-    const double n = static_cast<double>(tf->num_count);
     if (!exact_sums_usable(tf))
-        return tf->sum / n; // 0 / 0 without values
-    // (sum_d + sum_d_lo) / n = q + q_low, to about twice double precision:
-    // q * n is exactly product + product_err, and sum_d - product is exact.
-    const double q = tf->sum_d / n;
-    const double product = q * n;
-    const double remainder =
-        (tf->sum_d - product) - product_error(q, n, product);
-    const double q_low = (remainder + tf->sum_d_lo) / n;
-    // shift + q + q_low, rounded once.
-    const double m = tf->shift + q;
-    return m + (sum_error(tf->shift, q, m) + q_low);
+        return tf->sum / static_cast<double>(tf->num_count); // 0 / 0 without values
+    return exact_mean_plus(tf, 0);
+}
+
+void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
+                          double *high)
+{
+    if (!exact_sums_usable(tf) || !std::isfinite(half_width)) {
+        const double mean = tallyf_mean(tf);
+        *low = mean - half_width;
+        *high = half_width + mean;
+        return;
+    }
+    *low = exact_mean_plus(tf, -half_width);
+    *high = exact_mean_plus(tf, half_width);
 }
 
 double tallyf_sum_squares(const tallyf_t *tf)
 {
     const double n = static_cast<double>(tf->num_count);
+    const exact_sums_t e = exact_sums_of(tf);
     if (keeps_squares(tf->code) && exact_sums_usable(tf) &&
-        std::isfinite(tf->sum_d_2) && std::isfinite(tf->sum_d_2_lo)) {
+        std::isfinite(e.q) && std::isfinite(e.q_lo)) {
         // Q - S * S / n, with S = sum_d + sum_d_lo and Q = sum_d_2 +
         // sum_d_2_lo, in double-double arithmetic.  Q is at most n + 1 times
-        // the result, so its 106 bits leave the result's 53 intact.
-        const double s = tf->sum_d;
+        // the result, so its 106 bits leave the result's 53 intact.  Both
+        // are first brought to one scale where nothing below overflows
+        // (S * S / n is at most Q): the result is the formula's times
+        // 2^result_exp.
+        double s = e.s, s_lo = e.s_lo, q = e.q, q_lo = e.q_lo;
+        int result_exp = 0;
+        if (e.scaled) {
+            s = std::ldexp(s, kLinearExp - kSquareExp);
+            s_lo = std::ldexp(s_lo, kLinearExp - kSquareExp);
+            result_exp = 2 * kSquareExp;
+        }
+        if (q > 0x1p900) {
+            const int j = (std::ilogb(q) - 900) / 2 + 1;
+            s = std::ldexp(s, -j);
+            s_lo = std::ldexp(s_lo, -j);
+            q = std::ldexp(q, -2 * j);
+            q_lo = std::ldexp(q_lo, -2 * j);
+            result_exp += 2 * j;
+        }
         const double s2 = s * s;
-        const double s2_low = square_error(s, s2) + 2 * s * tf->sum_d_lo;
+        const double s2_low = square_error(s, s2) + 2 * s * s_lo;
         const double t = s2 / n;
         const double tn = t * n;
         const double t_low = (((s2 - tn) - product_error(t, n, tn)) + s2_low) / n;
-        const double h = tf->sum_d_2 - t;
-        const double low = sum_error(tf->sum_d_2, -t, h) + (tf->sum_d_2_lo - t_low);
+        const double h = q - t;
+        const double low = sum_error(q, -t, h) + (q_lo - t_low);
         const double ss = h + low;
-        return ss <= 0 ? 0.0 : ss; // the exact value is never below 0
+        // The exact value is never below 0.
+        return ss <= 0 ? 0.0 : std::ldexp(ss, result_exp);
     }
     // The one-pass formula on the plain sums.
     const double ss = tf->sum_x_2 - (tf->sum_x * tf->sum_x) / n;

@@ -71,7 +71,16 @@ struct tallyf_t {
     double sum_d_2;         // codes 5 to 12: sum of d * d, high part
     double sum_d_2_lo;      //   and its rounding errors
     double low;             // range, chi-sq-fit: the first value in sorted
-    double high;            // order and the last (NaN before any value)
+    double high;            // order and the last (NaN before any value and
+                            // once a NaN was fed)
+    double scaled_lo;       // NaN while the exact sums hold their values as
+                            // they are.  Once a sum would have overflowed
+                            // they are scaled, sum_d and sum_d_lo by 2^-66,
+                            // sum_d_2 and sum_d_2_lo by 2^-1120; the low
+                            // part of the last sum the code keeps (sum_d_2_lo,
+                            // sum_d_lo without squares) then lives here, and
+                            // a NaN in its own field sends every value past
+                            // the fast path.
 };
 
 // True for the codes whose records keep every value in nums: quantile, mode,
@@ -85,18 +94,27 @@ bool tallyf_keeps_values(tallyf_code_t code);
 void tallyf_init(tallyf_t *tf);
 
 // Feeds one value: adds it to the sums the record's code keeps, appends it to
-// the value array (quantiles, growing it when full) or the temporary file
-// (z-scores).  A quantile record must have an array before its first value.
+// the value array (value-keeping codes; the array is made or grown when
+// full) or the temporary file (z-scores).
 void tallyf_process_val(tallyf_t *tf, double x);
 
-// The mean of the values fed: the exact mean, correctly rounded.  NaN with
-// no values; sum / num_count when the exact sums do not cover every value
-// (a record set up by hand) or are not finite (an infinite or NaN value).
+// The mean of the values fed: the exact mean, correctly rounded (ties to
+// even), never overflowing.  NaN with no values; sum / num_count when the
+// exact sums do not cover every value (a record set up by hand) or are not
+// finite (an infinite or NaN value).
 double tallyf_mean(const tallyf_t *tf);
 
+// The interval mean - half_width to mean + half_width: each bound the exact
+// mean plus or minus half_width, rounded once.  Where tallyf_mean is not the
+// exact mean, or half_width is not finite, tallyf_mean(tf) - half_width and
+// half_width + tallyf_mean(tf).
+void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
+                          double *high);
+
 // Sum of squared deviations from the mean, for the codes that keep squares
-// (pop-var to sample-t-score): the exact value, correctly rounded, never
-// negative; NaN with no values.  From the plain sums by the one-pass formula
+// (pop-var to sample-t-score): the exact value rounded to a double (from
+// sums about twice as precise), never negative, inf where it is beyond the
+// range of doubles; NaN with no values.  From the plain sums by the one-pass formula
 // (a result below zero is 0) when the exact ones do not cover every value,
 // are not finite, or the code keeps no squares.
 double tallyf_sum_squares(const tallyf_t *tf);

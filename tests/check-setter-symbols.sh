@@ -6,4 +6,4 @@ syms=$("$1" -C --defined-only "$2") || exit 1
 record=$(printf '%s\n' "$syms" | grep -c ' T tallyf_set_[a-z_0-9]*(')
 list=$(printf '%s\n' "$syms" | grep -c 'tallyf_list_set_')
 echo "record setters: $record, list setters: $list"
-[ "$record" -eq 39 ] && [ "$list" -eq 0 ]
+[ "$record" -eq 40 ] && [ "$list" -eq 0 ]

@@ -89,6 +89,7 @@ TEST(TallyfMutators, ValueAndPointerFormsStoreOnlyTheirField)
         STORE(tallyf_set_sum_d_lo, sum_d_lo, 0x1p-60),
         STORE(tallyf_set_sum_d_2, sum_d_2, 8.0),
         STORE(tallyf_set_sum_d_2_lo, sum_d_2_lo, -0x1p-70),
+        STORE(tallyf_set_scaled_lo, scaled_lo, 0x1p-80),
     };
     for (const StoreCase &c : cases) {
         SCOPED_TRACE(c.name);

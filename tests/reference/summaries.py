@@ -50,7 +50,7 @@ def sort_values(values):
 def quartile(v, q):
     """The (n + 1)p rule, positions clamped to the data, exact."""
     n = len(v)
-    if n == 0:
+    if n == 0 or has_nan(v):
         return float("nan")
     pos = F(q) * (n + 1)
     k = math.floor(pos)
@@ -65,6 +65,18 @@ def quartile(v, q):
     return F(a) + (pos - k) * (F(b) - F(a))
 
 
+def has_nan(v):
+    """A record fed a NaN prints nan for every order statistic."""
+    return any(math.isnan(x) for x in v)
+
+
+def ends(v):
+    """The lowest and highest value as printed."""
+    if not v or has_nan(v):
+        return float("nan"), float("nan")
+    return v[0], v[-1]
+
+
 def finite(*xs):
     return all(not isinstance(x, float) or math.isfinite(x) for x in xs)
 
@@ -77,17 +89,16 @@ def combine(x, a, y, b):
 
 
 def quartile_lines(v, head):
-    lines = [head + "low            " + fmt(v[0] if v else float("nan"))]
+    low, high = ends(v)
+    lines = [head + "low            " + fmt(low)]
     for q in ("0.25", "0.50", "0.75"):
         lines.append(head + f"quantile({q}) " + fmt(quartile(v, F(q))))
-    lines.append(head + "high           " + fmt(v[-1] if v else float("nan")))
+    lines.append(head + "high           " + fmt(high))
     return lines
 
 
 def range_lines(values, head):
-    v = sort_values(values)
-    low = v[0] if v else float("nan")
-    high = v[-1] if v else float("nan")
+    low, high = ends(sort_values(values))
     return [head + "low            " + fmt(low),
             head + "high           " + fmt(high),
             head + "range          " + fmt(combine(high, 1, low, -1))]
@@ -97,7 +108,7 @@ def mode_lines(values, head):
     v = sort_values(values)
     best, count = float("nan"), 0
     i = 0
-    while i < len(v):
+    while i < len(v) and not has_nan(v):
         j = i
         bits = math.copysign(1, v[i]), repr(v[i])
         while j < len(v) and (math.copysign(1, v[j]), repr(v[j])) == bits:
@@ -139,8 +150,10 @@ def box_lines(values, head):
             head + f"outliers       {outliers}"]
     if not v:
         out.append(head + "plot           (none: no values)")
-    elif not all(math.isfinite(x) for x in v) or math.isnan(lw):
+    elif not all(math.isfinite(x) for x in v):
         out.append(head + "plot           (none: not every value is finite)")
+    elif math.isnan(lw):
+        out.append(head + "plot           (none: a quartile or whisker is not finite)")
     else:
         out.append(head + "plot           " + drawing(v, q1, med, q3, lw, uw))
     return out
@@ -213,6 +226,9 @@ CASES = [
      ["range"], "10000000000.0078125 -1e-300"),
     ("a difference beyond the largest double",
      ["range"], "1e308 -1.7976931348623157e308"),
+    ("quartiles between values whose gap overflows a double",
+     ["box-plot"],
+     "-1.5729814930045264e+308 -1.348269851146737e+308 1.1235582092889474e+308 1.5729814930045264e+308"),
     ("decimal fractions", ["iq-range", "box-plot"], "0.1 0.2 0.3 0.4 0.5 0.7"),
     ("equal counts fit perfectly", ["chi-sq-fit"], "5 5 5 5"),
     ("counts far from equal", ["chi-sq-fit"], "10 20 30 40"),

@@ -1,16 +1,29 @@
 #!/usr/bin/env python3
 """Writes sums.tsv: for each data set below, the exact mean and sum of
 squared deviations of its values (the doubles the program reads), computed
-with Python's fractions and rounded once to double, beside the plain running
-sums the record keeps (sum = sum + x, sum_x_2 = x * x + sum_x_2, in double
-arithmetic, in order).
+with Python's fractions and rounded once to double (ties to even; beyond the
+range of doubles, inf), beside the plain running sums the record keeps (sum =
+sum + x, sum_x_2 = x * x + sum_x_2, in double arithmetic, in order), and the
+bounds of the mean +- 2 SE interval: the exact mean +- twice the SE the
+program derives from that sum of squares (var = SS / (n - 1), SD = sqrt(var),
+SE = SD / sqrt(n), each a double step), each rounded once.
 
     python3 tests/reference/sums.py > tests/reference/sums.tsv
 
-Lines: "NAME N MEAN SUM_SQUARES SUM SUM_X_2", numbers as hexadecimal floats.
+Lines: "NAME N MEAN SUM_SQUARES SUM SUM_X_2 CI_LOW CI_HIGH", numbers as
+hexadecimal floats.
 tests/tallyf_test.cc builds the same data sets by the same rules.
 """
+import math
 from fractions import Fraction
+
+
+def rounded(x):
+    """The exact x rounded once to a double; inf beyond their range."""
+    try:
+        return float(x)
+    except OverflowError:
+        return math.inf if x > 0 else -math.inf
 
 
 def data_sets():
@@ -34,6 +47,22 @@ def data_sets():
     # A first value far above the rest: every deviation from it is rounded,
     # each by its own error.
     yield "far", [1e6] + [i * 0.001 for i in range(1, 100001)]
+    # Near and beyond the largest double: sums and squares that overflow
+    # where the mean and the sum of squares do not.
+    big = 1.7976931348623157e308
+    yield "one-huge", [1e301]
+    yield "two-largest", [1e308, 1e308]
+    yield "huge-pair", [1e152, 0.0]
+    yield "wide-pair", [1.5e154, 0.0]
+    yield "beyond", [1e155, -1e155]
+    yield "cancel", [1e308, 1e308, -1e308, -1e308, 3.0]
+    yield "ends", [6.66e153, big, -big]
+    # The exact mean 2^-1075 is a tie, rounded to even (0) in either order.
+    yield "tie", [5e-324, 0.0]
+    yield "tie-reversed", [0.0, 5e-324]
+    # Mean and 2 SE nearly cancel in the lower bound.
+    yield "interval", ([1e15] * 14671 + [-1e15] * 14330 + [1.0] * 333 +
+                       [0.5] * 333 + [3.0] * 334)
 
 
 def main():
@@ -48,7 +77,14 @@ def main():
         for x in xs:
             s = s + x
             q = x * x + q
-        print(name, n, float(mean).hex(), float(ss).hex(), s.hex(), q.hex())
+        se = math.sqrt(rounded(ss) / (n - 1)) / math.sqrt(n) if n > 1 else 0.0
+        if math.isfinite(se):
+            low = rounded(mean - 2 * Fraction(se))
+            high = rounded(mean + 2 * Fraction(se))
+        else:
+            low, high = rounded(mean) - 2 * se, 2 * se + rounded(mean)
+        print(name, n, rounded(mean).hex(), rounded(ss).hex(), s.hex(),
+              q.hex(), low.hex(), high.hex())
 
 
 main()
