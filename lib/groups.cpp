@@ -222,16 +222,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         if (tally_feeds_pairs(kind[i]))
             pairs[sink.npairs++] = i;
     sink.pairs = pairs;
-    tally_pass_input_t input{stream, options.delims, options.verbose,
-                             options.nby};
-    input.quotes = options.quotes;
     tally_header_ctx_t ctx{list, &options, by, &sel};
-    if (options.header) {
-        input.on_header = tally_on_header;
-        input.header_ctx = &ctx;
-    }
-    input.list = list;
-    input.names = options.names;
+    const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     if (!tally_read_pass(sel, input, sink, err))
         return false;
 

@@ -108,6 +108,23 @@ bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
     return true;
 }
 
+tally_pass_input_t tally_run_input(FILE *stream,
+                                   const tally_run_options_t &options,
+                                   tally_header_ctx_t *ctx)
+{
+    tally_pass_input_t input{stream, options.delims, options.verbose,
+                             options.nby};
+    input.quotes = options.quotes;
+    input.skip_missing = options.skip_missing;
+    if (options.header) {
+        input.on_header = tally_on_header;
+        input.header_ctx = ctx;
+    }
+    input.list = ctx->list;
+    input.names = options.names;
+    return input;
+}
+
 bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err)
 {
     for (int i = 0; i < list->count; ++i)
@@ -147,16 +164,8 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         }
     }
     tally_feed_sink_t sink{list->functions, kind, pairs, pair_kinds, npairs};
-    tally_pass_input_t input{stream, options.delims, options.verbose, 0};
-    input.quotes = options.quotes;
-    input.skip_missing = options.skip_missing;
     tally_header_ctx_t ctx{list, &options, nullptr, &sel};
-    if (options.header) {
-        input.on_header = tally_on_header;
-        input.header_ctx = &ctx;
-    }
-    input.list = list;
-    input.names = options.names;
+    const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     static tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;

@@ -65,6 +65,12 @@ bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);
 
+// What the pass of a run reads and how: the options' delimiters, echo,
+// key columns, quoting, missing values and header hook (with ctx).
+tally_pass_input_t tally_run_input(FILE *stream,
+                                   const tally_run_options_t &options,
+                                   tally_header_ctx_t *ctx);
+
 // A row function on the header line (row 1) is refused (64).
 bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err);
 

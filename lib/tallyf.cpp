@@ -160,14 +160,20 @@ namespace {
 // The exact mean plus offset (finite), rounded once: the exact sum of the
 // deviations, divided by n in a fixed-point number, plus the shift and the
 // offset, the remainder of the division deciding a tie.
-double exact_mean_plus(const tallyf_t *tf, double offset)
+// v = the exact sum of the deviations (of the values, when shift is 0).
+void exact_sum_of(const tallyf_t *tf, exact_fixed_t *v)
 {
     const exact_sums_t e = exact_sums_of(tf);
     const int scale = e.scaled ? kExactLinearExp : 0;
+    exact_fixed_clear(v);
+    exact_fixed_add_scaled(v, e.s, scale);
+    exact_fixed_add_scaled(v, e.s_lo, scale);
+}
+
+double exact_mean_plus(const tallyf_t *tf, double offset)
+{
     exact_fixed_t v;
-    exact_fixed_clear(&v);
-    exact_fixed_add_scaled(&v, e.s, scale);
-    exact_fixed_add_scaled(&v, e.s_lo, scale);
+    exact_sum_of(tf, &v);
     const uint64_t remainder = exact_fixed_div(&v, tf->num_count);
     exact_fixed_add_scaled(&v, tf->shift, 0);
     exact_fixed_add_scaled(&v, offset, 0);
@@ -187,12 +193,8 @@ double tallyf_sum(const tallyf_t *tf)
 {
     if (!exact_sums_usable(tf) || tf->shift != 0)
         return tf->sum;
-    const exact_sums_t e = exact_sums_of(tf);
-    const int scale = e.scaled ? kExactLinearExp : 0;
     exact_fixed_t v;
-    exact_fixed_clear(&v);
-    exact_fixed_add_scaled(&v, e.s, scale);
-    exact_fixed_add_scaled(&v, e.s_lo, scale);
+    exact_sum_of(tf, &v);
     return exact_fixed_round(&v, false);
 }
 
