@@ -62,7 +62,8 @@ inline constexpr int kExactSquareExp = 560;
 // sum about to overflow, a record already scaled, or a value or sum that is
 // not finite (added as it is: the plain sums then take over).  old_sum is
 // the plain sum before this value; squares says whether the record keeps
-// the sums of squares.  Does not count the value.
+// the sums of squares.  Counts the value, as the inline path does, so that
+// a feeder can end with this call.
 [[gnu::noinline, gnu::cold]] void tally_add_exact_slow(tallyf_t *tf, double x,
                                                        double old_sum,
                                                        bool squares);
@@ -103,20 +104,35 @@ using error_free::sum_error;
         tf->high = x;
 }
 
-// The exact sum of the values alone needs no shift (shift stays 0): the
-// plain sum is the high part of the exact sum, and only the rounding errors
-// of its additions are collected beside it.
+[[gnu::always_inline]] inline void count(tallyf_t *tf)
+{
+    ++tf->shift_count;
+    ++tf->num_count;
+}
+
+// The plain sum first; the value's exact sums come last (end_sum,
+// end_squares), so that only the counts wait on the slow call.
 template <bool Fma>
-[[gnu::always_inline]] inline void add_sum(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline double begin_sum(tallyf_t *tf, double x)
 {
     const double old_sum = tf->sum;
     tf->sum = add_first<Fma>(old_sum, x);
-    // lo is NaN when the sum overflowed, a value is not finite, or the
-    // record is scaled (its NaN mark): then the slow path takes the value.
+    return old_sum;
+}
+
+// The exact sum of the values alone needs no shift (shift stays 0): the
+// plain sum is the high part of the exact sum, and only the rounding errors
+// of its additions are collected beside it.  lo is NaN when the sum
+// overflowed, a value is not finite, or the record is scaled.
+template <bool Fma>
+[[gnu::always_inline]] inline void end_sum(tallyf_t *tf, double x,
+                                           double old_sum)
+{
     const double lo = tf->sum_d_lo + sum_error(old_sum, x, tf->sum);
     if (lo == lo) [[likely]] {
         tf->sum_d_lo = lo;
         tf->sum_d = tf->sum;
+        count(tf);
     } else {
         tally_add_exact_slow(tf, x, old_sum, false);
     }
@@ -125,10 +141,9 @@ template <bool Fma>
 // The plain sums of the variance family, then the exact sums of the
 // deviations from the first value and of their squares.
 template <bool Fma>
-[[gnu::always_inline]] inline void add_squares(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void end_squares(tallyf_t *tf, double x,
+                                               double old_sum)
 {
-    const double old_sum = tf->sum;
-    tf->sum = add_first<Fma>(old_sum, x);
     tf->sum_x = add_first<Fma>(x, tf->sum_x);
     const double square = x * x; // rounded before the addition: no FMA
     tf->sum_x_2 = add_first<Fma>(square, tf->sum_x_2);
@@ -154,7 +169,8 @@ template <bool Fma>
         p_error = square_error(d, p);
     p_error += 2 * d * d_error;
     const double q = tf->sum_d_2 + p;
-    const double q_lo = tf->sum_d_2_lo + (sum_error(tf->sum_d_2, p, q) + p_error);
+    const double q_lo =
+        tf->sum_d_2_lo + (sum_error(tf->sum_d_2, p, q) + p_error);
     // q_lo is NaN when the sum of squares overflowed (the error of an
     // infinite sum is NaN), when a value or sum is not finite, and in a
     // scaled record (NaN there).  A finite sum of squares bounds the sum of
@@ -165,53 +181,46 @@ template <bool Fma>
         tf->sum_d = s;
         tf->sum_d_2_lo = q_lo;
         tf->sum_d_2 = q;
+        count(tf);
     } else {
         tally_add_exact_slow(tf, x, old_sum, true);
     }
 }
 
-[[gnu::always_inline]] inline void count(tallyf_t *tf)
-{
-    ++tf->shift_count;
-    ++tf->num_count;
-}
-
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_sum(tallyf_t *tf, double x)
 {
-    add_sum<Fma>(tf, x);
-    count(tf);
+    end_sum<Fma>(tf, x, begin_sum<Fma>(tf, x));
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_squares(tallyf_t *tf, double x)
 {
-    add_squares<Fma>(tf, x);
-    count(tf);
+    end_squares<Fma>(tf, x, begin_sum<Fma>(tf, x));
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_squares_listed(tallyf_t *tf, double x)
 {
+    const double old_sum = begin_sum<Fma>(tf, x);
     keep_value(tf->tmp_file, x);
-    add_squares<Fma>(tf, x);
-    count(tf);
+    end_squares<Fma>(tf, x, old_sum);
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_squares_bounds(tallyf_t *tf, double x)
 {
+    const double old_sum = begin_sum<Fma>(tf, x);
     track_extremes(tf, x); // for the check of the counts
-    add_squares<Fma>(tf, x);
-    count(tf);
+    end_squares<Fma>(tf, x, old_sum);
 }
 
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_bounds(tallyf_t *tf, double x)
 {
-    add_sum<Fma>(tf, x);
+    const double old_sum = begin_sum<Fma>(tf, x);
     track_extremes(tf, x);
-    count(tf);
+    end_sum<Fma>(tf, x, old_sum);
 }
 
 // Every 4 MiB of a value array, the pages of the next 4 MiB (or of what
@@ -224,16 +233,16 @@ inline constexpr uint64_t kPrefaultValues = uint64_t{1} << 19;
 template <bool Fma>
 [[gnu::always_inline]] inline void feed_values(tallyf_t *tf, double x)
 {
-    add_sum<Fma>(tf, x);
+    const double old_sum = begin_sum<Fma>(tf, x);
     if (tf->num_count == tf->array_size) {
-        tf->array_size = tf->num_count != 0 ? 2 * tf->num_count : 4;
+        tf->array_size = tf->num_count < 8 ? 8 : 2 * tf->num_count;
         tf->nums = static_cast<double *>(
             xt_realloc(tf->nums, tf->array_size, sizeof(double)));
     }
     if ((tf->num_count & (kPrefaultValues - 1)) == 0)
         prefault(tf->nums + tf->num_count, tf->array_size - tf->num_count);
     tf->nums[tf->num_count] = x;
-    count(tf);
+    end_sum<Fma>(tf, x, old_sum);
 }
 
 } // namespace tally_feed_body

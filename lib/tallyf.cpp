@@ -113,8 +113,11 @@ void tally_add_exact_slow(tallyf_t *tf, double x, double old_sum, bool squares)
             tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q);
             tf->sum_d_2 = q;
         }
-        if (!finite)
+        if (!finite) {
+            ++tf->shift_count;
+            ++tf->num_count;
             return;
+        }
         tf->sum_d = std::ldexp(tf->sum_d, -kExactLinearExp);
         tf->sum_d_lo = std::ldexp(tf->sum_d_lo, -kExactLinearExp);
         tf->sum_d_2 = std::ldexp(tf->sum_d_2, -2 * kExactSquareExp);
@@ -139,6 +142,8 @@ void tally_add_exact_slow(tallyf_t *tf, double x, double old_sum, bool squares)
         tf->scaled_lo += sum_error(tf->sum_d_2, p, q) + p_error;
         tf->sum_d_2 = q;
     }
+    ++tf->shift_count;
+    ++tf->num_count;
 }
 
 void tallyf_process_val(tallyf_t *tf, double x)
