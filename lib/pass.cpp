@@ -138,7 +138,9 @@ int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
 
 namespace {
 
-template <bool Fma, class Sink>
+// Simple: a pass without quoting, skipped missing values or paired columns
+// (the common case), built apart so that it tests none of them per field.
+template <bool Fma, bool Simple, class Sink>
 [[gnu::always_inline]] inline bool
 read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
           Sink &sink, tally_error_t *err, tally_pass_stats_t *stats_out)
@@ -153,8 +155,9 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
-    const bool quotes = input.quotes;
-    const bool skip_missing = input.skip_missing;
+    const bool quotes = !Simple && input.quotes;
+    const bool skip_missing = !Simple && input.skip_missing;
+    const bool pairs = !Simple;
     // Fields this short may be gaps: empty ones, and the missing-value
     // words when they are skipped (none is longer than 4 bytes).
     const size_t gap_len = skip_missing ? 4 : 0;
@@ -243,7 +246,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                     !keep_key(&key, *g, field, len, at, err))
                     return false;
                 if (at.row_wanted() ||
-                    (g != nullptr && (g->first != g->last || g->paired))) {
+                    (g != nullptr && (g->first != g->last || (pairs && g->paired)))) {
                     double v;
                     if (len <= gap_len &&
                         (len == 0 || is_missing_value(field, len))) {
@@ -266,13 +269,13 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                             sink.template col_value<Fma>(*g, v, at.row());
                         // A two-column record takes its pair at the line's
                         // end, whatever fed the group's other records.
-                        if (g != nullptr && g->paired)
+                        if (pairs && g != nullptr && g->paired)
                             staged[n++] = {g, v, true};
                     } else if constexpr (Sink::stages) {
                         staged[n++] = {g, v, false};
                     } else {
                         sink.template col_value<Fma>(*g, v, at.row());
-                        if (g->paired)
+                        if (pairs && g->paired)
                             staged[n++] = {g, v, true};
                     }
                 }
@@ -304,9 +307,11 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
 
 template <class Sink>
 bool read_plain(const tally_selection_t &sel, const tally_pass_input_t &input,
-                Sink &sink, tally_error_t *err, tally_pass_stats_t *stats)
+                Sink &sink, tally_error_t *err, tally_pass_stats_t *stats,
+                bool simple)
 {
-    return read_pass<false>(sel, input, sink, err, stats);
+    return simple ? read_pass<false, true>(sel, input, sink, err, stats)
+                  : read_pass<false, false>(sel, input, sink, err, stats);
 }
 
 #if defined(TALLY_FMA_DISPATCH)
@@ -314,9 +319,10 @@ template <class Sink>
 [[gnu::target("fma")]] bool read_fused(const tally_selection_t &sel,
                                       const tally_pass_input_t &input,
                                       Sink &sink, tally_error_t *err,
-                                      tally_pass_stats_t *stats)
+                                      tally_pass_stats_t *stats, bool simple)
 {
-    return read_pass<true>(sel, input, sink, err, stats);
+    return simple ? read_pass<true, true>(sel, input, sink, err, stats)
+                  : read_pass<true, false>(sel, input, sink, err, stats);
 }
 #endif
 
@@ -327,11 +333,13 @@ bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &input, Sink &sink,
                      tally_error_t *err, tally_pass_stats_t *stats)
 {
+    const bool simple =
+        !input.quotes && !input.skip_missing && sel.npair_cols == 0;
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
-        return read_fused(sel, input, sink, err, stats);
+        return read_fused(sel, input, sink, err, stats, simple);
 #endif
-    return read_plain(sel, input, sink, err, stats);
+    return read_plain(sel, input, sink, err, stats, simple);
 }
 
 template bool tally_read_pass<tally_feed_sink_t>(const tally_selection_t &,
