@@ -64,13 +64,15 @@ bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
         std::snprintf(line, width + 1, "%s", why != nullptr ? why : "");
         return false;
     }
-    // Long double: the span of two finite doubles does not overflow there.
-    const long double low = v[0];
-    const long double span = static_cast<long double>(v[n - 1]) - low;
+    // At half scale (exact halvings) the span of two finite doubles cannot
+    // overflow, even where long double is no wider than double (as under
+    // valgrind); long double keeps the columns of ordinary data as they were.
+    const long double low = v[0] * 0.5L;
+    const long double span = v[n - 1] * 0.5L - low;
     const auto column = [&](double x) -> size_t {
         if (span == 0)
             return 0;
-        const long double c = (x - low) / span * (width - 1) + 0.5L;
+        const long double c = (x * 0.5L - low) / span * (width - 1) + 0.5L;
         return std::min(static_cast<size_t>(c), width - 1);
     };
     std::memset(line, ' ', width);
