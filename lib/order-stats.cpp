@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "order-points.h"
 #include "xt.h"
 
 namespace {
@@ -17,43 +18,11 @@ bool fed_nan(const tallyf_t *tf)
 
 } // namespace
 
-double tallyf_lowest(const tallyf_t *tf)
-{
-    return tf->num_count != 0 && !fed_nan(tf) ? tf->nums[0] : NAN;
-}
-
-double tallyf_highest(const tallyf_t *tf)
-{
-    return tf->num_count != 0 ? tf->nums[tf->num_count - 1] : NAN;
-}
-
 double tallyf_division_point(const tallyf_t *tf, uint32_t i,
                              uint32_t partitions)
 {
-    const uint64_t n = tf->num_count;
-    const double *v = tf->nums;
-    // Positions outside the sorted values read the nearest end; with no
-    // values at all, or a NaN among them, there is nothing to show but NaN.
-    if (n == 0 || fed_nan(tf))
-        return NAN;
-    const double step = 1.0 / partitions;
-    const double m = static_cast<double>(n + 1);
-    const double q = i * step;
-    const double position = q * m;
-    const uint64_t k = static_cast<uint64_t>(position);
-    if (k < 1)
-        return v[0];
-    if (k >= n)
-        return v[n - 1];
-    const double f = position - static_cast<double>(k);
-    const double gap = v[k] - v[k - 1];
-    if (std::isinf(gap) && std::isfinite(v[k - 1]) && std::isfinite(v[k])) {
-        // The gap of two finite values overflowed: the same steps at half
-        // scale (exact halvings of values this large), doubled at the end.
-        const double low = v[k - 1] * 0.5;
-        return ((v[k] * 0.5 - low) * f + low) * 2;
-    }
-    return gap * f + v[k - 1];
+    const tallyf_points_t pts = tallyf_sorted_points(tf->nums, tf->num_count);
+    return tallyf_point_at(&pts, i * (1.0 / partitions));
 }
 
 void tallyf_sort(tallyf_t *tf)
@@ -64,15 +33,16 @@ void tallyf_sort(tallyf_t *tf)
 void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
 {
     tallyf_sort(tf);
-    const double lowest = tallyf_lowest(tf);
-    const double highest = tallyf_highest(tf);
+    const tallyf_points_t pts = tallyf_sorted_points(tf->nums, tf->num_count);
+    const double lowest = tallyf_points_lowest(&pts);
+    const double highest = tallyf_points_highest(&pts);
 
     std::printf("%s %u low            %f\n", label, num, lowest);
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
         for (uint32_t i = 1; i < tf->partitions; ++i) {
             std::printf("%s %u quantile(%0.2f) %f\n", label, num, i * step,
-                        tallyf_division_point(tf, i, tf->partitions));
+                        tallyf_point_at(&pts, i * step));
         }
     }
     std::printf("%s %u high           %f\n", label, num, highest);

@@ -8,11 +8,6 @@
 #include "tallyf.h"
 #include "tallyf-number.h"
 
-// The lowest and the highest of a record's sorted values, as the quantile
-// lines print them: NaN with no values, or when a NaN was fed.
-double tallyf_lowest(const tallyf_t *tf);
-double tallyf_highest(const tallyf_t *tf);
-
 // Sorts the record's values in place and prints its lowest value, one line per
 // inner division point and its highest value, each headed by label and num.
 // With no values, or a NaN among them, every line shows nan.
