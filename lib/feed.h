@@ -16,6 +16,7 @@
 #include "shifted-sums-body.h"
 #include "pass.h"
 #include "tallyf.h"
+#include "value-chain.h"
 #include "xt.h"
 
 // Where the processor may lack FMA, both builds exist and the choice is
@@ -236,8 +237,8 @@ template <bool Fma>
     const double old_sum = begin_sum<Fma>(tf, x);
     if (tf->num_count == tf->array_size) {
         tf->array_size = tf->num_count < 8 ? 8 : 2 * tf->num_count;
-        tf->nums = static_cast<double *>(
-            xt_realloc(tf->nums, tf->array_size, sizeof(double)));
+        tf->nums = static_cast<double *>(xt_grow_huge(
+            tf->nums, tf->num_count, tf->array_size, sizeof(double)));
     }
     if ((tf->num_count & (kPrefaultValues - 1)) == 0)
         prefault(tf->nums + tf->num_count, tf->array_size - tf->num_count);
@@ -278,6 +279,19 @@ template <bool Fma>
         feed_sum<Fma>(tf, x);
         break;
     }
+}
+
+// Feeds a value-keeping record whose values go to a chain of the arena
+// (value-chain.h) rather than to its array.
+template <bool Fma>
+[[gnu::always_inline]] inline void
+tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
+                   tally_value_chain_t *chain, double x)
+{
+    using namespace tally_feed_body;
+    const double old_sum = begin_sum<Fma>(tf, x);
+    arena->push(chain, x);
+    end_sum<Fma>(tf, x, old_sum);
 }
 
 // Feeds a two-column record (tally_feeds_pairs) the fields of one line: x

@@ -6,10 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
+#include <memory>
 
 #include <sys/mman.h>
 #include <sysexits.h>
@@ -70,29 +67,30 @@ bool resolve_key_names(const tally_run_options_t &options, uint32_t *by,
 constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kChunkBytes = 2 * kHugePage;
 
-tallyf_t *new_chunk(size_t count)
+char *new_chunk(size_t bytes)
 {
-    const size_t bytes =
-        (count * sizeof(tallyf_t) + kHugePage - 1) / kHugePage * kHugePage;
+    bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     void *p = std::aligned_alloc(kHugePage, bytes);
     if (p == nullptr)
-        return static_cast<tallyf_t *>(
-            xt_malloc(count, sizeof(tallyf_t))); // ends the run: no memory
+        return static_cast<char *>(xt_malloc(bytes, 1)); // ends the run
 #if defined(MADV_HUGEPAGE)
     madvise(p, bytes, MADV_HUGEPAGE);
 #endif
-    return static_cast<tallyf_t *>(p);
+    return static_cast<char *>(p);
 }
 
 } // namespace
 
-tally_group_states_t::tally_group_states_t(const tallyf_list_t *list)
+tally_group_states_t::tally_group_states_t(const tallyf_list_t *list,
+                                           const bool *chained)
     : protos_(list->functions, list->functions + list->count),
       per_group_(static_cast<size_t>(list->count)),
-      per_chunk_(per_group_ == 0
-                     ? 1024
-                     : std::max<size_t>(1, kChunkBytes / sizeof(tallyf_t) /
-                                               per_group_ - 1))
+      chains_(static_cast<size_t>(std::count(chained, chained + list->count,
+                                             true))),
+      stride_(per_group_ * sizeof(tallyf_t) +
+              chains_ * sizeof(tally_value_chain_t)),
+      per_chunk_(stride_ == 0 ? 1024
+                              : std::max<size_t>(1, kChunkBytes / stride_ - 1))
 {
     // What was asked stays (code, row, col, partitions, expected mean);
     // what is collected starts empty, with no array and no file.
@@ -122,20 +120,24 @@ tally_group_states_t::~tally_group_states_t()
         for (size_t i = 0; i < per_group_; ++i)
             std::free(s[i].nums);
     }
-    for (tallyf_t *chunk : chunks_)
+    for (char *chunk : chunks_)
         std::free(chunk);
 }
 
 tallyf_t *tally_group_states_t::add()
 {
     if (groups_ % per_chunk_ == 0)
-        chunks_.push_back(new_chunk(per_chunk_ * per_group_ + 1));
-    tallyf_t *s = chunks_.back() + (groups_ % per_chunk_) * per_group_;
+        chunks_.push_back(new_chunk(per_chunk_ * stride_ + 1));
+    char *at = chunks_.back() + (groups_ % per_chunk_) * stride_;
+    tallyf_t *s = reinterpret_cast<tallyf_t *>(at);
     blocks_.push_back(s);
     ++groups_;
     if (per_group_ != 0)
         std::memcpy(static_cast<void *>(s), protos_.data(),
                     per_group_ * sizeof(tallyf_t));
+    if (chains_ != 0)
+        std::memset(static_cast<void *>(s + per_group_), 0,
+                    chains_ * sizeof(tally_value_chain_t));
     return s;
 }
 
@@ -193,15 +195,6 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         any_spilled = any_spilled || spilled[i];
         keeps_values = keeps_values || kind[i] == tally_feed_t::values;
     }
-#if defined(__GLIBC__)
-    // Value arrays of 32 KiB and more are mapped pages of their own, grown
-    // by moving pages (mremap), not copies: the room an array has not used
-    // yet costs no memory, so a group costs 8 bytes per value and little
-    // else, where arrays grown on the heap would leave up to half of it
-    // behind.
-    if (keeps_values)
-        mallopt(M_MMAP_THRESHOLD, 32 * 1024);
-#endif
     // The spill file is left to the end of the process, as the records'
     // files are.
     tally_spill_t spill;
@@ -210,13 +203,23 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
 
     static tally_selection_t sel;
     tally_select(list, by, options.nby, &sel);
+    // Value-keeping requests keep their values in chains.
+    bool chained[TALLYF_LIST_MAX];
+    int chain[TALLYF_LIST_MAX];
+    int chains = 0;
+    for (int i = 0; i < requests; ++i) {
+        chained[i] = kind[i] == tally_feed_t::values;
+        chain[i] = chained[i] ? chains++ : -1;
+    }
     tally_key_table_t keys;
-    tally_group_states_t states(list);
+    tally_group_states_t states(list, chained);
+    tally_value_arena_t arena;
     const uint64_t all_keys = options.nby == 64
                                   ? ~uint64_t{0}
                                   : (uint64_t{1} << options.nby) - 1;
-    tally_group_sink_t sink{&keys,    &states,     kind,     spilled, &spill,
-                            requests, options.nby, all_keys, by,      {}};
+    tally_group_sink_t sink{&keys,  &states,  &arena,      kind,
+                            chain,  spilled,  &spill,      requests,
+                            options.nby, all_keys, by, {}};
     int pairs[TALLYF_LIST_MAX];
     for (int i = 0; i < requests; ++i)
         if (tally_feeds_pairs(kind[i]))
@@ -247,6 +250,9 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     // groups at a time.
     std::string prefix;
     std::vector<uint64_t> counts;
+    // A chain gathered: the values of one group's record at a time.
+    std::unique_ptr<double, decltype(&std::free)> values(nullptr, std::free);
+    uint64_t room = 0;
     uint32_t window_end = 0;
     for (uint32_t g = 0; g < groups; ++g) {
         tallyf_t *s = states.of(g);
@@ -281,8 +287,25 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
             tally_listing_t listing{nullptr, 0};
             if (spilled[i])
                 listing = spill.values_of(uint64_t{g} * requests + i);
-            if (!tally_report_record(&s[i], p, spilled[i] ? &listing : nullptr,
-                                     err))
+            if (chain[i] >= 0) {
+                // The group's values as the record's array, for its report.
+                if (s[i].num_count > room) {
+                    room = s[i].num_count;
+                    values.reset(static_cast<double *>(xt_grow_huge(
+                        values.release(), 0, room, sizeof(double))));
+                }
+                tally_value_arena_t::gather(states.chains_of(g)[chain[i]],
+                                            s[i].num_count, values.get());
+                s[i].nums = values.get();
+                s[i].array_size = s[i].num_count;
+            }
+            const bool reported = tally_report_record(
+                &s[i], p, spilled[i] ? &listing : nullptr, err);
+            if (chain[i] >= 0) {
+                s[i].nums = nullptr;
+                s[i].array_size = 0;
+            }
+            if (!reported)
                 return false;
         }
     }

@@ -16,6 +16,7 @@
 #include "key-table.h"
 #include "pass.h"
 #include "spill.h"
+#include "value-chain.h"
 #include "tallyf-list.h"
 
 struct tally_run_options_t;
@@ -29,23 +30,34 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                        tally_error_t *err);
 
 // The states of every group: per group, one record per request, made from
-// the request's record with nothing collected.
+// the request's record with nothing collected, and one value chain per
+// value-keeping request (its records keep no array: their values go to the
+// chain, and become an array only while the group is reported).
 class tally_group_states_t {
 public:
-    explicit tally_group_states_t(const tallyf_list_t *list);
+    // chained: per request, whether it keeps values.
+    tally_group_states_t(const tallyf_list_t *list, const bool *chained);
     ~tally_group_states_t();
 
     // The states of a new group (the next number).
     tallyf_t *add();
     tallyf_t *of(uint32_t group) { return blocks_[group]; }
+    // A group's chains, in the order of the value-keeping requests.
+    tally_value_chain_t *chains_of(uint32_t group)
+    {
+        return reinterpret_cast<tally_value_chain_t *>(blocks_[group] +
+                                                       per_group_);
+    }
     uint32_t groups() const { return groups_; }
 
 private:
     std::vector<tallyf_t> protos_;
     size_t per_group_;
+    size_t chains_;                     // value chains per group
+    size_t stride_;                     // bytes per group
     uint32_t groups_ = 0;
     size_t per_chunk_;                  // groups per chunk
-    std::vector<tallyf_t *> chunks_;
+    std::vector<char *> chunks_;
     std::vector<tallyf_t *> blocks_;    // each group's states
 };
 
@@ -56,7 +68,9 @@ struct tally_group_sink_t {
 
     tally_key_table_t *keys;
     tally_group_states_t *states;
+    tally_value_arena_t *arena; // the value chains' blocks
     const tally_feed_t *kind;   // per request
+    const int *chain;           // per request: its chain in the group, or -1
     const bool *spilled;        // per request: listing values go to spill
     tally_spill_t *spill;
     int requests;
@@ -99,7 +113,11 @@ struct tally_group_sink_t {
             const tally_group_t &col = *staged[j].col;
             const double v = staged[j].value;
             for (const int *i = col.first; i != col.last; ++i) {
-                tally_feed<Fma>(kind[*i], &s[*i], v);
+                if (chain[*i] >= 0)
+                    tally_feed_chained<Fma>(&s[*i], arena,
+                                            &states->chains_of(g)[chain[*i]], v);
+                else
+                    tally_feed<Fma>(kind[*i], &s[*i], v);
                 if (spilled[*i])
                     spill->put(uint64_t{g} * requests + *i, v);
             }

@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -35,5 +38,24 @@ void *xt_realloc(void *ptr, size_t count, size_t size)
     void *p = std::realloc(ptr, byte_count(count, size));
     if (p == nullptr)
         out_of_memory();
+    return p;
+}
+
+void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size)
+{
+    constexpr size_t kHuge = size_t{2} << 20;
+    const size_t bytes = byte_count(count, size);
+    if (bytes < 2 * kHuge)
+        return xt_realloc(ptr, count, size);
+    const size_t room = (bytes + kHuge - 1) / kHuge * kHuge;
+    void *p = std::aligned_alloc(kHuge, room);
+    if (p == nullptr)
+        out_of_memory();
+#if defined(MADV_HUGEPAGE)
+    madvise(p, room, MADV_HUGEPAGE); // advice only: refused, nothing changes
+#endif
+    if (used != 0)
+        std::memcpy(p, ptr, used * size);
+    std::free(ptr);
     return p;
 }

@@ -433,10 +433,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, Cli, testing::ValuesIn(all_cases()),
                          case_name);
 
 // --by against the program itself: for random inputs (keys of odd bytes and
-// lengths, the key before or after the values, one or two key columns) and
-// every column function, the grouped run's lines for each key, without the
-// key prefix, are exactly what the ungrouped run prints over that key's
-// lines alone; and the groups come in the order their keys first appear.
+// lengths, the key before or after the values, one or two key columns,
+// groups of a few values and of thousands) and every column function, the
+// grouped run's lines for each key, without the key prefix, are exactly
+// what the ungrouped run prints over that key's lines alone; and the groups
+// come in the order their keys first appear.
 TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
 {
     std::mt19937_64 rng(20261209);
@@ -445,7 +446,10 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
         {"mean"}, {"median"}, {"quantile", "3"}, {"quartile"}, {"pop-var"},
         {"pop-SD"}, {"pop-z-scores"}, {"sample-var"}, {"sample-SD"},
         {"sample-SE"}, {"sample-z-scores"}, {"sample-t-score", "1.5"},
-        {"mode"}, {"range"}, {"iq-range"}, {"box-plot"}, {"chi-sq-fit"}};
+        {"mode"}, {"range"}, {"iq-range"}, {"box-plot"}, {"chi-sq-fit"},
+        {"count"}, {"sum"}, {"min"}, {"max"}, {"percentile", "95,99.9"},
+        {"geo-mean"}, {"harm-mean"}, {"skewness"}, {"kurtosis"}, {"mad"},
+        {"summary"}};
     for (int round = 0; round < 16; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         // Fields: up to two keys among four columns; "," separates fields,
@@ -455,8 +459,10 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
         int key2 = 1 + static_cast<int>(pick(4));
         if (key2 == key1)
             key2 = key1 % 4 + 1;
+        // Every fourth round, groups of thousands of values.
+        const bool big = round % 4 == 3;
         std::vector<std::string> keys;
-        for (size_t k = 0, n = 1 + pick(12); k < n; ++k) {
+        for (size_t k = 0, n = 1 + pick(big ? 3 : 12); k < n; ++k) {
             std::string key;
             const size_t len = pick(9) == 0 ? 300 : pick(6);
             for (size_t b = 0; b < len; ++b) {
@@ -469,7 +475,7 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
             keys.push_back(key);
         }
         std::vector<std::string> lines, line_keys;
-        for (size_t l = 0, n = 1 + pick(120); l < n; ++l) {
+        for (size_t l = 0, n = 1 + pick(big ? 12000 : 120); l < n; ++l) {
             const std::string &k1 = keys[pick(keys.size())];
             const std::string &k2 = keys[pick(keys.size())];
             std::string line;
