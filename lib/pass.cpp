@@ -138,9 +138,15 @@ int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
 
 namespace {
 
-// Simple: a pass without quoting, skipped missing values or paired columns
-// (the common case), built apart so that it tests none of them per field.
-template <bool Fma, bool Simple, class Sink>
+// The shapes of a pass, each built apart so that it tests per field only
+// what it may meet.
+enum class shape_t {
+    simple, // no quoting, skipped missing values or paired columns (common)
+    paired, // paired columns only
+    full,   // anything
+};
+
+template <bool Fma, shape_t Shape, class Sink>
 [[gnu::always_inline]] inline bool
 read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
           Sink &sink, tally_error_t *err, tally_pass_stats_t *stats_out)
@@ -155,9 +161,9 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
-    const bool quotes = !Simple && input.quotes;
-    const bool skip_missing = !Simple && input.skip_missing;
-    const bool pairs = !Simple;
+    const bool quotes = Shape == shape_t::full && input.quotes;
+    const bool skip_missing = Shape == shape_t::full && input.skip_missing;
+    constexpr bool pairs = Shape != shape_t::simple;
     // Fields this short may be gaps: empty ones, and the missing-value
     // words when they are skipped (none is longer than 4 bytes).
     const size_t gap_len = skip_missing ? 4 : 0;
@@ -308,10 +314,17 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
 template <class Sink>
 bool read_plain(const tally_selection_t &sel, const tally_pass_input_t &input,
                 Sink &sink, tally_error_t *err, tally_pass_stats_t *stats,
-                bool simple)
+                shape_t shape)
 {
-    return simple ? read_pass<false, true>(sel, input, sink, err, stats)
-                  : read_pass<false, false>(sel, input, sink, err, stats);
+    switch (shape) {
+    case shape_t::simple:
+        return read_pass<false, shape_t::simple>(sel, input, sink, err, stats);
+    case shape_t::paired:
+        return read_pass<false, shape_t::paired>(sel, input, sink, err, stats);
+    case shape_t::full:
+        break;
+    }
+    return read_pass<false, shape_t::full>(sel, input, sink, err, stats);
 }
 
 #if defined(TALLY_FMA_DISPATCH)
@@ -319,10 +332,17 @@ template <class Sink>
 [[gnu::target("fma")]] bool read_fused(const tally_selection_t &sel,
                                       const tally_pass_input_t &input,
                                       Sink &sink, tally_error_t *err,
-                                      tally_pass_stats_t *stats, bool simple)
+                                      tally_pass_stats_t *stats, shape_t shape)
 {
-    return simple ? read_pass<true, true>(sel, input, sink, err, stats)
-                  : read_pass<true, false>(sel, input, sink, err, stats);
+    switch (shape) {
+    case shape_t::simple:
+        return read_pass<true, shape_t::simple>(sel, input, sink, err, stats);
+    case shape_t::paired:
+        return read_pass<true, shape_t::paired>(sel, input, sink, err, stats);
+    case shape_t::full:
+        break;
+    }
+    return read_pass<true, shape_t::full>(sel, input, sink, err, stats);
 }
 #endif
 
@@ -333,13 +353,14 @@ bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &input, Sink &sink,
                      tally_error_t *err, tally_pass_stats_t *stats)
 {
-    const bool simple =
-        !input.quotes && !input.skip_missing && sel.npair_cols == 0;
+    const shape_t shape = input.quotes || input.skip_missing ? shape_t::full
+                           : sel.npair_cols != 0              ? shape_t::paired
+                                                              : shape_t::simple;
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
-        return read_fused(sel, input, sink, err, stats, simple);
+        return read_fused(sel, input, sink, err, stats, shape);
 #endif
-    return read_plain(sel, input, sink, err, stats, simple);
+    return read_plain(sel, input, sink, err, stats, shape);
 }
 
 template bool tally_read_pass<tally_feed_sink_t>(const tally_selection_t &,
