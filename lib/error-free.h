@@ -9,33 +9,39 @@ namespace error_free {
 // multiply-adds: the build says -ffp-contract=off).  Each returns the exact
 // rounding error of an operation whose rounded result r is given.
 
+// Each works alike on doubles and on GCC vectors of doubles, lane by lane.
+
 // a + b = r + error, for any a and b (Knuth's TwoSum).
-inline double sum_error(double a, double b, double r)
+template <class T>
+inline T sum_error(T a, T b, T r)
 {
-    const double b_part = r - a;
+    const T b_part = r - a;
     return (a - (r - b_part)) + (b - b_part);
 }
 
 // a = high + low, each with at most 26 significant bits (Dekker's split).
-inline void split(double a, double &high, double &low)
+template <class T>
+inline void split(T a, T &high, T &low)
 {
-    const double c = 134217729.0 * a; // 2^27 + 1
+    const T c = 134217729.0 * a; // 2^27 + 1
     high = c - (c - a);
     low = a - high;
 }
 
 // a * b = r + error, unless r overflows (Dekker's TwoProduct).
-inline double product_error(double a, double b, double r)
+template <class T>
+inline T product_error(T a, T b, T r)
 {
-    double ah, al, bh, bl;
+    T ah, al, bh, bl;
     split(a, ah, al);
     split(b, bh, bl);
     return ((ah * bh - r) + ah * bl + al * bh) + al * bl;
 }
 
-inline double square_error(double a, double r)
+template <class T>
+inline T square_error(T a, T r)
 {
-    double ah, al;
+    T ah, al;
     split(a, ah, al);
     return ((ah * ah - r) + 2 * ah * al) + al * al;
 }

@@ -61,14 +61,53 @@ template <bool Fma>
     add_deviation<Fma>(s, d, e);
 }
 
+// Two lanes, x's and y's: both variables of a pair take the same steps as
+// add1's, side by side, with the same roundings.
+typedef double pair_t __attribute__((vector_size(16)));
+
+template <bool Fma>
+[[gnu::always_inline]] inline pair_t product_error(pair_t a, pair_t b, pair_t p)
+{
+    if constexpr (Fma)
+        return pair_t{__builtin_fma(a[0], b[0], -p[0]),
+                      __builtin_fma(a[1], b[1], -p[1])};
+    else
+        return error_free::product_error(a, b, p);
+}
+
+// Adds p + p_err to both lanes of (hi, lo), as accumulate does.
+[[gnu::always_inline]] inline void accumulate2(double *hi_x, double *lo_x,
+                                               double *hi_y, double *lo_y,
+                                               pair_t p, pair_t p_err)
+{
+    const pair_t hi = {*hi_x, *hi_y};
+    const pair_t lo = {*lo_x, *lo_y};
+    const pair_t t = hi + p;
+    const pair_t l = lo + (error_free::sum_error(hi, p, t) + p_err);
+    *hi_x = t[0];
+    *hi_y = t[1];
+    *lo_x = l[0];
+    *lo_y = l[1];
+}
+
 template <bool Fma>
 [[gnu::always_inline]] inline void add2(tallyf_sums2_t *s, double x, double y)
 {
-    double dx, ex, dy, ey;
-    deviation(&s->x, x, &dx, &ex);
-    deviation(&s->y, y, &dy, &ey);
-    add_deviation<Fma>(&s->x, dx, ex);
-    add_deviation<Fma>(&s->y, dy, ey);
+    if (s->x.n == 0)
+        s->x.shift = x;
+    if (s->y.n == 0)
+        s->y.shift = y;
+    const pair_t v = {x, y};
+    const pair_t shift = {s->x.shift, s->y.shift};
+    const pair_t d = v - shift;
+    const pair_t e = error_free::sum_error(v, -shift, d);
+    accumulate2(&s->x.d, &s->x.d_lo, &s->y.d, &s->y.d_lo, d, e);
+    const pair_t q = d * d;
+    accumulate2(&s->x.d2, &s->x.d2_lo, &s->y.d2, &s->y.d2_lo, q,
+                product_error<Fma>(d, d, q) + 2 * d * e);
+    ++s->x.n;
+    ++s->y.n;
+    const double dx = d[0], dy = d[1], ex = e[0], ey = e[1];
     const double p = dx * dy;
     accumulate(&s->dxy, &s->dxy_lo, p,
                product_error<Fma>(dx, dy, p) + (dx * ey + ex * dy));
