@@ -186,14 +186,12 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     tally_feed_t kind[TALLYF_LIST_MAX];
     bool spilled[TALLYF_LIST_MAX];
     bool any_spilled = false;
-    bool keeps_values = false;
     for (int i = 0; i < requests; ++i) {
         kind[i] = tally_feed_of(list->functions[i].code);
         spilled[i] = kind[i] == tally_feed_t::squares_listed;
         if (spilled[i])
             kind[i] = tally_feed_t::squares;
         any_spilled = any_spilled || spilled[i];
-        keeps_values = keeps_values || kind[i] == tally_feed_t::values;
     }
     // The spill file is left to the end of the process, as the records'
     // files are.
