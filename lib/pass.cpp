@@ -311,20 +311,30 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     return true;
 }
 
+// The pass of the given shape, for one build of the feeders.
+template <bool Fma, class Sink>
+[[gnu::always_inline]] inline bool
+read_shaped(const tally_selection_t &sel, const tally_pass_input_t &input,
+            Sink &sink, tally_error_t *err, tally_pass_stats_t *stats,
+            shape_t shape)
+{
+    switch (shape) {
+    case shape_t::simple:
+        return read_pass<Fma, shape_t::simple>(sel, input, sink, err, stats);
+    case shape_t::paired:
+        return read_pass<Fma, shape_t::paired>(sel, input, sink, err, stats);
+    case shape_t::full:
+        break;
+    }
+    return read_pass<Fma, shape_t::full>(sel, input, sink, err, stats);
+}
+
 template <class Sink>
 bool read_plain(const tally_selection_t &sel, const tally_pass_input_t &input,
                 Sink &sink, tally_error_t *err, tally_pass_stats_t *stats,
                 shape_t shape)
 {
-    switch (shape) {
-    case shape_t::simple:
-        return read_pass<false, shape_t::simple>(sel, input, sink, err, stats);
-    case shape_t::paired:
-        return read_pass<false, shape_t::paired>(sel, input, sink, err, stats);
-    case shape_t::full:
-        break;
-    }
-    return read_pass<false, shape_t::full>(sel, input, sink, err, stats);
+    return read_shaped<false>(sel, input, sink, err, stats, shape);
 }
 
 #if defined(TALLY_FMA_DISPATCH)
@@ -334,15 +344,7 @@ template <class Sink>
                                       Sink &sink, tally_error_t *err,
                                       tally_pass_stats_t *stats, shape_t shape)
 {
-    switch (shape) {
-    case shape_t::simple:
-        return read_pass<true, shape_t::simple>(sel, input, sink, err, stats);
-    case shape_t::paired:
-        return read_pass<true, shape_t::paired>(sel, input, sink, err, stats);
-    case shape_t::full:
-        break;
-    }
-    return read_pass<true, shape_t::full>(sel, input, sink, err, stats);
+    return read_shaped<true>(sel, input, sink, err, stats, shape);
 }
 #endif
 
