@@ -535,7 +535,14 @@ void expect_pass_reader_same(const Script &s, size_t capacity)
     Script ref = s;
     ref.size = XT_DSV_FIELD_MAX + 1;
     const auto want = run(ref, reference::read_field, false);
-    ASSERT_EQ(run_pass_reader(s, capacity), want)
+    const auto got = run_pass_reader(s, capacity);
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    ASSERT_EQ(got, want)
+        << "first difference at field " << i << ": "
+        << (i < got.size() ? got[i] : Field{"<none>", 0, 0}) << " for "
+        << (i < want.size() ? want[i] : Field{"<none>", 0, 0}) << "\n"
         << "delims \"" << s.delims << "\", capacity " << capacity
         << (s.quotes ? ", quoted" : "") << (s.skip_bom ? ", BOM skipped" : "")
         << ", stdio buffer " << s.stdio_buffer
