@@ -121,8 +121,9 @@ xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
 // is kept in error.  Under XT_DSV_QUOTES a quoted field comes without its
 // quotes, its doubled quotes as one, and a faulty one ends the input with
 // XT_DSV_UNCLOSED_QUOTE or XT_DSV_TEXT_AFTER_QUOTE instead of a field.
-inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len);
+[[gnu::always_inline]] inline int
+xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len);
 
 // Consumes up to count fields as that many xt_dsv_reader_next calls would,
 // stopping after a field that ends its line: as xt_dsv_skip_fields.  A
@@ -150,8 +151,9 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, bool skip = false);
 
 // xt_dsv_reader_next, for a field whose text is wanted or not (Skip).
 template <bool Skip>
-inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len);
+[[gnu::always_inline]] inline int
+xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len);
 
 // ---- Inline part -------------------------------------------------------------
 
@@ -204,15 +206,17 @@ inline uint64_t xt_dsv_prefix_xor(uint64_t x)
     return x;
 }
 
-inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len)
+[[gnu::always_inline]] inline int
+xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len)
 {
     return xt_dsv_reader_take<false>(r, at, field, len);
 }
 
 template <bool Skip>
-inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len)
+[[gnu::always_inline]] inline int
+xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len)
 {
     // The bulk of any input: the next stop byte is in the bits at hand and
     // plainly ends the field (a newline, or a delimiter with bytes after it).
@@ -239,21 +243,28 @@ inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
         if (cls == XT_DSV_QUOTE && q == p) {
 #if defined(__SSE2__)
             // A quoted field: its closing quote is the first quote after
-            // the opening one at which the count of quotes so far is even
-            // and that no quote follows (a doubled quote stands for one).
-            // Found by a parity mask over the quote bits of whole blocks,
-            // without a branch per delimiter or quote inside the field.
+            // the opening one at which the count of quotes from the
+            // opening one is even and that no quote follows (a doubled
+            // quote stands for one).  Found by a parity mask over the
+            // quote bits of whole blocks, without a branch per delimiter or
+            // quote inside the field.  The masks of the first block do not
+            // wait for the opening quote's place: only the last steps do,
+            // as the next field waits for them.
             const unsigned char *block = at->block;
-            uint64_t quotes = xt_dsv_quote_bits64(block) &
-                              (~uint64_t{1} << (q - block));
+            uint64_t quotes = xt_dsv_quote_bits64(block);
+            uint64_t lone = quotes & ~(quotes >> 1); // no quote follows
+            uint64_t even = xt_dsv_prefix_xor(quotes);
+            const unsigned open = static_cast<unsigned>(q - block);
+            // Bit i: an even count of quotes from the opening one to i.
+            even ^= uint64_t{0} - ((even >> open) & 1);
+            uint64_t after = ~uint64_t{1} << open;
             uint64_t before = 0; // quotes inside, in blocks passed over
             const unsigned char *close;
             for (;;) {
-                    const uint64_t even = xt_dsv_prefix_xor(quotes);
-                const uint64_t closing = quotes & even & ~(quotes >> 1);
+                const uint64_t closing = lone & even & after;
                 if (closing != 0) {
                     close = block + __builtin_ctzll(closing);
-                    before |= quotes & (closing ^ (closing - 1)) >> 1;
+                    before |= quotes & after & ((closing & -closing) - 1);
                     if (close + 1 >= at->end)
                         goto slow; // what follows is not among the bytes
                     if (close[1] != '"')
@@ -263,10 +274,14 @@ inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
                 }
                 if (at->end - block < 128 || !r->table.wide_scan)
                     goto slow;
-                before |= quotes;
+                before |= quotes & after;
+                // Inside the field at the next block's start (past the
+                // second quote of a pair across the edge).
                 block += 64;
-                quotes = xt_dsv_quote_bits64(block) &
-                         (closing != 0 ? ~uint64_t{1} : ~uint64_t{0});
+                after = closing != 0 ? ~uint64_t{1} : ~uint64_t{0};
+                quotes = xt_dsv_quote_bits64(block);
+                lone = quotes & ~(quotes >> 1);
+                even = xt_dsv_prefix_xor(quotes & after);
             }
             // Doubled quotes inside need unescaping, unless the field's
             // text is not wanted.
