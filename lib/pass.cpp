@@ -138,8 +138,8 @@ int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
 
 namespace {
 
-// Simple: a pass without skipped missing values or paired columns (the
-// common case), built apart so that it tests neither of them per field.
+// Simple: a pass without quoting, skipped missing values or paired columns
+// (the common case), built apart so that it tests none of them per field.
 template <bool Fma, bool Simple, class Sink>
 [[gnu::always_inline]] inline bool
 read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
@@ -155,7 +155,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
-    const bool quotes = input.quotes;
+    const bool quotes = !Simple && input.quotes;
     const bool skip_missing = !Simple && input.skip_missing;
     const bool pairs = !Simple;
     // Fields this short may be gaps: empty ones, and the missing-value
@@ -334,7 +334,7 @@ bool tally_read_pass(const tally_selection_t &sel,
                      tally_error_t *err, tally_pass_stats_t *stats)
 {
     const bool simple =
-        !input.skip_missing && sel.npair_cols == 0;
+        !input.quotes && !input.skip_missing && sel.npair_cols == 0;
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
         return read_fused(sel, input, sink, err, stats, simple);
