@@ -121,8 +121,9 @@ xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
 // is kept in error.  Under XT_DSV_QUOTES a quoted field comes without its
 // quotes, its doubled quotes as one, and a faulty one ends the input with
 // XT_DSV_UNCLOSED_QUOTE or XT_DSV_TEXT_AFTER_QUOTE instead of a field.
-inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len);
+[[gnu::always_inline]] inline int
+xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len);
 
 // Consumes up to count fields as that many xt_dsv_reader_next calls would,
 // stopping after a field that ends its line: as xt_dsv_skip_fields.  A
@@ -150,8 +151,9 @@ int xt_dsv_reader_next_slow(xt_dsv_reader_t *r, bool skip = false);
 
 // xt_dsv_reader_next, for a field whose text is wanted or not (Skip).
 template <bool Skip>
-inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len);
+[[gnu::always_inline]] inline int
+xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len);
 
 // ---- Inline part -------------------------------------------------------------
 
@@ -175,17 +177,46 @@ inline uint64_t xt_dsv_stop_bits64(const xt_dsv_reader_t *r,
     }
     return bits;
 }
+
+// The quotes among the 64 bytes at b, one bit each.
+inline uint64_t xt_dsv_quote_bits64(const unsigned char *b)
+{
+    const __m128i quote = _mm_set1_epi8('"');
+    uint64_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i x =
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + 16 * i));
+        bits |= static_cast<uint64_t>(static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi8(x, quote))))
+                << (16 * i);
+    }
+    return bits;
+}
 #endif
 
-inline int xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len)
+// Bit i: the parity of the bits of x at and below i.
+inline uint64_t xt_dsv_prefix_xor(uint64_t x)
+{
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
+[[gnu::always_inline]] inline int
+xt_dsv_reader_next(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len)
 {
     return xt_dsv_reader_take<false>(r, at, field, len);
 }
 
 template <bool Skip>
-inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
-                              const char **field, size_t *len)
+[[gnu::always_inline]] inline int
+xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
+                   size_t *len)
 {
     // The bulk of any input: the next stop byte is in the bits at hand and
     // plainly ends the field (a newline, or a delimiter with bytes after it).
@@ -210,47 +241,78 @@ inline int xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at,
             return cls == XT_DSV_NL ? '\n' : c;
         }
         if (cls == XT_DSV_QUOTE && q == p) {
-            // A quoted field whose closing quote is among the bits at hand
-            // or in the whole blocks after them, followed there by what
-            // plainly ends it.  Doubled quotes inside need unescaping,
-            // unless the field's text is not wanted.
-            const unsigned char *block = at->block;
-            uint64_t rest = stops & (stops - 1);
-            for (;;) {
-                while (rest == 0) {
 #if defined(__SSE2__)
-                    if (at->end - block >= 128 && r->table.wide_scan) {
-                        block += 64;
-                        rest = xt_dsv_stop_bits64(r, block);
-                        continue;
-                    }
-#endif
-                    goto slow;
+            // A quoted field: its closing quote is the first quote after
+            // the opening one at which the count of quotes from the
+            // opening one is even and that no quote follows (a doubled
+            // quote stands for one).  Found by a parity mask over the
+            // quote bits of whole blocks, without a branch per delimiter or
+            // quote inside the field.  The masks of the first block do not
+            // wait for the opening quote's place: only the last steps do,
+            // as the next field waits for them.
+            const unsigned char *block = at->block;
+            uint64_t quotes = xt_dsv_quote_bits64(block);
+            uint64_t lone = quotes & ~(quotes >> 1); // no quote follows
+            uint64_t even = xt_dsv_prefix_xor(quotes);
+            const unsigned open = static_cast<unsigned>(q - block);
+            // Bit i: an even count of quotes from the opening one to i.
+            even ^= uint64_t{0} - ((even >> open) & 1);
+            uint64_t after = ~uint64_t{1} << open;
+            uint64_t before = 0; // quotes inside, in blocks passed over
+            const unsigned char *close;
+            for (;;) {
+                const uint64_t closing = lone & even & after;
+                if (closing != 0) {
+                    close = block + __builtin_ctzll(closing);
+                    before |= quotes & after & ((closing & -closing) - 1);
+                    if (close + 1 >= at->end)
+                        goto slow; // what follows is not among the bytes
+                    if (close[1] != '"')
+                        break;
+                    // A doubled quote across the block's end.
+                    before = 1;
                 }
-                const unsigned char *close = block + __builtin_ctzll(rest);
-                rest &= rest - 1;
-                if (*close != '"')
-                    continue;
-                if (close + 1 - block >= 64 || close + 1 >= at->end)
-                    goto slow; // what follows is not among these bits
-                const unsigned char e = close[1];
-                if (e == '"') {
-                    if (!Skip)
-                        goto slow;
-                    rest &= rest - 1; // the second quote of the pair
-                    continue;
-                }
-                const unsigned char ecls = r->table.cls[e + 1];
-                if (ecls != XT_DSV_NL &&
-                    (ecls != XT_DSV_DELIM || close + 2 >= at->end))
+                if (at->end - block < 128 || !r->table.wide_scan)
                     goto slow;
-                at->block = block;
-                at->stops = rest & (rest - 1);
-                at->p = close + 2;
-                *field = reinterpret_cast<const char *>(p + 1);
-                *len = static_cast<size_t>(close - p - 1);
-                return ecls == XT_DSV_NL ? '\n' : e;
+                before |= quotes & after;
+                // Inside the field at the next block's start (past the
+                // second quote of a pair across the edge).
+                block += 64;
+                after = closing != 0 ? ~uint64_t{1} : ~uint64_t{0};
+                quotes = xt_dsv_quote_bits64(block);
+                lone = quotes & ~(quotes >> 1);
+                even = xt_dsv_prefix_xor(quotes & after);
             }
+            // Doubled quotes inside need unescaping, unless the field's
+            // text is not wanted.
+            if (!Skip && before != 0)
+                goto slow;
+            const unsigned char e = close[1];
+            const unsigned char ecls = r->table.cls[e + 1];
+            if (ecls != XT_DSV_NL &&
+                (ecls != XT_DSV_DELIM || close + 2 >= at->end))
+                goto slow;
+            // The stop bits after the byte that ends the field, which may
+            // be the first of the next block.
+            size_t next = static_cast<size_t>(close + 2 - block);
+            uint64_t rest;
+            if (next <= 64) {
+                rest = block == at->block ? stops : xt_dsv_stop_bits64(r, block);
+                rest = next < 64 ? rest & (~uint64_t{0} << next) : 0;
+            } else {
+                block += 64;
+                next -= 64;
+                rest = xt_dsv_stop_bits64(r, block) & (~uint64_t{0} << next);
+                if (at->end - block < 64)
+                    rest &= (uint64_t{1} << (at->end - block)) - 1;
+            }
+            at->block = block;
+            at->stops = rest;
+            at->p = close + 2;
+            *field = reinterpret_cast<const char *>(p + 1);
+            *len = static_cast<size_t>(close - p - 1);
+            return ecls == XT_DSV_NL ? '\n' : e;
+#endif
         }
     }
 slow:

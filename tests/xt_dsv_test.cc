@@ -535,7 +535,14 @@ void expect_pass_reader_same(const Script &s, size_t capacity)
     Script ref = s;
     ref.size = XT_DSV_FIELD_MAX + 1;
     const auto want = run(ref, reference::read_field, false);
-    ASSERT_EQ(run_pass_reader(s, capacity), want)
+    const auto got = run_pass_reader(s, capacity);
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    ASSERT_EQ(got, want)
+        << "first difference at field " << i << ": "
+        << (i < got.size() ? got[i] : Field{"<none>", 0, 0}) << " for "
+        << (i < want.size() ? want[i] : Field{"<none>", 0, 0}) << "\n"
         << "delims \"" << s.delims << "\", capacity " << capacity
         << (s.quotes ? ", quoted" : "") << (s.skip_bom ? ", BOM skipped" : "")
         << ", stdio buffer " << s.stdio_buffer
@@ -544,9 +551,11 @@ void expect_pass_reader_same(const Script &s, size_t capacity)
 
 // Quoted input: fields of every shape with delimiters, line ends, CR LF
 // and doubled quotes inside, a quote inside an unquoted field, and now and
-// then a fault (a quote left open, text after a closing quote).
+// then a fault (a quote left open, text after a closing quote).  Long:
+// most quoted fields span several 64-byte blocks, with quotes in runs, so
+// that doubled quotes and closing quotes meet the blocks' edges.
 std::string random_quoted_input(std::mt19937 &rng, size_t length,
-                                const std::string &delims)
+                                const std::string &delims, bool long_fields)
 {
     const std::string ends = delims + "\n\n";
     static const char kInside[] = "0123456789.-e ,\t\n\r:;|ab";
@@ -558,9 +567,11 @@ std::string random_quoted_input(std::mt19937 &rng, size_t length,
             if (!s.empty() && ends.find(s.back()) == std::string::npos)
                 s += ends[rng() % ends.size()]; // at the start of a field
             s += '"';
-            const size_t n = rng() % (r < 10 ? 200 : 12);
+            const size_t n = rng() % (r < 10 || long_fields ? 200 : 12);
+            // (Long: half the fields with quotes in runs, half with few.)
+            const unsigned spread = !long_fields ? 40 : r % 2 != 0 ? 12 : 300;
             for (size_t i = 0; i < n; ++i) {
-                const unsigned k = rng() % 40;
+                const unsigned k = rng() % spread;
                 s += k < 4 ? std::string("\"\"") : k < 6 ? std::string("\r\n")
                      : std::string(1, kInside[k % (sizeof kInside - 1)]);
             }
@@ -586,16 +597,19 @@ std::string random_quoted_input(std::mt19937 &rng, size_t length,
 // Random scripts for the pass reader: every way a field meets the end of
 // the reader's buffer and of its 64-byte blocks (tiny and odd capacities,
 // long fields), every delimiter set, skips between fields.
-void random_pass_reader_scripts(unsigned seed, int rounds, bool quotes)
+void random_pass_reader_scripts(unsigned seed, int rounds, bool quotes,
+                                bool long_fields = false)
 {
     std::mt19937 rng(seed);
     const size_t capacities[] = {1, 2, 3, 7, 16, 63, 64, 65, 130, 0};
+    const size_t long_capacities[] = {129, 191, 257, 1000, 0, 0};
     const std::vector<Action> scripts[] = {
         {}, {NOTHING, SKIP_LINE}, {SKIP_1, NOTHING, SKIP_3, SKIP_0, SKIP_LINE}};
     for (int round = 0; round < rounds; ++round) {
         const char *delims = kDelimSets[round % std::size(kDelimSets)];
-        const size_t length = std::uniform_int_distribution<size_t>(0, 900)(rng);
-        Script s{quotes ? random_quoted_input(rng, length, delims)
+        const size_t length =
+            std::uniform_int_distribution<size_t>(0, long_fields ? 4000 : 900)(rng);
+        Script s{quotes ? random_quoted_input(rng, length, delims, long_fields)
                         : random_input(rng, length),
                  delims, 0, std::vector<size_t>{0, 1, 5, 64}[round % 4],
                  round % 2 == 0, scripts[round % std::size(scripts)]};
@@ -605,7 +619,9 @@ void random_pass_reader_scripts(unsigned seed, int rounds, bool quotes)
         s.skip_bom = quotes && round % 7 == 0;
         if (s.skip_bom)
             s.bom = "\xEF\xBB\xBF";
-        expect_pass_reader_same(s, capacities[rng() % std::size(capacities)]);
+        expect_pass_reader_same(
+            s, long_fields ? long_capacities[rng() % std::size(long_capacities)]
+                           : capacities[rng() % std::size(capacities)]);
         if (testing::Test::HasFatalFailure())
             return;
     }
@@ -619,6 +635,37 @@ TEST(DsvPassReader, MatchesTheReferenceOnRandomInputs)
 TEST(DsvPassReader, QuotedFieldsMatchTheReference)
 {
     random_pass_reader_scripts(31337, 800, true);
+}
+
+TEST(DsvPassReader, LongQuotedFieldsAcrossBlocksMatchTheReference)
+{
+    random_pass_reader_scripts(4711, 400, true, true);
+}
+
+// A quoted field moved along the 64-byte blocks byte by byte, so that its
+// closing quote, a doubled quote and what ends it each stand on either side
+// of a block's edge; read and skipped, before every kind of ending and
+// fault.
+TEST(DsvPassReader, QuotedFieldsAtEveryBlockOffsetMatchTheReference)
+{
+    const std::string bodies[] = {"", "a\"\"", "\"\"\"\"", std::string(70, 'a'),
+                                  "a,\n\"\"" + std::string(66, 'b') + "\"\"",
+                                  std::string(130, ',')};
+    const std::string endings[] = {",", "\n", "\r\n", "x,", "\r,", ""};
+    for (size_t lead = 0; lead < 64; ++lead)
+        for (const std::string &body : bodies)
+            for (const std::string &ending : endings) {
+                std::string line =
+                    std::string(lead, '7') + ",\"" + body + "\"" + ending + "9\n";
+                Script s{line + line + line + std::string(200, '5'),
+                         ",", 0, 0, false, {NOTHING, SKIP_1, SKIP_3}};
+                s.quotes = true;
+                expect_pass_reader_same(s, 0);
+                s.actions = {};
+                expect_pass_reader_same(s, 0);
+                if (testing::Test::HasFatalFailure())
+                    return;
+            }
 }
 
 // Only a whole mark at the very start is skipped; a part of one is text.
