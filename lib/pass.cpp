@@ -142,6 +142,7 @@ namespace {
 // what it may meet.
 enum class shape_t {
     simple, // no quoting, skipped missing values or paired columns (common)
+    quoted, // quoting only (CSV)
     paired, // paired columns only
     full,   // anything
 };
@@ -161,9 +162,10 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     key.filled = 0;
     int n = 0;
     const bool verbose = input.verbose;
-    const bool quotes = Shape == shape_t::full && input.quotes;
+    const bool quotes = Shape == shape_t::quoted ||
+                        (Shape == shape_t::full && input.quotes);
     const bool skip_missing = Shape == shape_t::full && input.skip_missing;
-    constexpr bool pairs = Shape != shape_t::simple;
+    constexpr bool pairs = Shape == shape_t::paired || Shape == shape_t::full;
     // Fields this short may be gaps: empty ones, and the missing-value
     // words when they are skipped (none is longer than 4 bytes).
     const size_t gap_len = skip_missing ? 4 : 0;
@@ -321,6 +323,8 @@ read_shaped(const tally_selection_t &sel, const tally_pass_input_t &input,
     switch (shape) {
     case shape_t::simple:
         return read_pass<Fma, shape_t::simple>(sel, input, sink, err, stats);
+    case shape_t::quoted:
+        return read_pass<Fma, shape_t::quoted>(sel, input, sink, err, stats);
     case shape_t::paired:
         return read_pass<Fma, shape_t::paired>(sel, input, sink, err, stats);
     case shape_t::full:
@@ -355,9 +359,12 @@ bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &input, Sink &sink,
                      tally_error_t *err, tally_pass_stats_t *stats)
 {
-    const shape_t shape = input.quotes || input.skip_missing ? shape_t::full
-                           : sel.npair_cols != 0              ? shape_t::paired
-                                                              : shape_t::simple;
+    const bool paired = sel.npair_cols != 0;
+    const shape_t shape =
+        input.skip_missing || (input.quotes && paired) ? shape_t::full
+        : input.quotes                                 ? shape_t::quoted
+        : paired                                       ? shape_t::paired
+                                                       : shape_t::simple;
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
         return read_fused(sel, input, sink, err, stats, shape);
