@@ -1,10 +1,12 @@
 // Allocation that either succeeds or ends the run with a one-line message.
 #include "xt.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 namespace {
@@ -41,18 +43,52 @@ void *xt_realloc(void *ptr, size_t count, size_t size)
     return p;
 }
 
+namespace {
+
+// Whether address space may be reserved beyond what is asked: not where
+// the system counts every reserved byte against a limit (strict
+// overcommit), since there an unused reservation could starve others.
+bool may_reserve()
+{
+    static const bool may = [] {
+        FILE *f = std::fopen("/proc/sys/vm/overcommit_memory", "r");
+        int mode = 0;
+        if (f != nullptr) {
+            if (std::fscanf(f, "%d", &mode) != 1)
+                mode = 0;
+            std::fclose(f);
+        }
+        return mode != 2;
+    }();
+    return may;
+}
+
+} // namespace
+
 void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size)
 {
     constexpr size_t kHuge = size_t{2} << 20;
+    constexpr size_t kReserve = size_t{256} << 20;
     const size_t bytes = byte_count(count, size);
     if (bytes < 2 * kHuge)
         return xt_realloc(ptr, count, size);
+    if (ptr != nullptr && malloc_usable_size(ptr) >= bytes)
+        return ptr;
     const size_t room = (bytes + kHuge - 1) / kHuge * kHuge;
-    void *p = std::aligned_alloc(kHuge, room);
+    void *p = nullptr;
+    size_t got = room;
+    if (may_reserve() && room <= SIZE_MAX / 4) {
+        got = room < kReserve / 4 ? kReserve : 4 * room;
+        p = std::aligned_alloc(kHuge, got); // address space only, till used
+    }
+    if (p == nullptr) {
+        got = room;
+        p = std::aligned_alloc(kHuge, room);
+    }
     if (p == nullptr)
         out_of_memory();
 #if defined(MADV_HUGEPAGE)
-    madvise(p, room, MADV_HUGEPAGE); // advice only: refused, nothing changes
+    madvise(p, got, MADV_HUGEPAGE); // advice only: refused, nothing changes
 #endif
     if (used != 0)
         std::memcpy(p, ptr, used * size);

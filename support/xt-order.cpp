@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -205,38 +206,88 @@ void xt_double_sort(double *values, size_t count)
 
 namespace {
 
-// Selection by the top 16 bits of the keys first: one pass counts them, a
-// second copies out only the values of the few buckets that hold a wanted
-// rank, and those small sets are selected in turn.  Two streaming passes
-// without data-dependent branches cost far less than partitioning the
-// whole array; concentrated data (most values in a wanted bucket) goes to
+// Selection by buckets of keys first: one pass finds the keys' range, one
+// counts the values in each of 65,536 equal slices of it, and where the
+// slices that hold a wanted rank hold too many values (data packed in a
+// few slices of a wide range), one more counts those slices' values in
+// 4,096 finer slices each.  A last pass copies out only the values of the
+// slices that hold a wanted rank, and those small sets are selected in
+// turn.  Streaming passes without data-dependent branches cost far less
+// than partitioning the whole array; data that stays concentrated goes to
 // the in-place selection instead.  False when it did not run.
 bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
                        size_t nranks, double *out)
 {
-    constexpr int kShift = 48;
     constexpr size_t kBuckets = size_t{1} << 16;
-    uint32_t *count = static_cast<uint32_t *>(xt_malloc(kBuckets, sizeof(uint32_t)));
-    std::memset(count, 0, kBuckets * sizeof(uint32_t));
+    constexpr int kFineBits = 12;
+    constexpr size_t kFine = size_t{1} << kFineBits;
+    constexpr uint32_t kNone = UINT32_MAX;
+    uint64_t low = UINT64_MAX, high = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t k = order_key(v[i]);
+        low = k < low ? k : low;
+        high = k > high ? k : high;
+    }
+    // The fewest bits that leave at most kBuckets slices of the range.
+    const uint64_t span = high - low;
+    const int shift = span >> 16 == 0 ? 0 : 64 - __builtin_clzll(span >> 16);
+    const int fine_shift = shift > kFineBits ? shift - kFineBits : 0;
+    const uint64_t in_slice = shift == 0 ? 0 : (uint64_t{1} << shift) - 1;
+    const auto bucket_of = [low, shift](uint64_t k) { return (k - low) >> shift; };
+    const auto fine_of = [low, in_slice, fine_shift](uint64_t k) {
+        return ((k - low) & in_slice) >> fine_shift;
+    };
+    std::vector<uint32_t> count(kBuckets, 0);
     for (size_t i = 0; i < n; ++i)
-        ++count[order_key(v[i]) >> kShift];
-    // Each rank's bucket, and where its bucket starts in the sorted order.
+        ++count[bucket_of(order_key(v[i]))];
+    // Each rank's slice (bucket[r], an index into the counts), where its
+    // slice starts in the sorted order, and the values of the distinct
+    // wanted slices.
     size_t bucket[64], first[64];
-    size_t b = 0, below = 0, wanted = 0;
-    for (size_t r = 0; r < nranks; ++r) {
-        while (below + count[b] <= ranks[r])
-            below += count[b++];
+    const auto place = [&](const uint32_t *counts, size_t r, size_t b,
+                           size_t below) {
+        while (below + counts[b] <= ranks[r])
+            below += counts[b++];
         bucket[r] = b;
         first[r] = below;
-        if (r == 0 || bucket[r - 1] != b)
-            wanted += count[b];
+    };
+    size_t wanted = 0;
+    for (size_t r = 0; r < nranks; ++r) {
+        place(count.data(), r, 0, 0);
+        if (r == 0 || bucket[r - 1] != bucket[r])
+            wanted += count[bucket[r]];
     }
-    if (wanted > n / 8) {
-        std::free(count);
+    // The finer slices: table j of fine holds the counts of the j-th
+    // distinct wanted slice; fine_table maps a slice to its table.
+    std::vector<uint32_t> fine;
+    std::vector<uint32_t> fine_table;
+    uint32_t *counts = count.data();
+    if (wanted > n / 8 && shift != 0) {
+        fine_table.assign(kBuckets, kNone);
+        uint32_t tables = 0;
+        for (size_t r = 0; r < nranks; ++r)
+            if (fine_table[bucket[r]] == kNone)
+                fine_table[bucket[r]] = tables++;
+        fine.assign(size_t{tables} * kFine, 0);
+        for (size_t i = 0; i < n; ++i) {
+            const uint64_t k = order_key(v[i]);
+            const uint32_t t = fine_table[bucket_of(k)];
+            if (t != kNone)
+                ++fine[size_t{t} * kFine + fine_of(k)];
+        }
+        wanted = 0;
+        for (size_t r = 0; r < nranks; ++r) {
+            const size_t t = fine_table[bucket[r]];
+            place(fine.data(), r, t * kFine, first[r]);
+            if (r == 0 || bucket[r - 1] != bucket[r])
+                wanted += fine[bucket[r]];
+        }
+        counts = fine.data();
+    }
+    if (wanted > n / 8)
         return false;
-    }
-    // The wanted buckets' values, each bucket in a slice of its own; slot
-    // maps a bucket to its slice's next free place (UINT32_MAX: not wanted).
+    // The wanted slices' values, each slice in a part of its own; the
+    // counts become each slice's next free place (kNone: not wanted).
     double *kept = static_cast<double *>(xt_malloc(wanted, sizeof(double)));
     size_t start[64];
     size_t at = 0;
@@ -246,20 +297,32 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
             continue;
         }
         start[r] = at;
-        at += count[bucket[r]];
+        at += counts[bucket[r]];
     }
-    for (size_t i = 0; i < kBuckets; ++i)
-        count[i] = UINT32_MAX;
+    const size_t slices = fine.empty() ? kBuckets : fine.size();
+    std::fill(counts, counts + slices, kNone);
     for (size_t r = 0; r < nranks; ++r)
-        count[bucket[r]] = static_cast<uint32_t>(start[r]);
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t slot = count[order_key(v[i]) >> kShift];
-        if (slot != UINT32_MAX) {
-            kept[slot] = v[i];
-            ++count[order_key(v[i]) >> kShift];
+        counts[bucket[r]] = static_cast<uint32_t>(start[r]);
+    if (fine.empty()) {
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t slot = counts[bucket_of(order_key(v[i]))];
+            if (slot != kNone) {
+                kept[slot] = v[i];
+                ++counts[bucket_of(order_key(v[i]))];
+            }
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            const uint64_t k = order_key(v[i]);
+            const uint32_t t = fine_table[bucket_of(k)];
+            if (t != kNone) {
+                uint32_t &slot = counts[size_t{t} * kFine + fine_of(k)];
+                if (slot != kNone)
+                    kept[slot++] = v[i];
+            }
         }
     }
-    // Each wanted bucket's ranks, relative to its slice, selected there.
+    // Each wanted slice's ranks, relative to its part, selected there.
     for (size_t r = 0; r < nranks;) {
         size_t e = r;
         size_t local[64];
@@ -277,7 +340,6 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
         r = e;
     }
     std::free(kept);
-    std::free(count);
     return true;
 }
 

@@ -20,9 +20,14 @@ void *xt_realloc(void *ptr, size_t count, size_t size);
 // As xt_realloc, for an array that grows large: from 4 MiB on, the new
 // array starts on a 2 MiB boundary in pages the system is asked to back with
 // huge pages, and the first used elements (at most count) are copied.  The
+// block is reserved well beyond count (at least 256 MiB of address space, 4
+// times count past that; only what is written takes memory), and a block
+// that already has the room is returned as it is: an array that keeps
+// doubling is copied a few times in its life, not at every doubling.  The
 // result is freed or reallocated as any other; used is at most the old
 // size.  (A fresh small page costs a fault, which a virtual machine makes
-// dear: 80 MB of values would take 20,000 of them.)
+// dear: 80 MB of values would take 20,000 of them; a copy writes as many
+// fresh pages again.)
 void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size);
 
 // Reads the next field of stream into buf (NUL-terminated, at most size - 1

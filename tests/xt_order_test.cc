@@ -112,6 +112,24 @@ TEST(DoubleSort, DataLikeValuesWithDuplicatesAndSpecials)
     }
 }
 
+// Data packed in a few slices of a wide range (a bell curve with one far
+// outlier each side): the selection refines the slices it wants.
+TEST(DoubleSort, PackedDataWithFarOutliers)
+{
+    std::mt19937_64 rng(11);
+    std::normal_distribution<double> gauss(1000, 50);
+    for (double far : {0.0, 1e300}) {
+        std::vector<double> v(300000);
+        for (double &x : v)
+            x = std::round(gauss(rng) * 1e4) / 1e4;
+        v[7] = far;
+        v[99] = -far;
+        expect_sorted_like_std(v);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
 TEST(DoubleSort, AllEqualAndAlreadyOrdered)
 {
     expect_sorted_like_std(std::vector<double>(10000, 42.5));
