@@ -278,13 +278,13 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                         // A two-column record takes its pair at the line's
                         // end, whatever fed the group's other records.
                         if (pairs && g != nullptr && g->paired)
-                            staged[n++] = {g, v, true};
+                            staged[n++] = {g, v};
                     } else if constexpr (Sink::stages) {
-                        staged[n++] = {g, v, false};
+                        staged[n++] = {g, v};
                     } else {
                         sink.template col_value<Fma>(*g, v, at.row());
                         if (pairs && g->paired)
-                            staged[n++] = {g, v, true};
+                            staged[n++] = {g, v};
                     }
                 }
             }

@@ -21,9 +21,6 @@
 struct tally_staged_t {
     const tally_group_t *col;   // the column and the records that want it
     double value;
-    // The group's records were fed at once (a wanted row crossed it): the
-    // value is staged only for the two-column records (col->paired).
-    bool fed = false;
 };
 
 // The key fields of the current line: one slot per key column, in the
@@ -52,6 +49,9 @@ struct tally_line_key_t {
 //   bool line_end(const tally_staged_t *staged, int n,
 //                 const tally_line_key_t &key, uint64_t row_number,
 //                 tally_error_t *err);
+//       the line's end: staged holds every wanted column's value when
+//       stages is true, and otherwise only the values of paired columns
+//       (already fed to their columns' other records);
 // The pass is compiled once per build, with the sink's feeding inlined, and
 // runs the build tally_use_fma() chose.
 // Sinks: tally_feed_sink_t (tallyf-list-run.h, the plain run); grouped

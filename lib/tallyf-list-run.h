@@ -105,13 +105,8 @@ struct tally_feed_sink_t {
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                   const tally_line_key_t &, uint64_t, tally_error_t *)
     {
-        for (int k = 0; k < n; ++k) {
-            const tally_group_t &g = *staged[k].col;
-            const double v = staged[k].value;
-            if (!staged[k].fed)
-                for (const int *i = g.first; i != g.last; ++i)
-                    tally_feed<Fma>(kind[*i], &records[*i], v);
-        }
+        // Every staged value was fed as it was read (stages is false):
+        // only the pairs are left.
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
         return true;
