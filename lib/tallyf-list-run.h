@@ -105,8 +105,6 @@ struct tally_feed_sink_t {
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                   const tally_line_key_t &, uint64_t, tally_error_t *)
     {
-        // Every staged value was fed as it was read (stages is false):
-        // only the pairs are left.
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
         return true;

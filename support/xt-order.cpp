@@ -2,11 +2,12 @@
 // radix sort in that order.
 #include "xt.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -237,9 +238,18 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
     const auto fine_of = [low, in_slice, fine_shift](uint64_t k) {
         return ((k - low) & in_slice) >> fine_shift;
     };
-    std::vector<uint32_t> count(kBuckets, 0);
+    // Counts (and later places) by slice, from xt_malloc so that running
+    // out of memory ends the run as everywhere else.
+    using table_t = std::unique_ptr<uint32_t, decltype(&std::free)>;
+    const auto table = [](size_t size, uint32_t fill) {
+        table_t t(static_cast<uint32_t *>(xt_malloc(size, sizeof(uint32_t))),
+                  std::free);
+        std::fill(t.get(), t.get() + size, fill);
+        return t;
+    };
+    table_t count = table(kBuckets, 0);
     for (size_t i = 0; i < n; ++i)
-        ++count[bucket_of(order_key(v[i]))];
+        ++count.get()[bucket_of(order_key(v[i]))];
     // Each rank's slice (bucket[r], an index into the counts), where its
     // slice starts in the sorted order, and the values of the distinct
     // wanted slices.
@@ -253,36 +263,42 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
     };
     size_t wanted = 0;
     for (size_t r = 0; r < nranks; ++r) {
-        place(count.data(), r, 0, 0);
+        place(count.get(), r, 0, 0);
         if (r == 0 || bucket[r - 1] != bucket[r])
-            wanted += count[bucket[r]];
+            wanted += count.get()[bucket[r]];
     }
-    // The finer slices: table j of fine holds the counts of the j-th
-    // distinct wanted slice; fine_table maps a slice to its table.
-    std::vector<uint32_t> fine;
-    std::vector<uint32_t> fine_table;
-    uint32_t *counts = count.data();
+    // The finer slices: table t of fine holds the counts of the t-th
+    // distinct wanted slice, and fine_table maps a slice to its table.
+    // slice_of is a value's index into the counts in use (kNoSlice: in no
+    // wanted slice, where the counts are the finer ones).
+    constexpr size_t kNoSlice = SIZE_MAX;
+    table_t fine(nullptr, std::free), fine_table(nullptr, std::free);
+    size_t slices = kBuckets;
+    const auto slice_of = [&](uint64_t k) -> size_t {
+        if (fine == nullptr)
+            return bucket_of(k);
+        const uint32_t t = fine_table.get()[bucket_of(k)];
+        return t == kNone ? kNoSlice : size_t{t} * kFine + fine_of(k);
+    };
+    uint32_t *counts = count.get();
     if (wanted > n / 8 && shift != 0) {
-        fine_table.assign(kBuckets, kNone);
+        fine_table = table(kBuckets, kNone);
         uint32_t tables = 0;
         for (size_t r = 0; r < nranks; ++r)
-            if (fine_table[bucket[r]] == kNone)
-                fine_table[bucket[r]] = tables++;
-        fine.assign(size_t{tables} * kFine, 0);
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t k = order_key(v[i]);
-            const uint32_t t = fine_table[bucket_of(k)];
-            if (t != kNone)
-                ++fine[size_t{t} * kFine + fine_of(k)];
-        }
+            if (fine_table.get()[bucket[r]] == kNone)
+                fine_table.get()[bucket[r]] = tables++;
+        slices = size_t{tables} * kFine;
+        fine = table(slices, 0);
+        counts = fine.get();
+        for (size_t i = 0; i < n; ++i)
+            if (const size_t j = slice_of(order_key(v[i])); j != kNoSlice)
+                ++counts[j];
         wanted = 0;
         for (size_t r = 0; r < nranks; ++r) {
-            const size_t t = fine_table[bucket[r]];
-            place(fine.data(), r, t * kFine, first[r]);
+            place(counts, r, fine_table.get()[bucket[r]] * kFine, first[r]);
             if (r == 0 || bucket[r - 1] != bucket[r])
-                wanted += fine[bucket[r]];
+                wanted += counts[bucket[r]];
         }
-        counts = fine.data();
     }
     if (wanted > n / 8)
         return false;
@@ -299,29 +315,13 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
         start[r] = at;
         at += counts[bucket[r]];
     }
-    const size_t slices = fine.empty() ? kBuckets : fine.size();
     std::fill(counts, counts + slices, kNone);
     for (size_t r = 0; r < nranks; ++r)
         counts[bucket[r]] = static_cast<uint32_t>(start[r]);
-    if (fine.empty()) {
-        for (size_t i = 0; i < n; ++i) {
-            const uint32_t slot = counts[bucket_of(order_key(v[i]))];
-            if (slot != kNone) {
-                kept[slot] = v[i];
-                ++counts[bucket_of(order_key(v[i]))];
-            }
-        }
-    } else {
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t k = order_key(v[i]);
-            const uint32_t t = fine_table[bucket_of(k)];
-            if (t != kNone) {
-                uint32_t &slot = counts[size_t{t} * kFine + fine_of(k)];
-                if (slot != kNone)
-                    kept[slot++] = v[i];
-            }
-        }
-    }
+    for (size_t i = 0; i < n; ++i)
+        if (const size_t j = slice_of(order_key(v[i])); j != kNoSlice)
+            if (counts[j] != kNone)
+                kept[counts[j]++] = v[i];
     // Each wanted slice's ranks, relative to its part, selected there.
     for (size_t r = 0; r < nranks;) {
         size_t e = r;
