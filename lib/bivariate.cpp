@@ -16,10 +16,12 @@ struct centred2_t {
 
 centred2_t centre(const tallyf_sums2_t *s)
 {
-    const tallyf_centred_t x = tallyf_sums1_centred(&s->x);
-    const tallyf_centred_t y = tallyf_sums1_centred(&s->y);
+    const tallyf_sums1_t sx = tallyf_sums2_lane(s, 0);
+    const tallyf_sums1_t sy = tallyf_sums2_lane(s, 1);
+    const tallyf_centred_t x = tallyf_sums1_centred(&sx);
+    const tallyf_centred_t y = tallyf_sums1_centred(&sy);
     centred2_t c;
-    c.n = static_cast<double>(s->x.n);
+    c.n = static_cast<double>(s->n[0]);
     c.mx = {x.mean, x.mean_lo};
     c.my = {y.mean, y.mean_lo};
     c.cxx = {x.ss, x.ss_lo};
@@ -41,7 +43,7 @@ tallyf_correlation_t tallyf_correlation(const tallyf_sums2_t *s)
 {
     const centred2_t c = centre(s);
     tallyf_correlation_t k;
-    k.n = s->x.n;
+    k.n = s->n[0];
     // r = Cxy / sqrt(Cxx Cyy); 0 / 0 without spread.
     const dd_t r = dd_div(c.cxy, dd_sqrt(dd_mul(c.cxx, c.cyy)));
     k.r = dd_round(r);

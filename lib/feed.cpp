@@ -62,6 +62,18 @@ const tally_feeder_t *tally_feeders()
     return chosen;
 }
 
+void tally_finish_pairs(tallyf_t *tf, tally_feed_t kind)
+{
+    const tallyf_sums2_t *s = &tf->pairs;
+    tf->num_count = s->n[0];
+    tf->sum = tf->sum_x = tallyf_sums2_total(s, 0);
+    tf->sum_x_2 = tallyf_sums2_total_squares(s, 0);
+    tf->sum_y = tallyf_sums2_total(s, 1);
+    tf->sum_y_2 = tallyf_sums2_total_squares(s, 1);
+    if (kind == tally_feed_t::pairs)
+        tf->sum_x_y = tallyf_sums2_total_products(s);
+}
+
 namespace tally_feed_body {
 
 void prefault(double *from, uint64_t room)

@@ -297,37 +297,29 @@ tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
 // Feeds a two-column record (tally_feeds_pairs) the fields of one line: x
 // and y point to the values of its first and second column, null where the
 // line has no such field.  pairs takes a line only when both are there;
-// samples takes each value into its own column's sample.  Counts in
-// num_count the pairs (samples: the first column's values), and keeps the
-// plain sums sum_x, sum_x_2, sum_y, sum_y_2 and (pairs) sum_x_y.
+// samples takes each value into its own column's sample.  Only the shifted
+// sums (tf->pairs) are kept per line: the count and plain sums come from
+// them when the pass ends (tally_finish_pairs).
 template <bool Fma>
 [[gnu::always_inline]] inline void tally_feed_pair(tallyf_t *tf,
                                                    tally_feed_t kind,
                                                    const double *x,
                                                    const double *y)
 {
-    using error_free::add_first;
     if (kind == tally_feed_t::pairs) {
-        if (x == nullptr || y == nullptr)
-            return;
-        tallyf_sums_body::add2<Fma>(&tf->pairs, *x, *y);
-        tf->sum_x_y = add_first<Fma>(*x * *y, tf->sum_x_y);
-    } else {
-        if (y != nullptr)
-            tallyf_sums_body::add1<Fma>(&tf->pairs.y, *y);
-        if (x == nullptr)
-            return;
-        tallyf_sums_body::add1<Fma>(&tf->pairs.x, *x);
+        if (x != nullptr && y != nullptr)
+            tallyf_sums_body::add2<Fma>(&tf->pairs, *x, *y);
+        return;
     }
-    if (y != nullptr) {
-        tf->sum_y = add_first<Fma>(*y, tf->sum_y);
-        tf->sum_y_2 = add_first<Fma>(*y * *y, tf->sum_y_2);
-    }
-    tf->sum = add_first<Fma>(tf->sum, *x);
-    tf->sum_x = add_first<Fma>(*x, tf->sum_x);
-    tf->sum_x_2 = add_first<Fma>(*x * *x, tf->sum_x_2);
-    ++tf->num_count;
+    if (y != nullptr)
+        tallyf_sums_body::add1<Fma>(&tf->pairs, 1, *y);
+    if (x != nullptr)
+        tallyf_sums_body::add1<Fma>(&tf->pairs, 0, *x);
 }
+
+// After the pass: a two-column record's count and plain sums (sum, sum_x,
+// sum_x_2, sum_y, sum_y_2 and, for pairs, sum_x_y), from its shifted sums.
+void tally_finish_pairs(tallyf_t *tf, tally_feed_t kind);
 
 // Feeds a two-column record of the given kind the values of its columns
 // among a line's staged values (pass.h).

@@ -100,8 +100,10 @@ void print_summary(tallyf_t *tf, const tally_printer_t &p)
 
 void print_t_test(const tallyf_t *tf, bool paired, const tally_printer_t &p)
 {
+    const tallyf_sums1_t x = tallyf_sums2_lane(&tf->pairs, 0);
+    const tallyf_sums1_t y = tallyf_sums2_lane(&tf->pairs, 1);
     const tallyf_t_test_t t = paired ? tallyf_paired_t(&tf->pairs)
-                                     : tallyf_welch_t(&tf->pairs.x, &tf->pairs.y);
+                                     : tallyf_welch_t(&x, &y);
     if (paired) {
         p.stat_count("pairs", S, t.n1);
     } else {

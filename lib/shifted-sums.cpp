@@ -36,6 +36,12 @@ void tallyf_sums2_add(tallyf_sums2_t *s, double x, double y)
     tallyf_sums_body::add2<false>(s, x, y);
 }
 
+tallyf_sums1_t tallyf_sums2_lane(const tallyf_sums2_t *s, int lane)
+{
+    return {s->n[lane],  s->shift[lane], s->d[lane],
+            s->d_lo[lane], s->d2[lane],  s->d2_lo[lane]};
+}
+
 tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s)
 {
     tallyf_centred_t c;
@@ -61,15 +67,54 @@ tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s)
 
 void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo)
 {
-    if (s->x.n == 0) {
+    if (s->n[0] == 0) {
         *cxy = NAN;
         *cxy_lo = 0;
         return;
     }
+    const tallyf_sums1_t x = tallyf_sums2_lane(s, 0);
+    const tallyf_sums1_t y = tallyf_sums2_lane(s, 1);
     dd_t sx, sy;
-    mean_of(&s->x, &sx);
-    const dd_t qy = mean_of(&s->y, &sy);
+    mean_of(&x, &sx);
+    const dd_t qy = mean_of(&y, &sy);
     const dd_t c = dd_sub(dd_norm(s->dxy, s->dxy_lo), dd_mul(sx, qy));
     *cxy = c.hi;
     *cxy_lo = c.lo;
+}
+
+namespace {
+
+// n c + D of a lane: c its shift, D its sum of deviations.
+dd_t lane_total(const tallyf_sums2_t *s, int lane)
+{
+    const dd_t nc = dd_mul(dd(static_cast<double>(s->n[lane])), dd(s->shift[lane]));
+    return dd_add(nc, dd_norm(s->d[lane], s->d_lo[lane]));
+}
+
+} // namespace
+
+double tallyf_sums2_total(const tallyf_sums2_t *s, int lane)
+{
+    return s->n[lane] == 0 ? 0 : dd_round(lane_total(s, lane));
+}
+
+double tallyf_sums2_total_squares(const tallyf_sums2_t *s, int lane)
+{
+    if (s->n[lane] == 0)
+        return 0;
+    // (n c + 2 D) c + Q.
+    const dd_t c = dd(s->shift[lane]);
+    const dd_t d = dd_norm(s->d[lane], s->d_lo[lane]);
+    const dd_t t = dd_add(dd_mul(dd(static_cast<double>(s->n[lane])), c), dd_add(d, d));
+    return dd_round(dd_add(dd_mul(t, c), dd_norm(s->d2[lane], s->d2_lo[lane])));
+}
+
+double tallyf_sums2_total_products(const tallyf_sums2_t *s)
+{
+    if (s->n[0] == 0)
+        return 0;
+    // Sum (cx + dx)(cy + dy) = (n cx + Dx) cy + cx Dy + Sum dx dy.
+    const dd_t t = dd_mul(lane_total(s, 0), dd(s->shift[1]));
+    const dd_t u = dd_mul(dd(s->shift[0]), dd_norm(s->d[1], s->d_lo[1]));
+    return dd_round(dd_add(dd_add(t, u), dd_norm(s->dxy, s->dxy_lo)));
 }

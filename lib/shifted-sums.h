@@ -16,10 +16,16 @@ struct tallyf_sums1_t {
     double d2, d2_lo;   // sum of squared deviations
 };
 
-// Two variables of one line, and the sum of the products of their
-// deviations.
-struct tallyf_sums2_t {
-    tallyf_sums1_t x, y;
+// Two variables, x (lane 0) and y (lane 1), each summed as tallyf_sums1_t
+// sums one; the lanes of a field stand side by side (aligned, so that no
+// field straddles a cache line), so that a pair of one line is added with
+// vector operations.  Pairs of one line also give the sum of the products
+// of their deviations.
+struct alignas(16) tallyf_sums2_t {
+    uint64_t n[2];
+    double shift[2];
+    double d[2], d_lo[2];
+    double d2[2], d2_lo[2];
     double dxy, dxy_lo;
 };
 
@@ -29,6 +35,9 @@ void tallyf_sums2_init(tallyf_sums2_t *s);
 // Adds one value / one pair.
 void tallyf_sums1_add(tallyf_sums1_t *s, double x);
 void tallyf_sums2_add(tallyf_sums2_t *s, double x, double y);
+
+// One lane (0: x, 1: y) of two-variable sums as sums of one variable.
+tallyf_sums1_t tallyf_sums2_lane(const tallyf_sums2_t *s, int lane);
 
 // What the sums give, each as hi + lo (normalised), to a few units of 2^-100
 // of the largest term; NaN without values, and not finite where a value
@@ -42,5 +51,12 @@ tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s);
 
 // Sum of the products of both variables' deviations from their means.
 void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo);
+
+// The plain totals the sums stand for, each rounded from about twice
+// double precision: of one lane's values and of their squares, and of the
+// products of the pairs.  0 without values.
+double tallyf_sums2_total(const tallyf_sums2_t *s, int lane);
+double tallyf_sums2_total_squares(const tallyf_sums2_t *s, int lane);
+double tallyf_sums2_total_products(const tallyf_sums2_t *s);
 
 #endif

@@ -169,6 +169,8 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     static tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;
+    for (int p = 0; p < npairs; ++p)
+        tally_finish_pairs(&list->functions[pairs[p]], pair_kinds[p]);
 
     // Every listing's values are accounted for, and every count is valid,
     // before any line is printed.

@@ -72,9 +72,11 @@ struct tallyf_t {
     double *row_sums;       // not used by the program
     double *col_sums;       // not used by the program
     double expected_mean;   // sample-t-score: the mean to test against
-    double sum_y;           // two-column functions: plain sums of the
-    double sum_y_2;         //   second column's values, their squares
-    double sum_x_y;         //   and the products of the pairs
+    double sum_y;           // two-column functions: sums of the second
+    double sum_y_2;         //   column's values, their squares and the
+    double sum_x_y;         //   products of the pairs, rounded from pairs
+                            //   when the pass ends (as are their sum,
+                            //   sum_x, sum_x_2 and num_count)
     FILE *tmp_file;         // z-scores: every value, as 8 raw bytes, in order
 
     // Exact sums, beside the plain ones above: every value x enters as its

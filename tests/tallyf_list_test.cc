@@ -147,6 +147,26 @@ TEST(ProcessStream, RecordSelectingBothWaysGetsTheCrossingOnce)
     EXPECT_EQ(r.list.functions[0].sum, 80);
 }
 
+TEST(ProcessStream, TwoColumnRecordsKeepTheirCountsAndPlainSums)
+{
+    TabularRun r({"numtally", "covariance", "--col", "1", "--col", "2",
+                  "welch-t", "--col", "1", "--col", "2"});
+    r.add(1, TALLYF_COVARIANCE);
+    r.add(6, TALLYF_WELCH_T);
+    r.process("1 2\n3\n4 5\n");
+    const tallyf_t &pairs = r.list.functions[0], &samples = r.list.functions[1];
+    EXPECT_EQ(pairs.num_count, 2u); // the line without a second field is no pair
+    EXPECT_EQ(pairs.sum_x, 5);
+    EXPECT_EQ(pairs.sum_x_2, 17);
+    EXPECT_EQ(pairs.sum_y, 7);
+    EXPECT_EQ(pairs.sum_y_2, 29);
+    EXPECT_EQ(pairs.sum_x_y, 22);
+    EXPECT_EQ(samples.num_count, 3u);
+    EXPECT_EQ(samples.sum, 8);
+    EXPECT_EQ(samples.sum_x_2, 26);
+    EXPECT_EQ(samples.sum_y, 7);
+}
+
 TEST(ProcessStream, EmptyLinesCountAsRowsWithoutValues)
 {
     TabularRun r({"numtally", "mean", "--row", "3", "mean", "--col", "1"});

@@ -580,7 +580,10 @@ std::vector<double> computed(const std::string &kind,
         const tallyf_regression_t g = tallyf_regression(&pair);
         EXPECT_EQ(k.n, xs.size());
         return {c.pop, c.sample, k.r, k.p,
-                g.slope, g.intercept, g.r_squared, g.residual_sd};
+                g.slope, g.intercept, g.r_squared, g.residual_sd,
+                tallyf_sums2_total(&pair, 0), tallyf_sums2_total_squares(&pair, 0),
+                tallyf_sums2_total(&pair, 1), tallyf_sums2_total_squares(&pair, 1),
+                tallyf_sums2_total_products(&pair)};
     }
     tallyf_t_test_t t;
     if (kind == "welch") {

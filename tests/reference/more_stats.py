@@ -15,6 +15,7 @@ and EXPECTED the results, blank-separated, hexadecimal floats or "nan":
   means    geometric harmonic
   mad      raw scaled
   pairs    cov-pop cov-sample r p slope intercept r2 residual-sd
+           sum-x sum-x2 sum-y sum-y2 sum-xy (the record's plain sums)
   welch    mean1 mean2 sd1 sd2 diff t df p ci-low ci-high
   paired   mean1 mean2 sd1 sd2 diff sd-diff t df p ci-low ci-high
 """
@@ -118,8 +119,11 @@ def pairs(xs, ys):
     res = cyy - slope * cxy
     sd = mp.sqrt(m(res / (n - 2))) if n > 2 else math.nan
     assert close(stats.linregress(shifted(xs), shifted(ys)).slope, m(slope))
+    ex, ey = [F(x) for x in xs], [F(y) for y in ys]
+    totals = [sum(ex), sum(x * x for x in ex), sum(ey), sum(y * y for y in ey),
+              sum(x * y for x, y in zip(ex, ey))]
     return [m(cxy / n), m(cxy / (n - 1)), r, p, m(slope),
-            m(my - slope * mx), m(cxy * cxy / (cxx * cyy)), sd]
+            m(my - slope * mx), m(cxy * cxy / (cxx * cyy)), sd] + totals
 
 
 def sample(xs):
