@@ -16,10 +16,8 @@ struct centred2_t {
 
 centred2_t centre(const tallyf_sums2_t *s)
 {
-    const tallyf_sums1_t sx = tallyf_sums2_lane(s, 0);
-    const tallyf_sums1_t sy = tallyf_sums2_lane(s, 1);
-    const tallyf_centred_t x = tallyf_sums1_centred(&sx);
-    const tallyf_centred_t y = tallyf_sums1_centred(&sy);
+    const tallyf_centred_t x = tallyf_sums2_centred(s, 0);
+    const tallyf_centred_t y = tallyf_sums2_centred(s, 1);
     centred2_t c;
     c.n = static_cast<double>(s->n[0]);
     c.mx = {x.mean, x.mean_lo};

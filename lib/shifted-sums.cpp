@@ -65,6 +65,12 @@ tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s)
     return c;
 }
 
+tallyf_centred_t tallyf_sums2_centred(const tallyf_sums2_t *s, int lane)
+{
+    const tallyf_sums1_t one = tallyf_sums2_lane(s, lane);
+    return tallyf_sums1_centred(&one);
+}
+
 void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo)
 {
     if (s->n[0] == 0) {
@@ -103,10 +109,9 @@ double tallyf_sums2_total_squares(const tallyf_sums2_t *s, int lane)
     if (s->n[lane] == 0)
         return 0;
     // (n c + 2 D) c + Q.
-    const dd_t c = dd(s->shift[lane]);
-    const dd_t d = dd_norm(s->d[lane], s->d_lo[lane]);
-    const dd_t t = dd_add(dd_mul(dd(static_cast<double>(s->n[lane])), c), dd_add(d, d));
-    return dd_round(dd_add(dd_mul(t, c), dd_norm(s->d2[lane], s->d2_lo[lane])));
+    const dd_t t = dd_add(lane_total(s, lane), dd_norm(s->d[lane], s->d_lo[lane]));
+    return dd_round(dd_add(dd_mul(t, dd(s->shift[lane])),
+                           dd_norm(s->d2[lane], s->d2_lo[lane])));
 }
 
 double tallyf_sums2_total_products(const tallyf_sums2_t *s)

@@ -49,6 +49,9 @@ struct tallyf_centred_t {
 };
 tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s);
 
+// The same of one lane (0: x, 1: y) of two-variable sums.
+tallyf_centred_t tallyf_sums2_centred(const tallyf_sums2_t *s, int lane);
+
 // Sum of the products of both variables' deviations from their means.
 void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo);
 

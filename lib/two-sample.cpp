@@ -83,10 +83,8 @@ tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
 
 tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
 {
-    const tallyf_sums1_t x = tallyf_sums2_lane(s, 0);
-    const tallyf_sums1_t y = tallyf_sums2_lane(s, 1);
-    const tallyf_centred_t cx = tallyf_sums1_centred(&x);
-    const tallyf_centred_t cy = tallyf_sums1_centred(&y);
+    const tallyf_centred_t cx = tallyf_sums2_centred(s, 0);
+    const tallyf_centred_t cy = tallyf_sums2_centred(s, 1);
     const sample_t sx = sample_of(cx), sy = sample_of(cy);
     tallyf_t_test_t r = described(cx, sx, cy, sy);
     // Differences: sum of squares Cxx + Cyy - 2 Cxy.

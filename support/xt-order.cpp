@@ -250,36 +250,37 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
     table_t count = table(kBuckets, 0);
     for (size_t i = 0; i < n; ++i)
         ++count.get()[bucket_of(order_key(v[i]))];
-    // Each rank's slice (bucket[r], an index into the counts), where its
-    // slice starts in the sorted order, and the values of the distinct
-    // wanted slices.
+    // Each rank's slice (bucket[r], an index into the counts) and where
+    // its slice starts in the sorted order (first[r]), found in counts from
+    // the slice base(r) on with below(r) values before it; returns the
+    // values of the distinct wanted slices.
     size_t bucket[64], first[64];
-    const auto place = [&](const uint32_t *counts, size_t r, size_t b,
-                           size_t below) {
-        while (below + counts[b] <= ranks[r])
-            below += counts[b++];
-        bucket[r] = b;
-        first[r] = below;
+    const auto place = [&](const uint32_t *counts, auto base, auto below) {
+        size_t wanted = 0;
+        for (size_t r = 0; r < nranks; ++r) {
+            size_t b = base(r), before = below(r);
+            while (before + counts[b] <= ranks[r])
+                before += counts[b++];
+            bucket[r] = b;
+            first[r] = before;
+            if (r == 0 || bucket[r - 1] != b)
+                wanted += counts[b];
+        }
+        return wanted;
     };
-    size_t wanted = 0;
-    for (size_t r = 0; r < nranks; ++r) {
-        place(count.get(), r, 0, 0);
-        if (r == 0 || bucket[r - 1] != bucket[r])
-            wanted += count.get()[bucket[r]];
-    }
+    const auto zero = [](size_t) { return size_t{0}; };
+    size_t wanted = place(count.get(), zero, zero);
     // The finer slices: table t of fine holds the counts of the t-th
     // distinct wanted slice, and fine_table maps a slice to its table.
-    // slice_of is a value's index into the counts in use (kNoSlice: in no
-    // wanted slice, where the counts are the finer ones).
+    // fine_of_key is a value's index into the finer counts (kNoSlice: in
+    // no wanted slice).
     constexpr size_t kNoSlice = SIZE_MAX;
     table_t fine(nullptr, std::free), fine_table(nullptr, std::free);
-    size_t slices = kBuckets;
-    const auto slice_of = [&](uint64_t k) -> size_t {
-        if (fine == nullptr)
-            return bucket_of(k);
+    const auto fine_of_key = [&](uint64_t k) -> size_t {
         const uint32_t t = fine_table.get()[bucket_of(k)];
         return t == kNone ? kNoSlice : size_t{t} * kFine + fine_of(k);
     };
+    size_t slices = kBuckets;
     uint32_t *counts = count.get();
     if (wanted > n / 8 && shift != 0) {
         fine_table = table(kBuckets, kNone);
@@ -291,14 +292,11 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
         fine = table(slices, 0);
         counts = fine.get();
         for (size_t i = 0; i < n; ++i)
-            if (const size_t j = slice_of(order_key(v[i])); j != kNoSlice)
+            if (const size_t j = fine_of_key(order_key(v[i])); j != kNoSlice)
                 ++counts[j];
-        wanted = 0;
-        for (size_t r = 0; r < nranks; ++r) {
-            place(counts, r, fine_table.get()[bucket[r]] * kFine, first[r]);
-            if (r == 0 || bucket[r - 1] != bucket[r])
-                wanted += counts[bucket[r]];
-        }
+        wanted = place(
+            counts, [&](size_t r) { return fine_table.get()[bucket[r]] * kFine; },
+            [&](size_t r) { return first[r]; });
     }
     if (wanted > n / 8)
         return false;
@@ -318,10 +316,17 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
     std::fill(counts, counts + slices, kNone);
     for (size_t r = 0; r < nranks; ++r)
         counts[bucket[r]] = static_cast<uint32_t>(start[r]);
-    for (size_t i = 0; i < n; ++i)
-        if (const size_t j = slice_of(order_key(v[i])); j != kNoSlice)
-            if (counts[j] != kNone)
-                kept[counts[j]++] = v[i];
+    // The copy pass, with the slice lookup of the counts in use chosen once.
+    const auto copy_out = [&](auto slice_of) {
+        for (size_t i = 0; i < n; ++i)
+            if (const size_t j = slice_of(order_key(v[i])); j != kNoSlice)
+                if (counts[j] != kNone)
+                    kept[counts[j]++] = v[i];
+    };
+    if (fine != nullptr)
+        copy_out(fine_of_key);
+    else
+        copy_out([&](uint64_t k) -> size_t { return bucket_of(k); });
     // Each wanted slice's ranks, relative to its part, selected there.
     for (size_t r = 0; r < nranks;) {
         size_t e = r;
