@@ -87,8 +87,10 @@ tally_group_states_t::tally_group_states_t(const tallyf_list_t *list,
       per_group_(static_cast<size_t>(list->count)),
       chains_(static_cast<size_t>(std::count(chained, chained + list->count,
                                              true))),
-      stride_(per_group_ * sizeof(tallyf_t) +
-              chains_ * sizeof(tally_value_chain_t)),
+      // Whole cache lines a group: a record's running sums then span the
+      // same lines in every group.
+      stride_((per_group_ * sizeof(tallyf_t) +
+               chains_ * sizeof(tally_value_chain_t) + 63) / 64 * 64),
       per_chunk_(stride_ == 0 ? 1024
                               : std::max<size_t>(1, kChunkBytes / stride_ - 1))
 {
@@ -223,6 +225,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         if (tally_feeds_pairs(kind[i]))
             pairs[sink.npairs++] = i;
     sink.pairs = pairs;
+    sink.plain_feeds = chains == 0 && !any_spilled && sink.npairs == 0;
+    sink.single_feed = sink.plain_feeds && requests == 1;
     tally_header_ctx_t ctx{list, &options, by, &sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     if (!tally_read_pass(sel, input, sink, err))

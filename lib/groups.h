@@ -80,6 +80,11 @@ struct tally_group_sink_t {
     std::string scratch;        // several key fields, length-prefixed
     const int *pairs = nullptr; // the two-column requests
     int npairs = 0;
+    // No request keeps values, lists them or takes pairs: each value goes
+    // to its records' running sums alone (decided once per run).
+    bool plain_feeds = false;
+    // Besides, one request alone, of the one column wanted.
+    bool single_feed = false;
 
     template <bool Fma>
     void row_value(const tally_group_t &, double, uint64_t)
@@ -109,6 +114,20 @@ struct tally_group_sink_t {
         bool added;
         const uint32_t g = keys->find_or_add(k, len, &added);
         tallyf_t *s = added ? states->add() : states->of(g);
+        if (single_feed) {
+            // (n is 0 on a line without the column.)
+            if (n != 0)
+                tally_feed<Fma>(kind[0], s, staged[0].value);
+            return true;
+        }
+        if (plain_feeds) {
+            for (int j = 0; j < n; ++j) {
+                const tally_group_t &col = *staged[j].col;
+                for (const int *i = col.first; i != col.last; ++i)
+                    tally_feed<Fma>(kind[*i], &s[*i], staged[j].value);
+            }
+            return true;
+        }
         for (int j = 0; j < n; ++j) {
             const tally_group_t &col = *staged[j].col;
             const double v = staged[j].value;

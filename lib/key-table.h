@@ -76,18 +76,6 @@ inline uint64_t tally_hash_bytes(const char *p, size_t len)
     return mix(a ^ K1, b ^ K2 ^ (len * K3));
 }
 
-// True when the len bytes at p and q are the same.
-inline bool tally_same_bytes(const char *p, const char *q, size_t len)
-{
-    using namespace tally_key_detail;
-    if (len > 16)
-        return std::memcmp(p, q, len) == 0;
-    uint64_t a, b, c, d;
-    short_words(p, len, &a, &b);
-    short_words(q, len, &c, &d);
-    return ((a ^ c) | (b ^ d)) == 0;
-}
-
 class tally_key_table_t {
 public:
     tally_key_table_t();
@@ -96,7 +84,16 @@ public:
     // (then *added is true).
     uint32_t find_or_add(const char *key, size_t len, bool *added)
     {
-        const uint64_t h = tally_hash_bytes(key, len);
+        using namespace tally_key_detail;
+        // A short key is told apart by its two words alone, so that finding
+        // it reads the slot and the entry and no key bytes.
+        uint64_t a = 0, b = 0, h;
+        if (len <= 16) {
+            short_words(key, len, &a, &b);
+            h = mix(a ^ K1, b ^ K2 ^ (len * K3));
+        } else {
+            h = hash_long(key, len);
+        }
         const uint64_t tag = h >> 32;
         uint64_t i = h & mask_;
         for (;;) {
@@ -104,17 +101,19 @@ public:
             if (s == 0)
                 break;
             if (s >> 32 == tag) {
-                const entry_t &e = entries_[(s & 0xffffffffu) - 1];
-                if (e.len == len &&
-                    tally_same_bytes(bytes_.data() + e.offset, key, len)) {
+                const uint32_t g = static_cast<uint32_t>(s) - 1;
+                const entry_t &e = entries_[g];
+                if (((e.a ^ a) | (e.b ^ b) | (e.len ^ len)) == 0 &&
+                    (len <= 16 ||
+                     std::memcmp(bytes_.data() + e.offset, key, len) == 0)) {
                     *added = false;
-                    return static_cast<uint32_t>(s & 0xffffffffu) - 1;
+                    return g;
                 }
             }
             i = (i + 1) & mask_;
         }
         *added = true;
-        return add(key, len, h, i);
+        return add(key, len, a, b, h, i);
     }
 
     // Number of distinct keys so far.
@@ -128,12 +127,14 @@ public:
     }
 
 private:
-    struct entry_t {
-        uint64_t hash;
+    // 32 bytes, so that an entry never straddles two cache lines.
+    struct alignas(32) entry_t {
+        uint64_t a, b;      // a key of at most 16 bytes: its two words; else 0
         uint64_t offset;    // in bytes_
-        size_t len;
+        uint64_t len;
     };
-    uint32_t add(const char *key, size_t len, uint64_t hash, uint64_t slot);
+    uint32_t add(const char *key, size_t len, uint64_t a, uint64_t b,
+                 uint64_t hash, uint64_t slot);
     void grow();
 
     std::vector<char> bytes_;       // every key, one after the other

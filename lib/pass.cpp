@@ -141,10 +141,10 @@ namespace {
 // The shapes of a pass, each built apart so that it tests per field only
 // what it may meet.
 enum class shape_t {
-    simple, // no quoting, skipped missing values or paired columns (common)
+    simple, // no quoting, skipped missing values, paired columns or echo
     quoted, // quoting only (CSV)
     paired, // paired columns only
-    full,   // anything
+    full,   // anything (the only shape that echoes fields: --verbose)
 };
 
 template <bool Fma, shape_t Shape, class Sink>
@@ -161,7 +161,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     key.len = 0;
     key.filled = 0;
     int n = 0;
-    const bool verbose = input.verbose;
+    const bool verbose = Shape == shape_t::full && input.verbose;
     const bool quotes = Shape == shape_t::quoted ||
                         (Shape == shape_t::full && input.quotes);
     const bool skip_missing = Shape == shape_t::full && input.skip_missing;
@@ -361,7 +361,8 @@ bool tally_read_pass(const tally_selection_t &sel,
 {
     const bool paired = sel.npair_cols != 0;
     const shape_t shape =
-        input.skip_missing || (input.quotes && paired) ? shape_t::full
+        input.verbose || input.skip_missing || (input.quotes && paired)
+            ? shape_t::full
         : input.quotes                                 ? shape_t::quoted
         : paired                                       ? shape_t::paired
                                                        : shape_t::simple;
