@@ -143,6 +143,16 @@ tallyf_t *tally_group_states_t::add()
     return s;
 }
 
+void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf)
+{
+    tf->sum = h->sum;
+    tf->sum_d = h->sum;
+    tf->sum_d_lo = h->lo;
+    tf->num_count = h->count;
+    tf->shift_count = h->count;
+    h->count = tally_hot_sum_t::kInRecord;
+}
+
 bool tally_group_sink_t::missing_key(const tally_line_key_t &key,
                                      uint64_t row, tally_error_t *err)
 {
@@ -227,6 +237,9 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     sink.pairs = pairs;
     sink.plain_feeds = chains == 0 && !any_spilled && sink.npairs == 0;
     sink.single_feed = sink.plain_feeds && requests == 1;
+    std::vector<tally_hot_sum_t> hot;
+    if (sink.single_feed && kind[0] == tally_feed_t::sum)
+        sink.hot = &hot;
     tally_header_ctx_t ctx{list, &options, by, &sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     if (!tally_read_pass(sel, input, sink, err))
@@ -234,6 +247,10 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
 
     // Every count valid and every listing value kept, before any line.
     const uint32_t groups = states.groups();
+    if (sink.hot != nullptr)
+        for (uint32_t g = 0; g < groups; ++g)
+            if (hot[g].count != tally_hot_sum_t::kInRecord)
+                tally_hand_over(&hot[g], states.of(g));
     uint64_t listed = 0;
     for (uint32_t g = 0; g < groups; ++g) {
         tallyf_t *s = states.of(g);

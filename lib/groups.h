@@ -61,6 +61,22 @@ private:
     std::vector<tallyf_t *> blocks_;    // each group's states
 };
 
+// While the pass runs, a record that keeps the exact sum alone (kind
+// tally_feed_t::sum) has what feed_sum keeps of it in 24 bytes: its sum
+// (sum and sum_d alike), the sum's errors (sum_d_lo) and its count (both
+// counts), where the record spreads them over two cache lines.  A value
+// the short path cannot take (a sum that overflows, a value that is not
+// finite) hands them to the record, which is fed from then on.
+struct tally_hot_sum_t {
+    static constexpr uint64_t kInRecord = ~uint64_t{0};
+    double sum = 0;
+    double lo = 0;
+    uint64_t count = 0; // kInRecord: handed to the record
+};
+
+// Hands the sums to the record (made with nothing collected).
+void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf);
+
 // The grouped run's sink of the pass: the line's key finds (or makes) its
 // group, and the staged values go to that group's states.
 struct tally_group_sink_t {
@@ -85,6 +101,8 @@ struct tally_group_sink_t {
     bool plain_feeds = false;
     // Besides, one request alone, of the one column wanted.
     bool single_feed = false;
+    // Besides, one that keeps the exact sum alone: fed in hot, by group.
+    std::vector<tally_hot_sum_t> *hot = nullptr;
 
     template <bool Fma>
     void row_value(const tally_group_t &, double, uint64_t)
@@ -113,6 +131,15 @@ struct tally_group_sink_t {
         }
         bool added;
         const uint32_t g = keys->find_or_add(k, len, &added);
+        if (hot != nullptr) {
+            if (added) {
+                states->add();
+                hot->emplace_back();
+            }
+            if (n != 0)
+                feed_hot<Fma>(&(*hot)[g], g, staged[0].value);
+            return true;
+        }
         tallyf_t *s = added ? states->add() : states->of(g);
         if (single_feed) {
             // (n is 0 on a line without the column.)
@@ -144,6 +171,25 @@ struct tally_group_sink_t {
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&s[pairs[p]], kind[pairs[p]], staged, n);
         return true;
+    }
+
+    template <bool Fma>
+    [[gnu::always_inline]] void feed_hot(tally_hot_sum_t *h, uint32_t g,
+                                         double x)
+    {
+        if (h->count != tally_hot_sum_t::kInRecord) [[likely]] {
+            // As tally_feed_body::feed_sum does.
+            const double sum = error_free::add_first<Fma>(h->sum, x);
+            const double lo = h->lo + error_free::sum_error(h->sum, x, sum);
+            if (lo == lo) [[likely]] {
+                h->sum = sum;
+                h->lo = lo;
+                ++h->count;
+                return;
+            }
+            tally_hand_over(h, states->of(g));
+        }
+        tally_feed<Fma>(tally_feed_t::sum, states->of(g), x);
     }
 
     bool missing_key(const tally_line_key_t &key, uint64_t row,
