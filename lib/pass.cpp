@@ -81,10 +81,11 @@ std::string col_text(const tally_pass_input_t &input, uint64_t col)
     return tally_fail(err, EX_DATAERR, m);
 }
 
-// Keeps a key field's bytes in each slot the column fills.  The reader
+// Keeps a key field's bytes in each slot the column fills (one: the run
+// has one key column).  The reader
 // keeps XT_DSV_FIELD_MAX bytes of a field: a longer key cannot be told
 // apart from others, and ends the run.
-[[gnu::always_inline]] inline bool keep_key(tally_line_key_t *key,
+[[gnu::always_inline]] inline bool keep_key(tally_line_key_t *key, bool one,
                                             const tally_group_t &g,
                                             const char *field, size_t len,
                                             const tally_cursor_t &at,
@@ -92,6 +93,18 @@ std::string col_text(const tally_pass_input_t &input, uint64_t col)
 {
     if (len > XT_DSV_FIELD_MAX)
         return key_too_long(at, err);
+    if (one) {
+        // The only key column: slot 0, from the start.
+        if (len <= 16)
+            std::memcpy(key->bytes, field, 16);
+        else
+            std::memcpy(key->bytes, field, len);
+        key->len = len;
+        key->start[0] = 0;
+        key->end[0] = static_cast<uint32_t>(len);
+        key->filled = 1;
+        return true;
+    }
     for (const int *s = g.key_first; s != g.key_last; ++s) {
         char *to = key->bytes + key->len;
         // The reader lets 16 bytes past a field's start be read.
@@ -141,6 +154,7 @@ namespace {
 // The shapes of a pass, each built apart so that it tests per field only
 // what it may meet.
 enum class shape_t {
+    columns, // simple, and no row functions (the most common)
     simple, // no quoting, skipped missing values, paired columns or echo
     quoted, // quoting only (CSV)
     paired, // paired columns only
@@ -166,6 +180,8 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                         (Shape == shape_t::full && input.quotes);
     const bool skip_missing = Shape == shape_t::full && input.skip_missing;
     constexpr bool pairs = Shape == shape_t::paired || Shape == shape_t::full;
+    constexpr bool rows = Shape != shape_t::columns;
+    const bool one_key = input.nkeys == 1;
     // Fields this short may be gaps: empty ones, and the missing-value
     // words when they are skipped (none is longer than 4 bytes).
     const size_t gap_len = skip_missing ? 4 : 0;
@@ -187,7 +203,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     }
     tally_cursor_t at(sel);
     if (input.on_header != nullptr)
-        at.next_line(); // the header line is row 1
+        at.next_line<rows>(); // the header line is row 1
     // The line's end: its staged values and key go to the sink.
     auto end_line = [&]() __attribute__((always_inline)) -> bool {
         const bool ok = sink.template line_end<Fma>(staged, n, key, at.row(), err);
@@ -196,7 +212,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             key.len = 0;
             key.filled = 0;
         }
-        at.next_line();
+        at.next_line<rows>();
         return ok;
     };
     // A line whose end the pass reached field by field.
@@ -205,7 +221,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             stats.widest = fields;
     };
     for (;;) {
-        if (!verbose && !at.row_wanted()) {
+        if (!verbose && !(rows && at.row_wanted())) {
             const uint64_t want = at.next_wanted_col();
             if (want == UINT64_MAX && !quotes) {
                 // Nothing more in this line is wanted.
@@ -248,19 +264,19 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             if (verbose)
                 std::printf("%8s", xt_dsv_reader_text(&in, field, len));
             const bool col_wanted = at.col_wanted();
-            if (at.row_wanted() || col_wanted) {
+            if ((rows && at.row_wanted()) || col_wanted) {
                 const tally_group_t *g = col_wanted ? &at.take_col() : nullptr;
                 if (g != nullptr && g->key_first != g->key_last &&
-                    !keep_key(&key, *g, field, len, at, err))
+                    !keep_key(&key, one_key, *g, field, len, at, err))
                     return false;
-                if (at.row_wanted() ||
+                if ((rows && at.row_wanted()) ||
                     (g != nullptr && (g->first != g->last || (pairs && g->paired)))) {
                     double v;
                     if (len <= gap_len &&
                         (len == 0 || is_missing_value(field, len))) {
                         // An empty field (fed as 0 unless skipped) or a
                         // missing value: counted for its records.
-                        if (at.row_wanted())
+                        if (rows && at.row_wanted())
                             ++stats.row_gaps[&at.row_records() - sel.rows];
                         if (g != nullptr && g->first != g->last)
                             ++stats.col_gaps[g - sel.cols];
@@ -269,7 +285,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                     }
                     if (!field_value(&in, input, field, len, at, &v, err))
                         return false;
-                    if (at.row_wanted()) {
+                    if (rows && at.row_wanted()) {
                         // A row function takes every field of its row as
                         // it comes: a row may be of any length.
                         sink.template row_value<Fma>(at.row_records(), v, at.row());
@@ -321,6 +337,8 @@ read_shaped(const tally_selection_t &sel, const tally_pass_input_t &input,
             shape_t shape)
 {
     switch (shape) {
+    case shape_t::columns:
+        return read_pass<Fma, shape_t::columns>(sel, input, sink, err, stats);
     case shape_t::simple:
         return read_pass<Fma, shape_t::simple>(sel, input, sink, err, stats);
     case shape_t::quoted:
@@ -365,7 +383,8 @@ bool tally_read_pass(const tally_selection_t &sel,
             ? shape_t::full
         : input.quotes                                 ? shape_t::quoted
         : paired                                       ? shape_t::paired
-                                                       : shape_t::simple;
+        : sel.rows[0].number != UINT64_MAX             ? shape_t::simple
+                                                       : shape_t::columns;
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
         return read_fused(sel, input, sink, err, stats, shape);

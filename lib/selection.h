@@ -73,12 +73,16 @@ public:
 
     void next_col(uint64_t by = 1) { col_ += by; }
 
+    // Rows: whether any row is wanted at all (without, the cursor keeps
+    // only the row's number).
+    template <bool Rows = true>
     void next_line()
     {
         ++row_;
         col_ = 1;
         col_group_ = cols_;
-        start_row();
+        if constexpr (Rows)
+            start_row();
     }
 
 private:
