@@ -1,6 +1,8 @@
 // The feeders as functions, in both builds.
 #include "feed.h"
 
+#include "xt-prefault.h"
+
 #include <cstdint>
 
 #include <sys/mman.h>
@@ -78,20 +80,10 @@ namespace tally_feed_body {
 
 void prefault(double *from, uint64_t room)
 {
-#if defined(MADV_POPULATE_WRITE)
-    constexpr uintptr_t kPage = 4096;
-    const uint64_t values = room < kPrefaultValues ? room : kPrefaultValues;
-    const uintptr_t start =
-        (reinterpret_cast<uintptr_t>(from) + kPage - 1) & ~(kPage - 1);
-    const uintptr_t end =
-        reinterpret_cast<uintptr_t>(from + values) & ~(kPage - 1);
-    if (end > start)
-        madvise(reinterpret_cast<void *>(start), end - start,
-                MADV_POPULATE_WRITE);
-#else
-    static_cast<void>(from);
-    static_cast<void>(room);
-#endif
+    // This block and the next: the thread that faults them in keeps a
+    // block ahead of the values written.
+    const uint64_t values = room < 2 * kPrefaultValues ? room : 2 * kPrefaultValues;
+    xt_prefault(from, values * sizeof(double));
 }
 
 } // namespace tally_feed_body

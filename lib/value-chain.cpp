@@ -2,12 +2,14 @@
 #include "value-chain.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
 #include <sys/mman.h>
 
 #include "xt.h"
+#include "xt-prefault.h"
 
 struct tally_value_block_t {
     tally_value_block_t *next;
@@ -25,6 +27,7 @@ constexpr uint64_t kLargestBlock = 1024;
 
 constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kChunkBytes = 16 * kHugePage;
+constexpr size_t kFaultAhead = 4 * kHugePage;
 
 } // namespace
 
@@ -46,6 +49,17 @@ void *tally_value_arena_t::take(size_t bytes)
         chunks_.push_back(chunk);
         next_ = static_cast<char *>(chunk);
         limit_ = next_ + kChunkBytes;
+        // (The first chunk's first pages fault as they are written: a
+        // small run never asks for the thread.)
+        faulted_ = chunks_.size() == 1 ? next_ + kFaultAhead : next_;
+    }
+    // The pages of the next 8 MiB are faulted in ahead, on a second thread
+    // where there is one, while the values fill those before them.
+    if (faulted_ - next_ < static_cast<ptrdiff_t>(kFaultAhead / 2)) {
+        const size_t ahead =
+            std::min<size_t>(kFaultAhead, static_cast<size_t>(limit_ - next_));
+        xt_prefault(next_, ahead);
+        faulted_ = next_ + ahead;
     }
     void *p = next_;
     next_ += bytes;

@@ -47,6 +47,7 @@ private:
 
     char *next_ = nullptr; // the free room of the newest chunk
     char *limit_ = nullptr;
+    char *faulted_ = nullptr; // asked to be faulted in up to here
     std::vector<void *> chunks_;
 };
 
