@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include <sys/mman.h>
-
 namespace {
 
 template <tally_feed_t Kind>
@@ -82,7 +80,8 @@ void prefault(double *from, uint64_t room)
 {
     // This block and the next: the thread that faults them in keeps a
     // block ahead of the values written.
-    const uint64_t values = room < 2 * kPrefaultValues ? room : 2 * kPrefaultValues;
+    const uint64_t values =
+        room < 2 * kPrefaultValues ? room : 2 * kPrefaultValues;
     xt_prefault(from, values * sizeof(double));
 }
 

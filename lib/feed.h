@@ -224,10 +224,11 @@ template <bool Fma>
     end_sum<Fma>(tf, x, old_sum);
 }
 
-// Every 4 MiB of a value array, the pages of the next 4 MiB (or of what
-// is left of the array) are faulted in with one call, where page faults
-// taken one store at a time are dear (a virtual machine's cost about as
-// much as reading the values).  Only advice: refused, nothing changes.
+// Every 4 MiB of a value array, the pages of the next 8 MiB (or of what
+// is left of the array) are asked to be faulted in (xt_prefault: on a
+// second thread, a block ahead of the values), where page faults taken one
+// store at a time are dear (a virtual machine's cost about as much as
+// reading the values).  Only advice: refused, nothing changes.
 inline constexpr uint64_t kPrefaultValues = uint64_t{1} << 19;
 [[gnu::noinline, gnu::cold]] void prefault(double *from, uint64_t room);
 

@@ -153,6 +153,14 @@ void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf)
     h->count = tally_hot_sum_t::kInRecord;
 }
 
+void tally_group_sink_t::grow_hot()
+{
+    const size_t room = hot_room == 0 ? 1024 : 2 * hot_room;
+    hot = static_cast<tally_hot_sum_t *>(
+        xt_grow_huge(hot, hot_room, room, sizeof(tally_hot_sum_t)));
+    hot_room = room;
+}
+
 bool tally_group_sink_t::missing_key(const tally_line_key_t &key,
                                      uint64_t row, tally_error_t *err)
 {
@@ -237,9 +245,13 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     sink.pairs = pairs;
     sink.plain_feeds = chains == 0 && !any_spilled && sink.npairs == 0;
     sink.single_feed = sink.plain_feeds && requests == 1;
-    std::vector<tally_hot_sum_t> hot;
+    // The hot sums, freed whichever way the run ends.
+    struct hot_owner_t {
+        tally_group_sink_t *sink;
+        ~hot_owner_t() { std::free(sink->hot); }
+    } hot_owner{&sink};
     if (sink.single_feed && kind[0] == tally_feed_t::sum)
-        sink.hot = &hot;
+        sink.grow_hot();
     tally_header_ctx_t ctx{list, &options, by, &sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     if (!tally_read_pass(sel, input, sink, err))
@@ -249,8 +261,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     const uint32_t groups = states.groups();
     if (sink.hot != nullptr)
         for (uint32_t g = 0; g < groups; ++g)
-            if (hot[g].count != tally_hot_sum_t::kInRecord)
-                tally_hand_over(&hot[g], states.of(g));
+            if (sink.hot[g].count != tally_hot_sum_t::kInRecord)
+                tally_hand_over(&sink.hot[g], states.of(g));
     uint64_t listed = 0;
     for (uint32_t g = 0; g < groups; ++g) {
         tallyf_t *s = states.of(g);

@@ -101,8 +101,12 @@ struct tally_group_sink_t {
     bool plain_feeds = false;
     // Besides, one request alone, of the one column wanted.
     bool single_feed = false;
-    // Besides, one that keeps the exact sum alone: fed in hot, by group.
-    std::vector<tally_hot_sum_t> *hot = nullptr;
+    // Besides, one that keeps the exact sum alone: fed in hot[group], an
+    // array in huge pages that grows without being copied (xt_grow_huge;
+    // a vector's growth made a million groups 13% slower), which
+    // tally_run_grouped frees.
+    tally_hot_sum_t *hot = nullptr;
+    size_t hot_room = 0;
 
     template <bool Fma>
     void row_value(const tally_group_t &, double, uint64_t)
@@ -134,10 +138,12 @@ struct tally_group_sink_t {
         if (hot != nullptr) {
             if (added) {
                 states->add();
-                hot->emplace_back();
+                if (g == hot_room)
+                    grow_hot();
+                hot[g] = tally_hot_sum_t{};
             }
             if (n != 0)
-                feed_hot<Fma>(&(*hot)[g], g, staged[0].value);
+                feed_hot<Fma>(&hot[g], g, staged[0].value);
             return true;
         }
         tallyf_t *s = added ? states->add() : states->of(g);
@@ -192,6 +198,7 @@ struct tally_group_sink_t {
         tally_feed<Fma>(tally_feed_t::sum, states->of(g), x);
     }
 
+    void grow_hot();
     bool missing_key(const tally_line_key_t &key, uint64_t row,
                      tally_error_t *err);
     void encode(const tally_line_key_t &key);

@@ -82,9 +82,8 @@ std::string col_text(const tally_pass_input_t &input, uint64_t col)
 }
 
 // Keeps a key field's bytes in each slot the column fills (one: the run
-// has one key column).  The reader
-// keeps XT_DSV_FIELD_MAX bytes of a field: a longer key cannot be told
-// apart from others, and ends the run.
+// has one key column).  The reader keeps XT_DSV_FIELD_MAX bytes of a
+// field: a longer key cannot be told apart from others, and ends the run.
 [[gnu::always_inline]] inline bool keep_key(tally_line_key_t *key, bool one,
                                             const tally_group_t &g,
                                             const char *field, size_t len,

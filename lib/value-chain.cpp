@@ -55,7 +55,8 @@ void *tally_value_arena_t::take(size_t bytes)
     }
     // The pages of the next 8 MiB are faulted in ahead, on a second thread
     // where there is one, while the values fill those before them.
-    if (faulted_ - next_ < static_cast<ptrdiff_t>(kFaultAhead / 2)) {
+    if (faulted_ < limit_ &&
+        faulted_ - next_ < static_cast<ptrdiff_t>(kFaultAhead / 2)) {
         const size_t ahead =
             std::min<size_t>(kFaultAhead, static_cast<size_t>(limit_ - next_));
         xt_prefault(next_, ahead);
