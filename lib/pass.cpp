@@ -155,6 +155,7 @@ namespace {
 enum class shape_t {
     columns, // simple, and no row functions (the most common)
     simple, // no quoting, skipped missing values, paired columns or echo
+    quoted_columns, // quoted, and no row functions
     quoted, // quoting only (CSV)
     paired, // paired columns only
     full,   // anything (the only shape that echoes fields: --verbose)
@@ -176,10 +177,12 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     int n = 0;
     const bool verbose = Shape == shape_t::full && input.verbose;
     const bool quotes = Shape == shape_t::quoted ||
+                        Shape == shape_t::quoted_columns ||
                         (Shape == shape_t::full && input.quotes);
     const bool skip_missing = Shape == shape_t::full && input.skip_missing;
     constexpr bool pairs = Shape == shape_t::paired || Shape == shape_t::full;
-    constexpr bool rows = Shape != shape_t::columns;
+    constexpr bool rows =
+        Shape != shape_t::columns && Shape != shape_t::quoted_columns;
     const bool one_key = input.nkeys == 1;
     // Fields this short may be gaps: empty ones, and the missing-value
     // words when they are skipped (none is longer than 4 bytes).
@@ -340,6 +343,9 @@ read_shaped(const tally_selection_t &sel, const tally_pass_input_t &input,
         return read_pass<Fma, shape_t::columns>(sel, input, sink, err, stats);
     case shape_t::simple:
         return read_pass<Fma, shape_t::simple>(sel, input, sink, err, stats);
+    case shape_t::quoted_columns:
+        return read_pass<Fma, shape_t::quoted_columns>(sel, input, sink, err,
+                                                       stats);
     case shape_t::quoted:
         return read_pass<Fma, shape_t::quoted>(sel, input, sink, err, stats);
     case shape_t::paired:
@@ -377,13 +383,14 @@ bool tally_read_pass(const tally_selection_t &sel,
                      tally_error_t *err, tally_pass_stats_t *stats)
 {
     const bool paired = sel.npair_cols != 0;
+    const bool rows = sel.rows[0].number != UINT64_MAX;
     const shape_t shape =
         input.verbose || input.skip_missing || (input.quotes && paired)
             ? shape_t::full
-        : input.quotes                                 ? shape_t::quoted
-        : paired                                       ? shape_t::paired
-        : sel.rows[0].number != UINT64_MAX             ? shape_t::simple
-                                                       : shape_t::columns;
+        : input.quotes ? (rows ? shape_t::quoted : shape_t::quoted_columns)
+        : paired       ? shape_t::paired
+        : rows         ? shape_t::simple
+                       : shape_t::columns;
 #if defined(TALLY_FMA_DISPATCH)
     if (tally_use_fma())
         return read_fused(sel, input, sink, err, stats, shape);
