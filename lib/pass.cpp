@@ -204,6 +204,10 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             return false;
     }
     tally_cursor_t at(sel);
+    // Whether the current row is wanted: never, in a shape without rows.
+    const auto row_wanted = [&at]() __attribute__((always_inline)) {
+        return rows && at.row_wanted();
+    };
     if (input.on_header != nullptr)
         at.next_line<rows>(); // the header line is row 1
     // The line's end: its staged values and key go to the sink.
@@ -223,7 +227,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             stats.widest = fields;
     };
     for (;;) {
-        if (!verbose && !(rows && at.row_wanted())) {
+        if (!verbose && !row_wanted()) {
             const uint64_t want = at.next_wanted_col();
             if (want == UINT64_MAX && !quotes) {
                 // Nothing more in this line is wanted.
@@ -266,19 +270,19 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             if (verbose)
                 std::printf("%8s", xt_dsv_reader_text(&in, field, len));
             const bool col_wanted = at.col_wanted();
-            if ((rows && at.row_wanted()) || col_wanted) {
+            if (row_wanted() || col_wanted) {
                 const tally_group_t *g = col_wanted ? &at.take_col() : nullptr;
                 if (g != nullptr && g->key_first != g->key_last &&
                     !keep_key(&key, one_key, *g, field, len, at, err))
                     return false;
-                if ((rows && at.row_wanted()) ||
+                if (row_wanted() ||
                     (g != nullptr && (g->first != g->last || (pairs && g->paired)))) {
                     double v;
                     if (len <= gap_len &&
                         (len == 0 || is_missing_value(field, len))) {
                         // An empty field (fed as 0 unless skipped) or a
                         // missing value: counted for its records.
-                        if (rows && at.row_wanted())
+                        if (row_wanted())
                             ++stats.row_gaps[&at.row_records() - sel.rows];
                         if (g != nullptr && g->first != g->last)
                             ++stats.col_gaps[g - sel.cols];
@@ -287,7 +291,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                     }
                     if (!field_value(&in, input, field, len, at, &v, err))
                         return false;
-                    if (rows && at.row_wanted()) {
+                    if (row_wanted()) {
                         // A row function takes every field of its row as
                         // it comes: a row may be of any length.
                         sink.template row_value<Fma>(at.row_records(), v, at.row());
