@@ -13,6 +13,7 @@
 
 #include "functions.h"
 #include "report.h"
+#include "report-more.h"
 #include "selection.h"
 #include "tallyf-list-run.h"
 #include "xt.h"
@@ -184,7 +185,8 @@ void tally_group_sink_t::encode(const tally_line_key_t &key)
 }
 
 bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
-                       const tally_run_options_t &options, tally_error_t *err)
+                       const tally_run_options_t &options, tally_error_t *err,
+                       std::string *notes)
 {
     uint32_t by[TALLY_KEYS_MAX];
     if (!resolve_key_names(options, by, err))
@@ -252,9 +254,13 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     } hot_owner{&sink};
     if (sink.single_feed && kind[0] == tally_feed_t::sum)
         sink.grow_hot();
+    tally_gap_table_t gap_table(list, &sel, pairs, sink.npairs,
+                                options.skip_missing);
+    sink.gap_table = &gap_table;
     tally_header_ctx_t ctx{list, &options, by, &sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    if (!tally_read_pass(sel, input, sink, err))
+    tally_pass_stats_t stats;
+    if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;
 
     // Every count valid and every listing value kept, before any line.
@@ -281,6 +287,9 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
 
     // The report, group by group; listing values are read back a window of
     // groups at a time.
+    for (uint32_t g = 0; g < groups; ++g)
+        tally_widen(states.of(g), requests, sel, gap_table.of(g), &stats);
+    std::string said; // what the run has to say at its end
     std::string prefix;
     std::vector<uint64_t> counts;
     // A chain gathered: the values of one group's record at a time.
@@ -312,6 +321,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                 return false;
         }
         key_prefix(keys.key(g), options.nby, &prefix);
+        char positive[200];
+        bool noticed = false;
         for (int i = 0; i < requests; ++i) {
             tally_printer_t p = tally_record_printer(&s[i]);
             p.col_name = tally_col_name(options, i);
@@ -334,13 +345,28 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
             }
             const bool reported = tally_report_record(
                 &s[i], p, spilled[i] ? &listing : nullptr, err);
+            if (!noticed)
+                noticed = tally_positive_notice(&s[i], positive,
+                                                sizeof positive);
             if (chain[i] >= 0) {
                 s[i].nums = nullptr;
                 s[i].array_size = 0;
             }
             if (!reported)
                 return false;
+            if (options.skip_missing)
+                p.stat_count("missing", TALLY_NAME_WIDTH,
+                             tally_gaps_of(s[i], i, sel, gap_table.of(g)));
         }
+        // What the run says of the group, headed by its key as its report
+        // lines are.
+        tally_group_notices(s, requests, options, sel, stats, gap_table.of(g),
+                            noticed ? positive : nullptr, prefix, &said);
     }
+    tally_short_notices(list, options, sel, stats, &said);
+    if (notes != nullptr)
+        *notes = std::move(said);
+    else
+        std::fputs(said.c_str(), stderr);
     return true;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "feed.h"
+#include "gaps.h"
 #include "key-table.h"
 #include "pass.h"
 #include "spill.h"
@@ -26,8 +27,8 @@ struct tally_run_options_t;
 // column, or with a key field longer than the field limit, ends the run
 // (65, naming the row).
 bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
-                       const tally_run_options_t &options,
-                       tally_error_t *err);
+                       const tally_run_options_t &options, tally_error_t *err,
+                       std::string *notes);
 
 // The states of every group: per group, one record per request, made from
 // the request's record with nothing collected, and one value chain per
@@ -107,6 +108,7 @@ struct tally_group_sink_t {
     // tally_run_grouped frees.
     tally_hot_sum_t *hot = nullptr;
     size_t hot_room = 0;
+    tally_gap_table_t *gap_table = nullptr; // each group's gaps
 
     template <bool Fma>
     void row_value(const tally_group_t &, double, uint64_t)
@@ -121,6 +123,8 @@ struct tally_group_sink_t {
 
     template <bool Fma>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
+                                         const tally_group_t *const *gaps,
+                                         int ngaps,
                                          const tally_line_key_t &key,
                                          uint64_t row, tally_error_t *err)
     {
@@ -135,6 +139,8 @@ struct tally_group_sink_t {
         }
         bool added;
         const uint32_t g = keys->find_or_add(k, len, &added);
+        if (ngaps != 0) [[unlikely]]
+            gap_table->count(g, gaps, ngaps);
         if (hot != nullptr) {
             if (added) {
                 states->add();

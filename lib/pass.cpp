@@ -146,6 +146,34 @@ int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
     }
 }
 
+// A data line with more fields than the header line: its fields would be
+// taken by the names of others.
+[[gnu::noinline, gnu::cold]] bool too_wide(uint64_t row, uint64_t fields,
+                                           uint64_t header,
+                                           tally_error_t *err)
+{
+    std::string m = "numtally: row " + std::to_string(row) + " has " +
+                    std::to_string(fields) + " fields, the header line " +
+                    std::to_string(header);
+    m += header == 1            ? ": is the delimiter right?\n"
+         : fields == header + 1 ? ": does the first column have no name?\n"
+                                : "\n";
+    return tally_fail(err, EX_DATAERR, std::move(m));
+}
+
+// A data line that ended before some wanted columns: counted per column.
+[[gnu::noinline, gnu::cold]] void note_short(const tally_selection_t &sel,
+                                             const tally_group_t *g,
+                                             uint64_t row,
+                                             tally_pass_stats_t *stats)
+{
+    for (; g->number != UINT64_MAX; ++g) {
+        const size_t k = static_cast<size_t>(g - sel.cols);
+        if (stats->col_short[k]++ == 0)
+            stats->col_short_row[k] = row;
+    }
+}
+
 } // namespace
 
 namespace {
@@ -169,12 +197,16 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     static xt_dsv_reader_t in;
     static tally_line_key_t key;
     static tally_staged_t staged[TALLY_WANTED_COLS_MAX];
+    static const tally_group_t *gaps[TALLY_WANTED_COLS_MAX];
     static tally_pass_stats_t local_stats;
     tally_pass_stats_t &stats = stats_out != nullptr ? *stats_out : local_stats;
     stats = tally_pass_stats_t{};
     key.len = 0;
     key.filled = 0;
     int n = 0;
+    int ngaps = 0;
+    // With a header line: its width, which no data line may pass (0: none).
+    uint64_t header_width = 0;
     const bool verbose = Shape == shape_t::full && input.verbose;
     const bool quotes = Shape == shape_t::quoted ||
                         Shape == shape_t::quoted_columns ||
@@ -200,6 +232,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             stats.lines = 1;
             stats.widest = fields.size();
         }
+        header_width = fields.size();
         if (!input.on_header(input.header_ctx, fields, err))
             return false;
     }
@@ -210,10 +243,23 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     };
     if (input.on_header != nullptr)
         at.next_line<rows>(); // the header line is row 1
+    // A line of the given number of fields ends: under a header line, it
+    // may not be wider, and the wanted columns it did not reach are noted.
+    auto check_width = [&](uint64_t fields) __attribute__((always_inline)) -> bool {
+        if (header_width == 0) [[likely]]
+            return true;
+        if (fields > header_width)
+            return too_wide(at.row(), fields, header_width, err);
+        if (at.next_wanted_col() != UINT64_MAX)
+            note_short(sel, at.cols_left(), at.row(), &stats);
+        return true;
+    };
     // The line's end: its staged values and key go to the sink.
     auto end_line = [&]() __attribute__((always_inline)) -> bool {
-        const bool ok = sink.template line_end<Fma>(staged, n, key, at.row(), err);
+        const bool ok = sink.template line_end<Fma>(staged, n, gaps, ngaps,
+                                                    key, at.row(), err);
         n = 0;
+        ngaps = 0;
         if (input.nkeys != 0) {
             key.len = 0;
             key.filled = 0;
@@ -229,8 +275,9 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     for (;;) {
         if (!verbose && !row_wanted()) {
             const uint64_t want = at.next_wanted_col();
-            if (want == UINT64_MAX && !quotes) {
-                // Nothing more in this line is wanted.
+            if (want == UINT64_MAX && !quotes && header_width == 0) {
+                // Nothing more in this line is wanted.  (Under a header
+                // line: to the line's end field by field, to count them.)
                 if (xt_dsv_reader_skip_line(&in, &pos) == -1)
                     break;
                 if (!end_line())
@@ -250,7 +297,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                                        err);
                 if (e == '\n') {
                     measure(at.col() + skipped - 1);
-                    if (!end_line())
+                    if (!check_width(at.col() + skipped - 1) || !end_line())
                         return false;
                     continue;
                 }
@@ -284,8 +331,11 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                         // missing value: counted for its records.
                         if (row_wanted())
                             ++stats.row_gaps[&at.row_records() - sel.rows];
-                        if (g != nullptr && g->first != g->last)
+                        if (g != nullptr &&
+                            (g->first != g->last || (pairs && g->paired))) {
                             ++stats.col_gaps[g - sel.cols];
+                            gaps[ngaps++] = g;
+                        }
                         if (skip_missing)
                             goto next_field;
                     }
@@ -322,11 +372,15 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             measure(len == 0 && at.col() == 1 ? 0 : at.col());
         if (verbose)
             std::putchar('\n');
-        if (!end_line())
+        if (!check_width(len == 0 && at.col() == 1 ? 0 : at.col()) ||
+            !end_line())
             return false;
     }
     // A last line cut short by the end of input still ends.
-    if ((n != 0 || at.col() > 1) && !sink.template line_end<Fma>(staged, n, key, at.row(), err))
+    if ((n != 0 || at.col() > 1) &&
+        (!check_width(at.col() - 1) ||
+         !sink.template line_end<Fma>(staged, n, gaps, ngaps, key, at.row(),
+                                      err)))
         return false;
     stats.lines = at.row() - 1 + (at.col() > 1 ? 1 : 0);
     if (in.error != 0 || std::ferror(input.stream))

@@ -47,11 +47,14 @@ struct tally_line_key_t {
 //       are handed to it with col_value at once as well:
 //   void col_value(const tally_group_t &col, double v, uint64_t row_number);
 //   bool line_end(const tally_staged_t *staged, int n,
+//                 const tally_group_t *const *gaps, int ngaps,
 //                 const tally_line_key_t &key, uint64_t row_number,
 //                 tally_error_t *err);
 //       the line's end: staged holds every wanted column's value when
 //       stages is true, and otherwise only the values of paired columns
-//       (already fed to their columns' other records);
+//       (already fed to their columns' other records); gaps holds the
+//       column groups whose field was empty or missing (staged as 0, or
+//       not at all under skip_missing), rarely any;
 // The pass is compiled once per build, with the sink's feeding inlined, and
 // runs the build tally_use_fma() chose.
 // Sinks: tally_feed_sink_t (tallyf-list-run.h, the plain run); grouped
@@ -84,11 +87,16 @@ struct tally_pass_stats_t {
     // empty (fed as 0), or under skip_missing missing (not fed).
     uint64_t row_gaps[TALLYF_LIST_MAX + 1] = {};
     uint64_t col_gaps[TALLY_WANTED_COLS_MAX + 1] = {};
+    // With a header line, per group of cols[]: the data lines that ended
+    // before the column, and the first of them (its row).
+    uint64_t col_short[TALLY_WANTED_COLS_MAX + 1] = {};
+    uint64_t col_short_row[TALLY_WANTED_COLS_MAX + 1] = {};
 };
 
 // Reads the whole input.  False on a field that is not a number or a
 // faulty quoted field (65), a read error (74) or whatever the sink or the
-// header hook refuses.  Fills *stats when given.
+// header hook refuses; with a header line, a data line with more fields
+// than the header line (65: its names would fall on the wrong columns).  Fills *stats when given.
 template <class Sink>
 bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &in, Sink &sink,

@@ -9,6 +9,7 @@
 #include <sysexits.h>
 
 #include "functions.h"
+#include "mean-interval.h"
 #include "order-points.h"
 #include "report-more.h"
 
@@ -52,7 +53,7 @@ sample_t sample_of(const tallyf_t *tf)
     s.sd = std::sqrt(s.var);
     s.se = s.sd / std::sqrt(n);
     s.mean = tallyf_mean(tf);
-    tallyf_mean_interval(tf, s.se + s.se, &s.ci_low, &s.ci_high);
+    tally_mean_interval_2se(tf, s.se, &s.ci_low, &s.ci_high);
     return s;
 }
 

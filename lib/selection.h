@@ -72,6 +72,8 @@ public:
     const tally_group_t &take_col() { return *col_group_++; }
 
     void next_col(uint64_t by = 1) { col_ += by; }
+    // The wanted columns not reached yet in this line, ended by UINT64_MAX.
+    const tally_group_t *cols_left() const { return col_group_; }
 
     // Rows: whether any row is wanted at all (without, the cursor keeps
     // only the row's number).

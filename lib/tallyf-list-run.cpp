@@ -45,41 +45,45 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 }
 
 
-// The fields a record's row or column counted as gaps (empty or missing).
-uint64_t gaps_of(const tallyf_t &tf, const tally_selection_t &sel,
-                 const tally_pass_stats_t &stats)
+const std::string plural(uint64_t n, const char *word)
 {
-    const bool row = tf.row != 0;
-    const uint64_t number = row ? tf.row : tf.col;
-    const tally_group_t *g = row ? sel.rows : sel.cols;
-    for (int k = 0; number != 0 && g[k].number != UINT64_MAX; ++k)
-        if (g[k].number == number)
-            return row ? stats.row_gaps[k] : stats.col_gaps[k];
-    return 0;
+    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
 // What the run says at its end about one record: the empty fields it took
-// as 0, or that no field reached it; appended to out.
+// as 0 (what names its column or row), or that no field reached it;
+// appended to out, each line after prefix.
 void notices(const tallyf_t &tf, const std::string &what, uint64_t gaps,
              const tally_run_options_t &options,
-             const tally_pass_stats_t &stats, std::string *out)
+             const tally_pass_stats_t &stats, std::string_view prefix,
+             std::string *out)
 {
-    const auto plural = [](uint64_t n, const char *word) {
-        return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+    const auto say = [&](const std::string &text) {
+        out->append(prefix);
+        *out += "numtally: " + text + "\n";
     };
     if (gaps != 0 && !options.skip_missing)
-        *out += "numtally: " + what + ": " + plural(gaps, "empty field") +
-                " counted as 0; --skip-missing skips them\n";
+        say(what + ": " + plural(gaps, "empty field") +
+            " counted as 0; --skip-missing skips them");
     if (tf.num_count != 0 || gaps != 0)
         return;
     if (tf.row == 0 && tf.col == 0)
-        *out += "numtally: " + what + ": no values; columns count from 1\n";
+        say(what + ": no values; columns count from 1");
     else if (tf.row != 0)
-        *out += "numtally: " + what + ": no values; the input has " +
-                plural(stats.lines, "line") + "\n";
+        say(what + ": no values; the input has " + plural(stats.lines, "line"));
     else
-        *out += "numtally: " + what + ": no values; the widest line has " +
-                plural(stats.widest, "field") + ": is the delimiter right?\n";
+        say(what + ": no values; the widest line has " +
+            plural(stats.widest, "field") + ": is the delimiter right?");
+}
+
+// How the run's messages name record i's row or its (first) column.
+std::string record_what(const tallyf_t &tf, const tally_run_options_t &options,
+                        int i)
+{
+    const char *name = tally_col_name(options, i);
+    return tf.row != 0    ? "row " + std::to_string(tf.row)
+           : name != nullptr ? "col " + std::string(name)
+                             : "col " + std::to_string(tf.col);
 }
 
 } // namespace
@@ -90,6 +94,75 @@ const char *tally_col_name(const tally_run_options_t &options, int i)
     if (options.names == nullptr || options.names->name[i].empty())
         return nullptr;
     return options.names->name[i].c_str();
+}
+
+void tally_group_notices(const tallyf_t *records, int count,
+                         const tally_run_options_t &options,
+                         const tally_selection_t &sel,
+                         const tally_pass_stats_t &stats,
+                         const tally_gap_counts_t &gaps,
+                         const char *positive, std::string_view prefix,
+                         std::string *out)
+{
+    if (positive != nullptr) {
+        out->append(prefix);
+        *out += positive;
+    }
+    for (int i = 0; i < count; ++i) {
+        const tallyf_t &tf = records[i];
+        const tally_feed_t kind = tally_feed_of(tf.code);
+        if (!tally_feeds_pairs(kind)) {
+            notices(tf, record_what(tf, options, i),
+                    tally_gaps_of(tf, i, sel, gaps), options, stats, prefix,
+                    out);
+            continue;
+        }
+        // Two columns: the empty fields of each, as for one column.
+        const uint64_t first = tally_col_gaps(tf.col, sel, gaps);
+        const uint64_t second =
+            tf.col2 == tf.col ? 0 : tally_col_gaps(tf.col2, sel, gaps);
+        notices(tf, record_what(tf, options, i), first, options, stats,
+                prefix, out);
+        if (second != 0 && !options.skip_missing) {
+            out->append(prefix);
+            *out += "numtally: col " + std::to_string(tf.col2) + ": " +
+                    plural(second, "empty field") +
+                    " counted as 0; --skip-missing skips them\n";
+        }
+    }
+}
+
+void tally_widen(const tallyf_t *records, int count,
+                 const tally_selection_t &sel, const tally_gap_counts_t &gaps,
+                 tally_pass_stats_t *stats)
+{
+    for (int i = 0; i < count; ++i) {
+        const tallyf_t &tf = records[i];
+        if (tf.col > stats->widest &&
+            (tf.num_count != 0 || tally_gaps_of(tf, i, sel, gaps) != 0))
+            stats->widest = tf.col;
+    }
+}
+
+void tally_short_notices(const tallyf_list_t *list,
+                         const tally_run_options_t &options,
+                         const tally_selection_t &sel,
+                         const tally_pass_stats_t &stats, std::string *out)
+{
+    for (int k = 0; sel.cols[k].number != UINT64_MAX; ++k) {
+        // (A column that no line reached has its "no values" notice.)
+        const uint64_t lines = stats.col_short[k];
+        if (lines == 0 || lines + 1 >= stats.lines)
+            continue;
+        const uint64_t col = sel.cols[k].number;
+        const std::string what =
+            options.names != nullptr
+                ? tally_col_text(list, *options.names, col)
+                : std::to_string(col);
+        *out += "numtally: col " + what + ": " + plural(lines, "line") +
+                " without it, the first row " +
+                std::to_string(stats.col_short_row[k]) + "\n";
+    }
 }
 
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
@@ -141,12 +214,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     if (options.header && !tally_check_header_rows(list, err))
         return false;
     if (options.nby != 0) {
-        // The missing count of each group's blocks is not kept.
-        if (options.skip_missing)
-            return tally_fail(err, EX_USAGE,
-                              "numtally: --skip-missing and --by cannot be "
-                              "used together\n");
-        return tally_run_grouped(list, stream, options, err);
+        return tally_run_grouped(list, stream, options, err, notes);
     }
     if (!prepare_records(list, err))
         return false;
@@ -163,7 +231,10 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
             pairs[npairs++] = i;
         }
     }
+    uint64_t pair_lines[TALLYF_LIST_MAX] = {};
     tally_feed_sink_t sink{list->functions, kind, pairs, pair_kinds, npairs};
+    if (options.skip_missing)
+        sink.pair_lines = pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     static tally_pass_stats_t stats;
@@ -178,13 +249,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         if (!tally_check_record(&list->functions[i], true, err,
                                 tally_col_name(options, i)))
             return false;
-    // A geometric or harmonic mean over a value at or below 0 prints nan;
-    // the run says why, once, after the report.
-    char notice[200];
-    bool noticed = false;
-    for (int i = 0; i < list->count && !noticed; ++i)
-        noticed = tally_positive_notice(&list->functions[i], notice,
-                                        sizeof notice);
+    const tally_gap_counts_t gaps{stats.row_gaps, stats.col_gaps, pair_lines};
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         tally_printer_t p = tally_record_printer(tf);
@@ -192,24 +257,21 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         if (!tally_report_record(tf, p, nullptr, err))
             return false;
         if (options.skip_missing)
-            p.stat_count("missing", TALLY_NAME_WIDTH, gaps_of(*tf, sel, stats));
+            p.stat_count("missing", TALLY_NAME_WIDTH,
+                         tally_gaps_of(*tf, i, sel, gaps));
     }
-    std::string said = noticed ? notice : "";
-    for (int i = 0; i < list->count; ++i) {
-        const tallyf_t &tf = list->functions[i];
-        if (tf.col > stats.widest &&
-            (tf.num_count != 0 || gaps_of(tf, sel, stats) != 0))
-            stats.widest = tf.col;
-    }
-    for (int i = 0; i < list->count; ++i) {
-        const tallyf_t &tf = list->functions[i];
-        const std::string what =
-            tf.row != 0 ? "row " + std::to_string(tf.row)
-            : tally_col_name(options, i) != nullptr
-                ? "col " + options.names->name[i]
-                : "col " + std::to_string(tf.col);
-        notices(tf, what, gaps_of(tf, sel, stats), options, stats, &said);
-    }
+    tally_widen(list->functions, list->count, sel, gaps, &stats);
+    // A geometric or harmonic mean over a value at or below 0 prints nan;
+    // the run says why, once.
+    char positive[200];
+    bool noticed = false;
+    for (int i = 0; i < list->count && !noticed; ++i)
+        noticed = tally_positive_notice(&list->functions[i], positive,
+                                        sizeof positive);
+    std::string said;
+    tally_group_notices(list->functions, list->count, options, sel, stats,
+                        gaps, noticed ? positive : nullptr, {}, &said);
+    tally_short_notices(list, options, sel, stats, &said);
     if (notes != nullptr)
         *notes = std::move(said);
     else

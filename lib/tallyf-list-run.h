@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "feed.h"
+#include "gaps.h"
 #include "header.h"
 #include "pass.h"
 #include "selection.h"
@@ -62,6 +64,32 @@ struct tally_header_ctx_t {
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
                      tally_error_t *err);
 
+// What the run says at its end about one group's records (a plain run:
+// the one group), appended to out, each line after prefix (a group's key
+// fields, a TAB after each): why a geometric or harmonic mean is nan
+// (positive, from tally_positive_notice, or null), then per record the empty fields taken as 0 (per column) or that no field
+// reached it.
+void tally_group_notices(const tallyf_t *records, int count,
+                         const tally_run_options_t &options,
+                         const tally_selection_t &sel,
+                         const tally_pass_stats_t &stats,
+                         const tally_gap_counts_t &gaps,
+                         const char *positive, std::string_view prefix,
+                         std::string *out);
+
+// With a header line: per column, the data lines that ended before it and
+// the first of them; appended to out.
+void tally_short_notices(const tallyf_list_t *list,
+                         const tally_run_options_t &options,
+                         const tally_selection_t &sel,
+                         const tally_pass_stats_t &stats, std::string *out);
+
+// The widest line, as the notices name it, is at least as wide as a column
+// that got a field (stats->widest counts only lines that ended short).
+void tally_widen(const tallyf_t *records, int count,
+                 const tally_selection_t &sel, const tally_gap_counts_t &gaps,
+                 tally_pass_stats_t *stats);
+
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);
 
@@ -87,6 +115,8 @@ struct tally_feed_sink_t {
     const int *pairs;               // the two-column records
     const tally_feed_t *pair_kinds; // and their kinds, as pairs
     int npairs;
+    // Under skip_missing, per record: the lines a pair record skipped.
+    uint64_t *pair_lines = nullptr;
 
     template <bool Fma>
     [[gnu::always_inline]] void row_value(const tally_group_t &g, double v, uint64_t)
@@ -103,11 +133,22 @@ struct tally_feed_sink_t {
     }
     template <bool Fma>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
-                  const tally_line_key_t &, uint64_t, tally_error_t *)
+                                         const tally_group_t *const *gaps,
+                                         int ngaps, const tally_line_key_t &,
+                                         uint64_t, tally_error_t *)
     {
+        if (ngaps != 0 && pair_lines != nullptr) [[unlikely]]
+            count_pair_gaps(gaps, ngaps);
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
         return true;
+    }
+    void count_pair_gaps(const tally_group_t *const *gaps, int ngaps)
+    {
+        for (int p = 0; p < npairs; ++p)
+            if (pair_kinds[p] == tally_feed_t::pairs &&
+                tally_pair_gapped(records[pairs[p]], gaps, ngaps))
+                ++pair_lines[pairs[p]];
     }
 };
 

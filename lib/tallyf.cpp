@@ -6,7 +6,9 @@
 #include <cstdio>
 
 #include "error-free.h"
+#include "double-double.h"
 #include "exact-fixed.h"
+#include "mean-interval.h"
 #include "feed.h"
 #include "functions.h"
 #include "xt.h"
@@ -216,44 +218,97 @@ void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
     *high = exact_mean_plus(tf, half_width);
 }
 
-double tallyf_sum_squares(const tallyf_t *tf)
+namespace {
+
+// The exact path of the sum of squares about the mean: true, with the
+// double-double *ss times 2^*exp (exp even), where the record keeps exact
+// sums of squares that can be used.
+bool sum_squares_dd(const tallyf_t *tf, dd_t *ss, int *exp)
 {
     const double n = static_cast<double>(tf->num_count);
     const exact_sums_t e = exact_sums_of(tf);
-    if (keeps_squares(tf->code) && exact_sums_usable(tf) &&
-        std::isfinite(e.q) && std::isfinite(e.q_lo)) {
-        // Q - S * S / n, with S = sum_d + sum_d_lo and Q = sum_d_2 +
-        // sum_d_2_lo, in double-double arithmetic.  Q is at most n + 1 times
-        // the result, so its 106 bits leave the result's 53 intact.  Both
-        // are first brought to one scale where nothing below overflows
-        // (S * S / n is at most Q): the result is the formula's times
-        // 2^result_exp.
-        double s = e.s, s_lo = e.s_lo, q = e.q, q_lo = e.q_lo;
-        int result_exp = 0;
-        if (e.scaled) {
-            s = std::ldexp(s, kExactLinearExp - kExactSquareExp);
-            s_lo = std::ldexp(s_lo, kExactLinearExp - kExactSquareExp);
-            result_exp = 2 * kExactSquareExp;
-        }
-        if (q > 0x1p900) {
-            const int j = (std::ilogb(q) - 900) / 2 + 1;
-            s = std::ldexp(s, -j);
-            s_lo = std::ldexp(s_lo, -j);
-            q = std::ldexp(q, -2 * j);
-            q_lo = std::ldexp(q_lo, -2 * j);
-            result_exp += 2 * j;
-        }
-        const double s2 = s * s;
-        const double s2_low = square_error(s, s2) + 2 * s * s_lo;
-        const double t = s2 / n;
-        const double tn = t * n;
-        const double t_low = (((s2 - tn) - product_error(t, n, tn)) + s2_low) / n;
-        const double h = q - t;
-        const double low = sum_error(q, -t, h) + (q_lo - t_low);
-        const double ss = h + low;
-        // The exact value is never below 0.
-        return ss <= 0 ? 0.0 : std::ldexp(ss, result_exp);
+    if (!keeps_squares(tf->code) || !exact_sums_usable(tf) ||
+        !std::isfinite(e.q) || !std::isfinite(e.q_lo))
+        return false;
+    // Q - S * S / n, with S = sum_d + sum_d_lo and Q = sum_d_2 +
+    // sum_d_2_lo, in double-double arithmetic.  Q is at most n + 1 times
+    // the result, so its 106 bits leave the result's 53 intact.  Both
+    // are first brought to one scale where nothing below overflows
+    // (S * S / n is at most Q): the result is the formula's times
+    // 2^result_exp.
+    double s = e.s, s_lo = e.s_lo, q = e.q, q_lo = e.q_lo;
+    int result_exp = 0;
+    if (e.scaled) {
+        s = std::ldexp(s, kExactLinearExp - kExactSquareExp);
+        s_lo = std::ldexp(s_lo, kExactLinearExp - kExactSquareExp);
+        result_exp = 2 * kExactSquareExp;
     }
+    if (q > 0x1p900) {
+        const int j = (std::ilogb(q) - 900) / 2 + 1;
+        s = std::ldexp(s, -j);
+        s_lo = std::ldexp(s_lo, -j);
+        q = std::ldexp(q, -2 * j);
+        q_lo = std::ldexp(q_lo, -2 * j);
+        result_exp += 2 * j;
+    }
+    const double s2 = s * s;
+    const double s2_low = square_error(s, s2) + 2 * s * s_lo;
+    const double t = s2 / n;
+    const double tn = t * n;
+    const double t_low = (((s2 - tn) - product_error(t, n, tn)) + s2_low) / n;
+    const double h = q - t;
+    const double low = sum_error(q, -t, h) + (q_lo - t_low);
+    *ss = dd_norm(h, low);
+    *exp = result_exp;
+    return true;
+}
+
+} // namespace
+
+void tally_mean_interval_2se(const tallyf_t *tf, double se, double *low,
+                             double *high)
+{
+    dd_t ss;
+    int exp;
+    const uint64_t count = tf->num_count;
+    if (count < 2 || count > (uint64_t{1} << 52) || !std::isfinite(se) ||
+        !exact_sums_usable(tf) || !sum_squares_dd(tf, &ss, &exp)) {
+        tallyf_mean_interval(tf, se + se, low, high);
+        return;
+    }
+    // 2 SE = 2 sqrt(ss / (n (n - 1))), to about 100 bits, then added to the
+    // exact mean: one rounding for each bound.
+    const double n = static_cast<double>(count);
+    dd_t r{0, 0};
+    if (ss.hi > 0)
+        r = dd_sqrt(dd_div(ss, dd_prod(n, n - 1)));
+    const double hi = std::ldexp(2 * r.hi, exp / 2);
+    const double lo = std::ldexp(2 * r.lo, exp / 2);
+    if (!std::isfinite(hi) || !std::isfinite(lo)) {
+        tallyf_mean_interval(tf, se + se, low, high);
+        return;
+    }
+    for (int sign : {-1, 1}) {
+        exact_fixed_t v;
+        exact_sum_of(tf, &v);
+        const uint64_t remainder = exact_fixed_div(&v, count);
+        exact_fixed_add_scaled(&v, tf->shift, 0);
+        exact_fixed_add_scaled(&v, sign * hi, 0);
+        exact_fixed_add_scaled(&v, sign * lo, 0);
+        (sign < 0 ? *low : *high) = exact_fixed_round(&v, remainder != 0);
+    }
+}
+
+double tallyf_sum_squares(const tallyf_t *tf)
+{
+    dd_t dd;
+    int exp;
+    if (sum_squares_dd(tf, &dd, &exp)) {
+        const double ss = dd.hi + dd.lo;
+        // The exact value is never below 0.
+        return ss <= 0 ? 0.0 : std::ldexp(ss, exp);
+    }
+    const double n = static_cast<double>(tf->num_count);
     // The one-pass formula on the plain sums.
     const double ss = tf->sum_x_2 - (tf->sum_x * tf->sum_x) / n;
     // Cancellation can leave a tiny negative result; NaN stays NaN.
