@@ -116,6 +116,15 @@ tally_group_states_t::tally_group_states_t(const tallyf_list_t *list,
     }
 }
 
+void tally_group_states_t::ask_again(const tallyf_list_t *list)
+{
+    for (size_t i = 0; i < per_group_; ++i) {
+        protos_[i].row = list->functions[i].row;
+        protos_[i].col = list->functions[i].col;
+        protos_[i].col2 = list->functions[i].col2;
+    }
+}
+
 tally_group_states_t::~tally_group_states_t()
 {
     for (uint32_t g = 0; g < groups_; ++g) {
@@ -258,7 +267,23 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                                 options.skip_missing);
     sink.gap_table = &gap_table;
     tally_header_ctx_t ctx{list, &options, by, &sel};
-    const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
+    tally_pass_input_t input = tally_run_input(stream, options, &ctx);
+    // The groups' states learn the columns the header line names.
+    struct header_ctx_t {
+        tally_header_ctx_t run;
+        tally_group_states_t *states;
+    } grouped_ctx{ctx, &states};
+    if (input.on_header != nullptr) {
+        input.header_ctx = &grouped_ctx;
+        input.on_header = [](void *c, const std::vector<std::string> &fields,
+                             tally_error_t *e) {
+            auto *h = static_cast<header_ctx_t *>(c);
+            if (!tally_on_header(&h->run, fields, e))
+                return false;
+            h->states->ask_again(h->run.list);
+            return true;
+        };
+    }
     tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;
@@ -287,8 +312,6 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
 
     // The report, group by group; listing values are read back a window of
     // groups at a time.
-    for (uint32_t g = 0; g < groups; ++g)
-        tally_widen(states.of(g), requests, sel, gap_table.of(g), &stats);
     std::string said; // what the run has to say at its end
     std::string prefix;
     std::vector<uint64_t> counts;

@@ -40,6 +40,10 @@ public:
     tally_group_states_t(const tallyf_list_t *list, const bool *chained);
     ~tally_group_states_t();
 
+    // What was asked as the list now says (its columns chosen by name are
+    // known once the header line is read), for the groups made from now.
+    void ask_again(const tallyf_list_t *list);
+
     // The states of a new group (the next number).
     tallyf_t *add();
     tallyf_t *of(uint32_t group) { return blocks_[group]; }

@@ -104,6 +104,15 @@ void tally_group_notices(const tallyf_t *records, int count,
                          const char *positive, std::string_view prefix,
                          std::string *out)
 {
+    // The widest line is at least as wide as a column that got a field
+    // (the pass measured only lines that ended short).
+    tally_pass_stats_t seen = stats;
+    for (int i = 0; i < count; ++i) {
+        const tallyf_t &tf = records[i];
+        if (tf.col > seen.widest &&
+            (tf.num_count != 0 || tally_gaps_of(tf, i, sel, gaps) != 0))
+            seen.widest = tf.col;
+    }
     if (positive != nullptr) {
         out->append(prefix);
         *out += positive;
@@ -113,7 +122,7 @@ void tally_group_notices(const tallyf_t *records, int count,
         const tally_feed_t kind = tally_feed_of(tf.code);
         if (!tally_feeds_pairs(kind)) {
             notices(tf, record_what(tf, options, i),
-                    tally_gaps_of(tf, i, sel, gaps), options, stats, prefix,
+                    tally_gaps_of(tf, i, sel, gaps), options, seen, prefix,
                     out);
             continue;
         }
@@ -121,7 +130,7 @@ void tally_group_notices(const tallyf_t *records, int count,
         const uint64_t first = tally_col_gaps(tf.col, sel, gaps);
         const uint64_t second =
             tf.col2 == tf.col ? 0 : tally_col_gaps(tf.col2, sel, gaps);
-        notices(tf, record_what(tf, options, i), first, options, stats,
+        notices(tf, record_what(tf, options, i), first, options, seen,
                 prefix, out);
         if (second != 0 && !options.skip_missing) {
             out->append(prefix);
@@ -129,18 +138,6 @@ void tally_group_notices(const tallyf_t *records, int count,
                     plural(second, "empty field") +
                     " counted as 0; --skip-missing skips them\n";
         }
-    }
-}
-
-void tally_widen(const tallyf_t *records, int count,
-                 const tally_selection_t &sel, const tally_gap_counts_t &gaps,
-                 tally_pass_stats_t *stats)
-{
-    for (int i = 0; i < count; ++i) {
-        const tallyf_t &tf = records[i];
-        if (tf.col > stats->widest &&
-            (tf.num_count != 0 || tally_gaps_of(tf, i, sel, gaps) != 0))
-            stats->widest = tf.col;
     }
 }
 
@@ -260,7 +257,6 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
             p.stat_count("missing", TALLY_NAME_WIDTH,
                          tally_gaps_of(*tf, i, sel, gaps));
     }
-    tally_widen(list->functions, list->count, sel, gaps, &stats);
     // A geometric or harmonic mean over a value at or below 0 prints nan;
     // the run says why, once.
     char positive[200];

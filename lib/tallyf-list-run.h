@@ -84,12 +84,6 @@ void tally_short_notices(const tallyf_list_t *list,
                          const tally_selection_t &sel,
                          const tally_pass_stats_t &stats, std::string *out);
 
-// The widest line, as the notices name it, is at least as wide as a column
-// that got a field (stats->widest counts only lines that ended short).
-void tally_widen(const tallyf_t *records, int count,
-                 const tally_selection_t &sel, const tally_gap_counts_t &gaps,
-                 tally_pass_stats_t *stats);
-
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);
 

@@ -436,8 +436,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, Cli, testing::ValuesIn(all_cases()),
 // lengths, the key before or after the values, one or two key columns,
 // groups of a few values and of thousands) and every column function, the
 // grouped run's lines for each key, without the key prefix, are exactly
-// what the ungrouped run prints over that key's lines alone; and the groups
-// come in the order their keys first appear.
+// what the ungrouped run prints over that key's lines alone, on standard
+// output and on standard error, with gaps in the values and without, under
+// --skip-missing and without; and the groups come in the order their keys
+// first appear.
 TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
 {
     std::mt19937_64 rng(20261209);
@@ -449,7 +451,10 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
         {"mode"}, {"range"}, {"iq-range"}, {"box-plot"}, {"chi-sq-fit"},
         {"count"}, {"sum"}, {"min"}, {"max"}, {"percentile", "95,99.9"},
         {"geo-mean"}, {"harm-mean"}, {"skewness"}, {"kurtosis"}, {"mad"},
-        {"summary"}};
+        {"summary"}, {"covariance"}, {"correlation"}, {"regression"},
+        {"welch-t"}, {"paired-t"}};
+    const std::vector<std::string> two_columns = {
+        "covariance", "correlation", "regression", "welch-t", "paired-t"};
     for (int round = 0; round < 16; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         // Fields: up to two keys among four columns; "," separates fields,
@@ -459,8 +464,12 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
         int key2 = 1 + static_cast<int>(pick(4));
         if (key2 == key1)
             key2 = key1 % 4 + 1;
-        // Every fourth round, groups of thousands of values.
+        // Every fourth round, groups of thousands of values; every other
+        // round, gaps (empty fields taken as 0, or NA, which is refused,
+        // unless --skip-missing skips both).
         const bool big = round % 4 == 3;
+        const bool gaps = round % 2 == 1;
+        const bool skip = gaps && round % 4 == 1;
         std::vector<std::string> keys;
         for (size_t k = 0, n = 1 + pick(big ? 3 : 12); k < n; ++k) {
             std::string key;
@@ -486,6 +495,8 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
                     line += k1;
                 else if (two_keys && col == key2)
                     line += k2;
+                else if (gaps && pick(12) == 0)
+                    line += pick(2) == 0 ? "" : "NA"; // a gap
                 else
                     line += std::to_string(pick(2000)) + "." +
                             std::to_string(pick(100)); // counts, too: >= 0
@@ -497,15 +508,25 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
             line_keys.push_back(identity);
         }
         std::vector<std::string> args = {"--delims", ","};
-        for (size_t f = 0, n = 1 + pick(4); f < n; ++f) {
-            const auto &fn = functions[pick(functions.size())];
-            args.insert(args.end(), fn.begin(), fn.end());
+        if (skip)
+            args.push_back("--skip-missing");
+        const auto value_col = [&] {
             int col;
             do
                 col = 1 + static_cast<int>(pick(5)); // 5: no line has it
             while (col == key1 || (two_keys && col == key2));
+            return std::to_string(col);
+        };
+        for (size_t f = 0, n = 1 + pick(4); f < n; ++f) {
+            const auto &fn = functions[pick(functions.size())];
+            args.insert(args.end(), fn.begin(), fn.end());
             args.push_back("--col");
-            args.push_back(std::to_string(col));
+            args.push_back(value_col());
+            if (std::find(two_columns.begin(), two_columns.end(), fn[0]) !=
+                two_columns.end()) {
+                args.push_back("--col");
+                args.push_back(value_col());
+            }
         }
 
         Case grouped;
@@ -514,10 +535,12 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
         grouped.args.push_back(two_keys ? std::to_string(key1) + "," +
                                               std::to_string(key2)
                                         : std::to_string(key1));
-        std::string expected;
+        std::string expected, expected_err;
+        int expected_status = 0;
         std::vector<std::string> seen;
+        for (const std::string &line : lines)
+            grouped.in += line;
         for (size_t l = 0; l < lines.size(); ++l) {
-            grouped.in += lines[l];
             const std::string &key = line_keys[l];
             if (std::find(seen.begin(), seen.end(), key) != seen.end())
                 continue;
@@ -528,14 +551,24 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
                 if (line_keys[m] == key)
                     alone.in += lines[m];
             const Result r = run(alone);
-            ASSERT_EQ(0, r.status) << r.err;
-            std::istringstream out(r.out);
+            if (r.status != 0) {
+                // A refused field ends the grouped run as it ends this one
+                // (its row is another there).
+                expected_status = r.status;
+                break;
+            }
+            std::istringstream out(r.out), err(r.err);
             for (std::string line; std::getline(out, line);)
                 expected += key + line + "\n";
+            for (std::string line; std::getline(err, line);)
+                expected_err += key + line + "\n";
         }
         const Result r = run(grouped);
-        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(expected_status, r.status) << r.err;
+        if (expected_status != 0)
+            continue;
         EXPECT_EQ(expected, r.out);
+        EXPECT_EQ(expected_err, r.err);
     }
 }
 
