@@ -12,30 +12,13 @@
 #include <cstdio>
 
 #include "error-free.h"
-#include "functions.h"
+#include "fma-dispatch.h"
+#include "feed-kind.h"
 #include "shifted-sums-body.h"
-#include "pass.h"
 #include "tallyf.h"
 #include "value-chain.h"
 #include "xt.h"
 
-// Where the processor may lack FMA, both builds exist and the choice is
-// made at run time; -DTALLYF_NO_FMA_DISPATCH (and sanitizer builds) keep the
-// plain build alone, so that its sums can be tested on any machine.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TALLYF_NO_FMA_DISPATCH 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TALLYF_NO_FMA_DISPATCH 1
-#endif
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(TALLYF_NO_FMA_DISPATCH)
-#define TALLY_FMA_DISPATCH 1
-#endif
-
-// True when the fused build runs here (decided once).
-bool tally_use_fma();
 
 // Adds one value to what the record keeps, as tallyf_process_val does for a
 // record of that kind.  A value-keeping record without an array gets one.
@@ -321,23 +304,5 @@ template <bool Fma>
 // After the pass: a two-column record's count and plain sums (sum, sum_x,
 // sum_x_2, sum_y, sum_y_2 and, for pairs, sum_x_y), from its shifted sums.
 void tally_finish_pairs(tallyf_t *tf, tally_feed_t kind);
-
-// Feeds a two-column record of the given kind the values of its columns
-// among a line's staged values (pass.h).
-template <bool Fma>
-[[gnu::always_inline]] inline void
-tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
-                     const tally_staged_t *staged, int n)
-{
-    const double *x = nullptr, *y = nullptr;
-    for (int k = 0; k < n; ++k) {
-        if (staged[k].col->number == tf->col)
-            x = &staged[k].value;
-        if (staged[k].col->number == tf->col2)
-            y = &staged[k].value;
-    }
-    if (x != nullptr || y != nullptr)
-        tally_feed_pair<Fma>(tf, kind, x, y);
-}
 
 #endif

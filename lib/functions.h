@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "feed-kind.h"
 #include "tallyf.h"
 
 // The parameter a function word takes before --row/--col.
@@ -19,22 +20,6 @@ enum class tally_param_t : uint8_t {
     percentiles,    // percentile P[,P...]: percentages above 0, below 100
     two_columns,    // none, but a second "--col N" after the first
 };
-
-// What a record keeps beyond the exact sum of its values, and so how each
-// value is fed to it (lib/feed.h has one feeder per kind).
-enum class tally_feed_t : uint8_t {
-    sum,            // the exact sum alone (mean, and every code not listed)
-    squares,        // plus the sums of squares (the variance family)
-    squares_listed, // plus every value in input order (z-score listings)
-    squares_bounds, // plus the lowest and highest value (chi-sq-fit)
-    bounds,         // the lowest and highest value (range)
-    values,         // every value in memory (quantile, mode, ...)
-    // Two columns of one line, fed by the pass at the line's end (pairs);
-    // one value at a time they keep the exact sum alone.
-    pairs,          // both fields present: a pair (covariance, ...)
-    samples,        // each field present: a value of its own sample (welch-t)
-};
-inline constexpr int TALLY_FEED_KINDS = 8;
 
 // How a record reports: one block printer per kind (lib/report.h).
 enum class tally_report_t : uint8_t {
@@ -96,12 +81,6 @@ const tally_function_t *tally_function_by_stored(tallyf_code_t code);
 // Codes below this bound are looked up in a table per value
 // (tallyf_process_val); any code above it is fed as tally_feed_t::sum.
 inline constexpr uint32_t TALLY_CODES_MAX = 64;
-
-// True for the kinds the pass feeds at a line's end from two columns.
-inline bool tally_feeds_pairs(tally_feed_t kind)
-{
-    return kind == tally_feed_t::pairs || kind == tally_feed_t::samples;
-}
 
 // How a record of this code is fed: the kind of the function that stores
 // it, tally_feed_t::sum for any other code.

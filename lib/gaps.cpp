@@ -11,7 +11,7 @@ size_t group_index(uint64_t number, const tally_group_t *g)
     return k;
 }
 
-uint64_t at(const uint64_t *counts, uint64_t number, const tally_group_t *g)
+uint64_t count_at(const uint64_t *counts, uint64_t number, const tally_group_t *g)
 {
     if (counts == nullptr || number == 0)
         return 0;
@@ -24,7 +24,7 @@ uint64_t at(const uint64_t *counts, uint64_t number, const tally_group_t *g)
 uint64_t tally_col_gaps(uint64_t col, const tally_selection_t &sel,
                         const tally_gap_counts_t &counts)
 {
-    return at(counts.cols, col, sel.cols);
+    return count_at(counts.cols, col, sel.cols);
 }
 
 uint64_t tally_gaps_of(const tallyf_t &tf, int record,
@@ -32,7 +32,7 @@ uint64_t tally_gaps_of(const tallyf_t &tf, int record,
                        const tally_gap_counts_t &counts)
 {
     if (tf.row != 0)
-        return at(counts.rows, tf.row, sel.rows);
+        return count_at(counts.rows, tf.row, sel.rows);
     switch (tally_feed_of(tf.code)) {
     case tally_feed_t::pairs:
         return counts.lines == nullptr ? 0 : counts.lines[record];

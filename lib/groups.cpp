@@ -15,7 +15,9 @@
 #include "report.h"
 #include "report-more.h"
 #include "selection.h"
-#include "tallyf-list-run.h"
+#include "notices.h"
+#include "run-options.h"
+#include "pass-body.h"
 #include "xt.h"
 
 namespace {
@@ -230,7 +232,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     if (any_spilled && !spill.open(err))
         return false;
 
-    static tally_selection_t sel;
+    const auto selection = std::make_unique<tally_selection_t>();
+    tally_selection_t &sel = *selection;
     tally_select(list, by, options.nby, &sel);
     // Value-keeping requests keep their values in chains.
     bool chained[TALLYF_LIST_MAX];
@@ -393,3 +396,9 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         std::fputs(said.c_str(), stderr);
     return true;
 }
+
+// The pass, built for this run's sink.
+template bool tally_read_pass<tally_group_sink_t>(const tally_selection_t &,
+                                      const tally_pass_input_t &,
+                                      tally_group_sink_t &, tally_error_t *,
+                                      tally_pass_stats_t *);

@@ -16,6 +16,7 @@
 #include "gaps.h"
 #include "key-table.h"
 #include "pass.h"
+#include "sink.h"
 #include "spill.h"
 #include "value-chain.h"
 #include "tallyf-list.h"

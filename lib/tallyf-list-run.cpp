@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <sysexits.h>
@@ -13,6 +14,8 @@
 #include "printer.h"
 #include "report.h"
 #include "report-more.h"
+#include "notices.h"
+#include "pass-body.h"
 #include "xt.h"
 
 namespace {
@@ -44,165 +47,7 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
     return true;
 }
 
-
-const std::string plural(uint64_t n, const char *word)
-{
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
-// What the run says at its end about one record: the empty fields it took
-// as 0 (what names its column or row), or that no field reached it;
-// appended to out, each line after prefix.
-void notices(const tallyf_t &tf, const std::string &what, uint64_t gaps,
-             const tally_run_options_t &options,
-             const tally_pass_stats_t &stats, std::string_view prefix,
-             std::string *out)
-{
-    const auto say = [&](const std::string &text) {
-        out->append(prefix);
-        *out += "numtally: " + text + "\n";
-    };
-    if (gaps != 0 && !options.skip_missing)
-        say(what + ": " + plural(gaps, "empty field") +
-            " counted as 0; --skip-missing skips them");
-    if (tf.num_count != 0 || gaps != 0)
-        return;
-    if (tf.row == 0 && tf.col == 0)
-        say(what + ": no values; columns count from 1");
-    else if (tf.row != 0)
-        say(what + ": no values; the input has " + plural(stats.lines, "line"));
-    else
-        say(what + ": no values; the widest line has " +
-            plural(stats.widest, "field") + ": is the delimiter right?");
-}
-
-// How the run's messages name record i's row or its (first) column.
-std::string record_what(const tallyf_t &tf, const tally_run_options_t &options,
-                        int i)
-{
-    const char *name = tally_col_name(options, i);
-    return tf.row != 0    ? "row " + std::to_string(tf.row)
-           : name != nullptr ? "col " + std::string(name)
-                             : "col " + std::to_string(tf.col);
-}
-
 } // namespace
-
-// The name record i's column was chosen by, or null.
-const char *tally_col_name(const tally_run_options_t &options, int i)
-{
-    if (options.names == nullptr || options.names->name[i].empty())
-        return nullptr;
-    return options.names->name[i].c_str();
-}
-
-void tally_group_notices(const tallyf_t *records, int count,
-                         const tally_run_options_t &options,
-                         const tally_selection_t &sel,
-                         const tally_pass_stats_t &stats,
-                         const tally_gap_counts_t &gaps,
-                         const char *positive, std::string_view prefix,
-                         std::string *out)
-{
-    // The widest line is at least as wide as a column that got a field
-    // (the pass measured only lines that ended short).
-    tally_pass_stats_t seen = stats;
-    for (int i = 0; i < count; ++i) {
-        const tallyf_t &tf = records[i];
-        if (tf.col > seen.widest &&
-            (tf.num_count != 0 || tally_gaps_of(tf, i, sel, gaps) != 0))
-            seen.widest = tf.col;
-    }
-    if (positive != nullptr) {
-        out->append(prefix);
-        *out += positive;
-    }
-    for (int i = 0; i < count; ++i) {
-        const tallyf_t &tf = records[i];
-        const tally_feed_t kind = tally_feed_of(tf.code);
-        if (!tally_feeds_pairs(kind)) {
-            notices(tf, record_what(tf, options, i),
-                    tally_gaps_of(tf, i, sel, gaps), options, seen, prefix,
-                    out);
-            continue;
-        }
-        // Two columns: the empty fields of each, as for one column.
-        const uint64_t first = tally_col_gaps(tf.col, sel, gaps);
-        const uint64_t second =
-            tf.col2 == tf.col ? 0 : tally_col_gaps(tf.col2, sel, gaps);
-        notices(tf, record_what(tf, options, i), first, options, seen,
-                prefix, out);
-        if (second != 0 && !options.skip_missing) {
-            out->append(prefix);
-            *out += "numtally: col " + std::to_string(tf.col2) + ": " +
-                    plural(second, "empty field") +
-                    " counted as 0; --skip-missing skips them\n";
-        }
-    }
-}
-
-void tally_short_notices(const tallyf_list_t *list,
-                         const tally_run_options_t &options,
-                         const tally_selection_t &sel,
-                         const tally_pass_stats_t &stats, std::string *out)
-{
-    for (int k = 0; sel.cols[k].number != UINT64_MAX; ++k) {
-        // (A column that no line reached has its "no values" notice.)
-        const uint64_t lines = stats.col_short[k];
-        if (lines == 0 || lines + 1 >= stats.lines)
-            continue;
-        const uint64_t col = sel.cols[k].number;
-        const std::string what =
-            options.names != nullptr
-                ? tally_col_text(list, *options.names, col)
-                : std::to_string(col);
-        *out += "numtally: col " + what + ": " + plural(lines, "line") +
-                " without it, the first row " +
-                std::to_string(stats.col_short_row[k]) + "\n";
-    }
-}
-
-bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
-                     tally_error_t *err)
-{
-    const tally_header_ctx_t &h = *static_cast<tally_header_ctx_t *>(ctx);
-    const tally_run_options_t &options = *h.options;
-    if (options.names != nullptr &&
-        !tally_resolve_names(h.list, *options.names, fields, err))
-        return false;
-    for (int s = 0; s < options.nby; ++s)
-        if (!options.by_name[s].empty() &&
-            !tally_resolve_name(options.by_name[s], fields, &h.by[s], err))
-            return false;
-    tally_select(h.list, h.by, options.nby, h.sel);
-    return true;
-}
-
-tally_pass_input_t tally_run_input(FILE *stream,
-                                   const tally_run_options_t &options,
-                                   tally_header_ctx_t *ctx)
-{
-    tally_pass_input_t input{stream, options.delims, options.verbose,
-                             options.nby};
-    input.quotes = options.quotes;
-    input.skip_missing = options.skip_missing;
-    if (options.header) {
-        input.on_header = tally_on_header;
-        input.header_ctx = ctx;
-    }
-    input.list = ctx->list;
-    input.names = options.names;
-    return input;
-}
-
-bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err)
-{
-    for (int i = 0; i < list->count; ++i)
-        if (list->functions[i].row == 1)
-            return tally_fail(err, EX_USAGE,
-                              "numtally: row 1 is the header line (--header)\n");
-    return true;
-}
 
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err,
@@ -215,7 +60,8 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     }
     if (!prepare_records(list, err))
         return false;
-    static tally_selection_t sel;
+    const auto selection = std::make_unique<tally_selection_t>();
+    tally_selection_t &sel = *selection;
     tally_select(list, nullptr, 0, &sel);
     tally_feed_t kind[TALLYF_LIST_MAX];
     int pairs[TALLYF_LIST_MAX];
@@ -234,7 +80,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         sink.pair_lines = pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    static tally_pass_stats_t stats;
+    tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;
     for (int p = 0; p < npairs; ++p)
@@ -274,3 +120,9 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
         std::fputs(said.c_str(), stderr);
     return true;
 }
+
+// The pass, built for this run's sink.
+template bool tally_read_pass<tally_feed_sink_t>(const tally_selection_t &,
+                                      const tally_pass_input_t &,
+                                      tally_feed_sink_t &, tally_error_t *,
+                                      tally_pass_stats_t *);

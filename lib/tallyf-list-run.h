@@ -11,30 +11,12 @@
 
 #include "feed.h"
 #include "gaps.h"
-#include "header.h"
+#include "run-options.h"
 #include "pass.h"
+#include "sink.h"
 #include "selection.h"
 #include "tally-error.h"
 #include "tallyf-list.h"
-
-// How a run reads its input, beyond the functions.
-struct tally_run_options_t {
-    const char *delims = " \t";     // handed to the field reader unchanged
-    bool verbose = false;           // echo every field read
-    // Key columns (from 1) of a grouped run, in the order given; none: the
-    // plain run.  A column given by name has by[s] == 0 and its name in
-    // by_name[s]: names are resolved where the run knows the header (see
-    // resolve_key_names in groups.cpp); until then every name is refused.
-    uint32_t by[TALLY_KEYS_MAX] = {};
-    std::string by_name[TALLY_KEYS_MAX];
-    int nby = 0;
-    bool header = false;        // the first line names the columns
-    bool quotes = false;        // fields may be quoted (CSV)
-    bool skip_missing = false;  // missing values count in no statistic
-    // Per record, the name its column was chosen by (resolved against the
-    // header line); null: every column by number.
-    const tally_col_names_t *names = nullptr;
-};
 
 // Runs the list over stream and prints the report on standard output.
 // False, with nothing of the report printed, when the input holds a field
@@ -51,50 +33,6 @@ struct tally_run_options_t {
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes = nullptr);
-
-// The header line's hook for the pass (tally_pass_input_t::on_header):
-// the columns of records and of --by (by, nby of options) chosen by name
-// become numbers from the header's fields, and the selection is made again.
-struct tally_header_ctx_t {
-    tallyf_list_t *list;
-    const tally_run_options_t *options;
-    uint32_t *by;             // the --by columns, names resolved in place
-    tally_selection_t *sel;
-};
-bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
-                     tally_error_t *err);
-
-// What the run says at its end about one group's records (a plain run:
-// the one group), appended to out, each line after prefix (a group's key
-// fields, a TAB after each): why a geometric or harmonic mean is nan
-// (positive, from tally_positive_notice, or null), then per record the empty fields taken as 0 (per column) or that no field
-// reached it.
-void tally_group_notices(const tallyf_t *records, int count,
-                         const tally_run_options_t &options,
-                         const tally_selection_t &sel,
-                         const tally_pass_stats_t &stats,
-                         const tally_gap_counts_t &gaps,
-                         const char *positive, std::string_view prefix,
-                         std::string *out);
-
-// With a header line: per column, the data lines that ended before it and
-// the first of them; appended to out.
-void tally_short_notices(const tallyf_list_t *list,
-                         const tally_run_options_t &options,
-                         const tally_selection_t &sel,
-                         const tally_pass_stats_t &stats, std::string *out);
-
-// The name record i's column was chosen by, or null.
-const char *tally_col_name(const tally_run_options_t &options, int i);
-
-// What the pass of a run reads and how: the options' delimiters, echo,
-// key columns, quoting, missing values and header hook (with ctx).
-tally_pass_input_t tally_run_input(FILE *stream,
-                                   const tally_run_options_t &options,
-                                   tally_header_ctx_t *ctx);
-
-// A row function on the header line (row 1) is refused (64).
-bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err);
 
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.

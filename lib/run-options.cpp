@@ -1,0 +1,54 @@
+// What both runs share before the pass.
+#include "run-options.h"
+
+#include <sysexits.h>
+
+// The name record i's column was chosen by, or null.
+const char *tally_col_name(const tally_run_options_t &options, int i)
+{
+    if (options.names == nullptr || options.names->name[i].empty())
+        return nullptr;
+    return options.names->name[i].c_str();
+}
+
+bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
+                     tally_error_t *err)
+{
+    const tally_header_ctx_t &h = *static_cast<tally_header_ctx_t *>(ctx);
+    const tally_run_options_t &options = *h.options;
+    if (options.names != nullptr &&
+        !tally_resolve_names(h.list, *options.names, fields, err))
+        return false;
+    for (int s = 0; s < options.nby; ++s)
+        if (!options.by_name[s].empty() &&
+            !tally_resolve_name(options.by_name[s], fields, &h.by[s], err))
+            return false;
+    tally_select(h.list, h.by, options.nby, h.sel);
+    return true;
+}
+
+tally_pass_input_t tally_run_input(FILE *stream,
+                                   const tally_run_options_t &options,
+                                   tally_header_ctx_t *ctx)
+{
+    tally_pass_input_t input{stream, options.delims, options.verbose,
+                             options.nby};
+    input.quotes = options.quotes;
+    input.skip_missing = options.skip_missing;
+    if (options.header) {
+        input.on_header = tally_on_header;
+        input.header_ctx = ctx;
+    }
+    input.list = ctx->list;
+    input.names = options.names;
+    return input;
+}
+
+bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err)
+{
+    for (int i = 0; i < list->count; ++i)
+        if (list->functions[i].row == 1)
+            return tally_fail(err, EX_USAGE,
+                              "numtally: row 1 is the header line (--header)\n");
+    return true;
+}
