@@ -125,16 +125,16 @@ tallyf_points_t division_points(tallyf_t *tf)
 void print_quantile_lines(const tallyf_t *tf, const tallyf_points_t &pts,
                           const tally_printer_t &p)
 {
-    p.stat("low", W, tallyf_points_lowest(&pts));
+    p.stat_value("low", W, tallyf_points_lowest(&pts));
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
         char name[32];
         for (uint32_t i = 1; i < tf->partitions; ++i) {
             std::snprintf(name, sizeof name, "quantile(%0.2f)", i * step);
-            p.stat(name, W, tallyf_point_at(&pts, i * step));
+            p.stat_value(name, W, tallyf_point_at(&pts, i * step));
         }
     }
-    p.stat("high", W, tallyf_points_highest(&pts));
+    p.stat_value("high", W, tallyf_points_highest(&pts));
 }
 
 void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
@@ -145,8 +145,8 @@ void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
 void print_range(const tallyf_t *tf, const tally_printer_t &p)
 {
     const tallyf_number_t range = tallyf_range(tf);
-    p.stat("low", W, tf->low);
-    p.stat("high", W, tf->high);
+    p.stat_value("low", W, tf->low);
+    p.stat_value("high", W, tf->high);
     p.stat_number("range", W, range);
 }
 
@@ -154,7 +154,7 @@ void print_mode(tallyf_t *tf, const tally_printer_t &p)
 {
     tallyf_sort(tf);
     const tallyf_mode_t mode = tallyf_mode(tf);
-    p.stat("mode", W, mode.value);
+    p.stat_value("mode", W, mode.value);
     p.stat_count("mode-count", W, mode.count);
 }
 
@@ -170,8 +170,8 @@ void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
     p.stat_number("iq-range", W, box.iqr);
     p.stat_number("lower-fence", W, box.lower_fence);
     p.stat_number("upper-fence", W, box.upper_fence);
-    p.stat("lower-whisker", W, box.lower_whisker);
-    p.stat("upper-whisker", W, box.upper_whisker);
+    p.stat_value("lower-whisker", W, box.lower_whisker);
+    p.stat_value("upper-whisker", W, box.upper_whisker);
     p.stat_count("outliers", W, box.outliers);
     if (drawn)
         p.stat_text("plot", W, plot);
@@ -202,8 +202,8 @@ tally_printer_t tally_record_printer(const tallyf_t *tf)
 {
     if (tally_feeds_pairs(tally_feed_of(tf->code)))
         return tally_pair_printer(tf);
-    return {"", 0, tf->row != 0 ? "Row" : "Col",
-            tf->row != 0 ? tf->row : tf->col};
+    return {"", 0, tallyf_over_row(tf) ? "Row" : "Col",
+            tallyf_over_row(tf) ? tf->row : tf->col};
 }
 
 bool tally_check_record(const tallyf_t *tf, bool check_file,
@@ -213,10 +213,10 @@ bool tally_check_record(const tallyf_t *tf, bool check_file,
     if (tf->code == TALLYF_CHI_SQ_FIT && !tallyf_counts_valid(tf, &bad)) {
         char m[200];
         std::snprintf(m, sizeof m, "Invalid count for chi-sq-fit: %g: %s ", bad,
-                      tf->row != 0 ? "row" : "col");
+                      tallyf_over_row(tf) ? "row" : "col");
         return tally_fail(err, EX_DATAERR,
                           m + (col_name != nullptr ? std::string(col_name)
-                               : std::to_string(tf->row != 0 ? tf->row : tf->col)) +
+                               : std::to_string(tallyf_over_row(tf) ? tf->row : tf->col)) +
                               "\n");
     }
     if (!check_file || !is_listing(tf))

@@ -73,7 +73,8 @@ void notices(const tallyf_t &tf, const std::string &what, uint64_t gaps,
     if (tf.num_count != 0 || gaps != 0)
         return;
     if (tf.row == 0 && tf.col == 0)
-        *out += "numtally: " + what + ": no values; columns count from 1\n";
+        *out += "numtally: " + what + ": no values; " +
+                (tf.by_row ? "rows" : "columns") + " count from 1\n";
     else if (tf.row != 0)
         *out += "numtally: " + what + ": no values; the input has " +
                 plural(stats.lines, "line") + "\n";
@@ -204,7 +205,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
         const std::string what =
-            tf.row != 0 ? "row " + std::to_string(tf.row)
+            tallyf_over_row(&tf) ? "row " + std::to_string(tf.row)
             : tally_col_name(options, i) != nullptr
                 ? "col " + options.names->name[i]
                 : "col " + std::to_string(tf.col);

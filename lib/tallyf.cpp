@@ -37,6 +37,7 @@ void tallyf_init(tallyf_t *tf)
     tf->col2 = 0;
     tallyf_sums2_init(&tf->pairs);
     tf->percentiles = nullptr;
+    tf->by_row = false;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)

@@ -108,7 +108,18 @@ struct tallyf_t {
     uint32_t col2;
     tallyf_sums2_t pairs;
     const char *percentiles;
+
+    // Asked for with --row: the record reads a row, even one numbered 0
+    // (which selects nothing); its lines and messages say "Row".
+    bool by_row;
 };
+
+// True for a record over a row: one with a row number, or asked for with
+// --row.
+inline bool tallyf_over_row(const tallyf_t *tf)
+{
+    return tf->row != 0 || tf->by_row;
+}
 
 // True for the codes whose records keep every value in nums: quantile, mode,
 // iq-range and box-plot.

@@ -100,7 +100,7 @@ def summary(head, xs):
 
 
 def two_columns(head, xs, ys):
-    cp, cs, r, p, slope, icpt, r2, sd = ms.pairs(xs, ys)
+    cp, cs, r, p, slope, icpt, r2, sd = ms.pairs(xs, ys)[:8]
     return [line(head, "pop-covariance", 18, fmt(cp)),
             line(head, "sample-covariance", 18, fmt(cs)),
             line(head, "correlation", 15, fmt(r)), line(head, "pairs", 15, len(xs)),
@@ -179,6 +179,8 @@ def main():
                 shape("Col 1", offset)[:2] + shape("Col 1", offset)[2:])
     out += case("three values: the sample excess kurtosis needs four",
                 "kurtosis --row 1", ["1 2 4"], shape("Row 1", [1.0, 2.0, 4.0])[2:])
+    out += case("two values: the skewness is exactly 0 and prints without a sign",
+                "skewness --row 1", ["0.1 0.2"], shape("Row 1", [0.1, 0.2])[:2])
     out += case("median absolute deviation of decimals", "mad --row 1",
                 [" ".join(repr(x) for x in odd)], mad("Row 1", odd))
     out += case("summary block", "summary --col 1", [repr(x) for x in odd],
