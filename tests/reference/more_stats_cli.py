@@ -17,7 +17,7 @@ import mpmath as mp
 
 import more_stats as ms
 
-getcontext().prec = 200
+getcontext().prec = 400
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "cli", "reference-more.cases")
 
@@ -29,6 +29,11 @@ def fmt(x):
     if isinstance(x, mp.mpf):
         if mp.isnan(x):
             return "nan"
+    if not isinstance(x, float) and abs(x) >= 2 ** 53:
+        # The program prints the double nearest the exact value: from 2^53
+        # on, its whole digits.
+        return fmt(float(x))
+    if isinstance(x, mp.mpf):
         d = Decimal(mp.nstr(x, 80, min_fixed=-mp.inf, max_fixed=mp.inf))
     else:
         x = F(x)
@@ -183,6 +188,16 @@ def main():
                 "skewness --row 1", ["0.1 0.2"], shape("Row 1", [0.1, 0.2])[:2])
     out += case("median absolute deviation of decimals", "mad --row 1",
                 [" ".join(repr(x) for x in odd)], mad("Row 1", odd))
+    out += case("median absolute deviation where twice the median or the "
+                "scaled value passes the largest double",
+                "mad --row 1 mad --row 2", ["1e308", "2e304 -2e304 0"],
+                mad("Row 1", [1e308]) + mad("Row 2", [2e304, -2e304, 0.0]))
+    # (1 - f) low + f high in the extended reals; a position on a value
+    # (60% of 5 is 3) takes it.
+    out += case("infinite values: their median, and a percentile landing on one",
+                "median --row 1 percentile 60 --row 2", ["inf inf", "1 2 inf inf"],
+                ["Row 1 low            inf", "Row 1 quantile(0.50) inf",
+                 "Row 1 high           inf", "Row 2 percentile(60) inf"])
     out += case("summary block", "summary --col 1", [repr(x) for x in odd],
                 summary("Col 1", odd))
     out += case("covariance, correlation, regression far from zero; a line "
