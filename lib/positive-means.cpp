@@ -53,9 +53,21 @@ void tallyf_harm_add(tallyf_positive_sums_t *s, double x)
 {
     if (!usable(s, x))
         return;
-    // 1 / x = q + q_lo, q_lo from the exact remainder 1 - q x.
-    const double q = 1 / x;
-    const double q_lo = std::fma(-q, x, 1.0) / x;
+    // x = m 2^e, 1 / x = (q + q_lo) 2^-e with q_lo from the exact
+    // remainder 1 - q m: the reciprocal of a subnormal value overflows no
+    // more than a sum of reciprocals of tiny ones does.
+    int e;
+    const double m = std::frexp(x, &e);
+    if (s->recips == 0 || -e > s->recips_exp) {
+        // The sum so far at the scale of the new largest term.
+        const int down = s->recips == 0 ? 0 : -e - s->recips_exp;
+        s->recips = std::ldexp(s->recips, -down);
+        s->recips_lo = std::ldexp(s->recips_lo, -down);
+        s->recips_exp = -e;
+    }
+    const int to_sum = -e - s->recips_exp;
+    const double q = std::ldexp(1 / m, to_sum);
+    const double q_lo = std::ldexp(std::fma(-(1 / m), m, 1.0) / m, to_sum);
     const double t = s->recips + q;
     s->recips_lo += error_free::sum_error(s->recips, q, t) + q_lo;
     s->recips = t;
@@ -88,5 +100,6 @@ double tallyf_harm_mean(const tallyf_positive_sums_t *s)
     const dd_t sum = dd_norm(s->recips, s->recips_lo);
     if (!(sum.hi > 0))
         return s->n == 0 ? NAN : INFINITY; // every value infinite
-    return dd_round(dd_div(dd(static_cast<double>(s->n)), sum));
+    return std::ldexp(dd_round(dd_div(dd(static_cast<double>(s->n)), sum)),
+                      -s->recips_exp);
 }

@@ -11,7 +11,9 @@ struct tallyf_positive_sums_t {
     bool nan, inf;           // a NaN, an infinity was fed
     int64_t exponents;       // geometric: sum of the binary exponents
     long double logs, logs_error; // and of ln(mantissa), compensated
-    double recips, recips_lo;     // harmonic: sum of 1 / x, hi + lo
+    double recips, recips_lo;     // harmonic: sum of 1 / x, hi + lo,
+    int recips_exp;               //   times 2^-recips_exp (the largest
+                                  //   reciprocal's binary exponent)
 };
 
 void tallyf_positive_init(tallyf_positive_sums_t *s);

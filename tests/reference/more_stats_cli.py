@@ -174,6 +174,10 @@ def main():
     out += case("geometric and harmonic mean of ratios",
                 "geo-mean --row 1 harm-mean --row 1",
                 [" ".join(repr(x) for x in ratios)], positive("Row 1", ratios))
+    tiny = [1e-306] * 200
+    out += case("harmonic mean of values whose reciprocals' sum passes the "
+                "largest double", "geo-mean --row 1 harm-mean --row 1",
+                [" ".join(repr(x) for x in tiny)], positive("Row 1", tiny))
     out += case("a value at or below 0: nan, and the run says why once",
                 "geo-mean --row 1 harm-mean --row 1", ["2 0 8"],
                 ["Row 1 geo-mean       nan", "Row 1 harm-mean      nan"],
@@ -210,6 +214,16 @@ def main():
                 "welch-t --col 1 --col 2",
                 [f"{x!r}\t{y!r}" for x, y in zip(a, b)] + [repr(x) for x in a[len(b):]],
                 welch("Cols 1,2", a, b))
+    big = [x * 1e80 for x in (1.0, 2.0, 4.0, 3.5, 7.25)]
+    out += case("a column with itself near 1e80: Cxx Cyy passes the largest double",
+                "covariance --col 1 --col 1 correlation --col 1 --col 1 "
+                "regression --col 1 --col 1", [repr(x) for x in big],
+                two_columns("Cols 1,1", big, big))
+    wa, wb = [x * 1e150 for x in a], [x * 1e150 for x in b]
+    out += case("welch-t near 1e150: the df squares variances beyond the doubles",
+                "welch-t --col 1 --col 2",
+                [f"{x!r}\t{y!r}" for x, y in zip(wa, wb)] + [repr(x) for x in wa[len(wb):]],
+                welch("Cols 1,2", wa, wb))
     out += case("paired-t", "paired-t --col 2 --col 1",
                 [f"{y!r}\t{x!r}" for x, y in zip(a, b)], paired("Cols 2,1", a[:8], b))
     with open(OUT, "w") as f:
