@@ -219,6 +219,14 @@ void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
 
 double tallyf_sum_squares(const tallyf_t *tf)
 {
+    int exp;
+    const double ss = tallyf_sum_squares_scaled(tf, &exp);
+    return std::ldexp(ss, exp);
+}
+
+double tallyf_sum_squares_scaled(const tallyf_t *tf, int *exp)
+{
+    *exp = 0;
     const double n = static_cast<double>(tf->num_count);
     const exact_sums_t e = exact_sums_of(tf);
     if (keeps_squares(tf->code) && exact_sums_usable(tf) &&
@@ -253,7 +261,10 @@ double tallyf_sum_squares(const tallyf_t *tf)
         const double low = sum_error(q, -t, h) + (q_lo - t_low);
         const double ss = h + low;
         // The exact value is never below 0.
-        return ss <= 0 ? 0.0 : std::ldexp(ss, result_exp);
+        if (ss <= 0)
+            return 0.0;
+        *exp = result_exp; // even: 2 kExactSquareExp plus 2 j
+        return ss;
     }
     // The one-pass formula on the plain sums.
     const double ss = tf->sum_x_2 - (tf->sum_x * tf->sum_x) / n;

@@ -163,6 +163,12 @@ void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
 // are not finite, or the code keeps no squares.
 double tallyf_sum_squares(const tallyf_t *tf);
 
+// The same as s times 2^*exp, *exp even, s inside the range of doubles even
+// where the sum is beyond it: the variance and SD of a record whose sum of
+// squares overflows come from s (s / n times 2^*exp, sqrt(s / n) times
+// 2^(*exp / 2)).
+double tallyf_sum_squares_scaled(const tallyf_t *tf, int *exp);
+
 // The record's statistics, each concept in a header of its own.
 #include "box-plot.h"
 #include "chi-square.h"
