@@ -42,8 +42,13 @@ tallyf_correlation_t tallyf_correlation(const tallyf_sums2_t *s)
     const centred2_t c = centre(s);
     tallyf_correlation_t k;
     k.n = s->n[0];
-    // r = Cxy / sqrt(Cxx Cyy); 0 / 0 without spread.
-    const dd_t r = dd_div(c.cxy, dd_sqrt(dd_mul(c.cxx, c.cyy)));
+    // r = Cxy / sqrt(Cxx Cyy); 0 / 0 without spread.  Cxx and Cyy are
+    // first brought near 1 by even powers of 2 (Cxy by half of both), so
+    // that their product neither overflows nor underflows: r is the same.
+    const int ex = dd_even_exp(c.cxx), ey = dd_even_exp(c.cyy);
+    const dd_t r = dd_div(dd_ldexp(c.cxy, -(ex + ey) / 2),
+                          dd_sqrt(dd_mul(dd_ldexp(c.cxx, -ex),
+                                         dd_ldexp(c.cyy, -ey))));
     k.r = dd_round(r);
     if (k.n < 3 || std::isnan(k.r)) {
         k.p = NAN;
@@ -64,14 +69,21 @@ tallyf_regression_t tallyf_regression(const tallyf_sums2_t *s)
 {
     const centred2_t c = centre(s);
     tallyf_regression_t g;
-    const dd_t slope = dd_div(c.cxy, c.cxx);
+    // Sums of x's scale are divided at Cxx's scale, those of y's at Cyy's
+    // (times 2^-ex and 2^-ey, even), so that no product or quotient of
+    // them leaves the normal range: the residual SD scales back by
+    // 2^(ey / 2).
+    const int ex = dd_even_exp(c.cxx), ey = dd_even_exp(c.cyy);
+    const dd_t slope = dd_div(dd_ldexp(c.cxy, -ex), dd_ldexp(c.cxx, -ex));
     g.slope = dd_round(slope);
     g.intercept = dd_round(dd_sub(c.my, dd_mul(slope, c.mx)));
-    const dd_t explained = dd_mul(slope, c.cxy); // Cxy^2 / Cxx
-    g.r_squared = dd_round(dd_div(explained, c.cyy));
-    dd_t residual = dd_sub(c.cyy, explained);
+    const dd_t explained = dd_mul(slope, dd_ldexp(c.cxy, -ey)); // Cxy^2 / Cxx
+    const dd_t cyy = dd_ldexp(c.cyy, -ey);
+    g.r_squared = dd_round(dd_div(explained, cyy));
+    dd_t residual = dd_sub(cyy, explained);
     if (residual.hi < 0)
         residual = {0, 0};
-    g.residual_sd = dd_round(dd_sqrt(dd_div(residual, dd(c.n - 2))));
+    g.residual_sd = std::ldexp(
+        dd_round(dd_sqrt(dd_div(residual, dd(c.n - 2)))), ey / 2);
     return g;
 }

@@ -51,7 +51,11 @@ tallyf_chi_sq_t tallyf_chi_sq_fit(const tallyf_t *tf)
     if (k < 2 || !(tf->sum != 0))
         return {NAN, NAN, NAN};
     // Sum of (O - E)^2 / E with E = total / k, the mean.
-    const double statistic = tallyf_sum_squares(tf) / tallyf_mean(tf);
+    // The sum of squares at its own scale, so that counts whose squares
+    // pass the largest double still give the quotient.
+    int exp;
+    const double ss = tallyf_sum_squares_scaled(tf, &exp);
+    const double statistic = std::ldexp(ss / tallyf_mean(tf), exp);
     const double df = static_cast<double>(k - 1);
     return {statistic, df, chi_sq_upper(df, statistic)};
 }

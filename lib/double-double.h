@@ -87,6 +87,23 @@ inline dd_t dd_sqrt(dd_t a)
     return dd_norm(s, r.hi / (2 * s));
 }
 
+// a times 2^e, both parts (exact unless a part leaves the normal range).
+inline dd_t dd_ldexp(dd_t a, int e)
+{
+    return {std::ldexp(a.hi, e), std::ldexp(a.lo, e)};
+}
+
+// An even exponent near a's binary one (0 for a zero, infinite or NaN a):
+// a times 2^-dd_even_exp(a) lies in [1, 4) in magnitude, and its square root
+// scales by exactly half that exponent.
+inline int dd_even_exp(dd_t a)
+{
+    if (!std::isfinite(a.hi) || a.hi == 0)
+        return 0;
+    const int e = std::ilogb(a.hi);
+    return e - (e & 1);
+}
+
 // The double nearest to hi + lo (the pair is normalised).  A NaN comes back
 // as the one positive quiet NaN: the sign a NaN picks up on its way through
 // these operations depends on the order the compiler gives their operands,

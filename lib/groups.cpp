@@ -205,7 +205,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     const int requests = list->count;
     for (int i = 0; i < requests; ++i) {
         const tallyf_t &tf = list->functions[i];
-        if (tf.row != 0) {
+        if (tallyf_over_row(&tf)) {
             const tally_function_t *f = tally_function_by_stored(tf.code);
             char m[160];
             std::snprintf(m, sizeof m,

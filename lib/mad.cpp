@@ -4,6 +4,7 @@
 #include "mad.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "double-double.h"
 
@@ -13,7 +14,11 @@ struct walk_t {
     const double *v;
     int64_t left, right; // next candidates below and above the median
     int64_t n;
-    dd_t m, twice_m;
+    dd_t m, twice_m;     // twice_m times half
+    double half;         // 1, or 0.5 where a sum of two values may overflow
+
+    // The exact sum of two values, times half.
+    dd_t sum(double a, double b) const { return dd_sum(a * half, b * half); }
 
     bool left_ok() const { return left >= 0; }
     bool right_ok() const { return right < n; }
@@ -38,7 +43,7 @@ struct walk_t {
         else if (std::isinf(v[left]) || std::isinf(v[right]))
             take_right = std::isinf(v[left]);
         else // v[right] - M < M - v[left] exactly when v[l] + v[r] < 2M
-            take_right = dd_cmp(dd_sum(v[left], v[right]), twice_m) < 0;
+            take_right = dd_cmp(sum(v[left], v[right]), twice_m) < 0;
         return take_right ? right_dev_then_step() : left_dev_then_step();
     }
 
@@ -58,19 +63,29 @@ tallyf_mad_t tallyf_mad(const double *v, uint64_t count)
     walk_t w;
     w.v = v;
     w.n = n;
+    // Values of 2^1022 and beyond are compared at half their size, where
+    // halving is exact, so that no sum of two overflows; a halved subnormal
+    // moves by at most 2^-1075, which can only swap two deviations that
+    // close.
+    double largest = 0;
+    for (const double x : {v[0], v[n - 1]})
+        if (std::isfinite(x))
+            largest = std::fmax(largest, std::fabs(x));
+    w.half = largest >= 0x1p1022 ? 0.5 : 1.0;
     if (n % 2 == 1) {
         w.m = dd(v[n / 2]);
-        w.twice_m = dd(2 * v[n / 2]);
+        w.twice_m = dd(2 * w.half * v[n / 2]);
         w.left = n / 2;
         w.right = n / 2 + 1;
     } else {
-        w.twice_m = dd_sum(v[n / 2 - 1], v[n / 2]);
-        w.m = {w.twice_m.hi / 2, w.twice_m.lo / 2};
+        w.twice_m = w.sum(v[n / 2 - 1], v[n / 2]);
+        w.m = w.half == 1 ? dd_t{w.twice_m.hi / 2, w.twice_m.lo / 2}
+                          : w.twice_m;
         w.left = n / 2 - 1;
         w.right = n / 2;
     }
     if (!std::isfinite(w.twice_m.hi))
-        return none; // an infinite median, or twice it beyond the doubles
+        return none; // an infinite median
     // The middle deviation(s), at the same positions as the median's.
     for (int64_t i = 1; i < (n + 1) / 2; ++i)
         w.next();
@@ -82,8 +97,15 @@ tallyf_mad_t tallyf_mad(const double *v, uint64_t count)
     }
     tallyf_mad_t r;
     r.raw = dd_round(mad);
-    r.scaled = std::isinf(mad.hi)
-                   ? mad.hi
-                   : dd_round(dd_div(dd_mul(mad, dd(14826)), dd(10000)));
+    if (std::isinf(mad.hi) || mad.hi == 0) {
+        r.scaled = mad.hi;
+        return r;
+    }
+    // Times 1.4826 with the exponent taken out, so that neither the product
+    // nor the quotient leaves the range of doubles on the way.
+    const int e = std::ilogb(mad.hi);
+    const dd_t unit = {std::ldexp(mad.hi, -e), std::ldexp(mad.lo, -e)};
+    r.scaled =
+        std::ldexp(dd_round(dd_div(dd_mul(unit, dd(14826)), dd(10000))), e);
     return r;
 }

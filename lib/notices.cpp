@@ -29,7 +29,8 @@ void notices(const tallyf_t &tf, const std::string &what, uint64_t gaps,
     if (tf.num_count != 0 || gaps != 0)
         return;
     if (tf.row == 0 && tf.col == 0)
-        say(what + ": no values; columns count from 1");
+        say(what + ": no values; " + (tf.by_row ? "rows" : "columns") +
+            " count from 1");
     else if (tf.row != 0)
         say(what + ": no values; the input has " + plural(stats.lines, "line"));
     else
@@ -42,7 +43,7 @@ std::string record_what(const tallyf_t &tf, const tally_run_options_t &options,
                         int i)
 {
     const char *name = tally_col_name(options, i);
-    return tf.row != 0    ? "row " + std::to_string(tf.row)
+    return tallyf_over_row(&tf) ? "row " + std::to_string(tf.row)
            : name != nullptr ? "col " + std::string(name)
                              : "col " + std::to_string(tf.col);
 }

@@ -118,6 +118,17 @@ double tallyf_point_at(const tallyf_points_t *pts, double p)
         return rank_value(pts, n - 1);
     const double low = rank_value(pts, at.k - 1);
     const double high = rank_value(pts, at.k);
+    if (std::isinf(low) || std::isinf(high)) {
+        // (1 - f) low + f high in the extended reals: a position on a value
+        // takes that value; between two, an infinity wins over a finite
+        // neighbour, two equal ones give themselves, and -inf beside +inf
+        // has no value (NaN, as their difference gives).
+        if (at.f == 0)
+            return low;
+        if (std::isinf(low) && std::isinf(high) && low != high)
+            return (high - low) * at.f + low;
+        return std::isinf(low) ? low : high;
+    }
     const double gap = high - low;
     if (std::isinf(gap) && std::isfinite(low) && std::isfinite(high)) {
         // The gap of two finite values overflowed: the same steps at half

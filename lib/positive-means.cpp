@@ -23,6 +23,14 @@ inline bool usable(tallyf_positive_sums_t *s, double x)
     return false;
 }
 
+// Adds q + q_lo to the harmonic sum, in the manner of Sum2.
+inline void add_recip(tallyf_positive_sums_t *s, double q, double q_lo)
+{
+    const double t = s->recips + q;
+    s->recips_lo += error_free::sum_error(s->recips, q, t) + q_lo;
+    s->recips = t;
+}
+
 inline bool defined(const tallyf_positive_sums_t *s)
 {
     return s->n != 0 && s->not_positive == 0 && !s->nan;
@@ -53,12 +61,35 @@ void tallyf_harm_add(tallyf_positive_sums_t *s, double x)
 {
     if (!usable(s, x))
         return;
-    // 1 / x = q + q_lo, q_lo from the exact remainder 1 - q x.
-    const double q = 1 / x;
-    const double q_lo = std::fma(-q, x, 1.0) / x;
-    const double t = s->recips + q;
-    s->recips_lo += error_free::sum_error(s->recips, q, t) + q_lo;
-    s->recips = t;
+    // Most sums never leave the middle of the range: 1 / x = q + q_lo, q_lo
+    // from the exact remainder 1 - q x.
+    if (!s->recips_scaled && x >= 0x1p-900 && s->recips < 0x1p900) {
+        const double q = 1 / x;
+        add_recip(s, q, std::fma(-q, x, 1.0) / x);
+        return;
+    }
+    // Beyond, the sum is kept times 2^-recips_exp, the binary exponent of
+    // its largest term (or of the sum when it turned scaled), so that it
+    // stays below 2n + 2 however small the values: x = m 2^e, 1 / x =
+    // (1 / m) 2^-e.
+    int e;
+    const double m = std::frexp(x, &e);
+    if (!s->recips_scaled) {
+        s->recips_scaled = true;
+        s->recips_exp = s->recips > 0 ? std::ilogb(s->recips) : -e;
+        s->recips = std::ldexp(s->recips, -s->recips_exp);
+        s->recips_lo = std::ldexp(s->recips_lo, -s->recips_exp);
+    }
+    if (-e > s->recips_exp) {
+        const int down = -e - s->recips_exp;
+        s->recips = std::ldexp(s->recips, -down);
+        s->recips_lo = std::ldexp(s->recips_lo, -down);
+        s->recips_exp = -e;
+    }
+    const int to_sum = -e - s->recips_exp;
+    const double q = 1 / m;
+    add_recip(s, std::ldexp(q, to_sum),
+              std::ldexp(std::fma(-q, m, 1.0) / m, to_sum));
 }
 
 double tallyf_geo_mean(const tallyf_positive_sums_t *s)
@@ -88,5 +119,6 @@ double tallyf_harm_mean(const tallyf_positive_sums_t *s)
     const dd_t sum = dd_norm(s->recips, s->recips_lo);
     if (!(sum.hi > 0))
         return s->n == 0 ? NAN : INFINITY; // every value infinite
-    return dd_round(dd_div(dd(static_cast<double>(s->n)), sum));
+    return std::ldexp(dd_round(dd_div(dd(static_cast<double>(s->n)), sum)),
+                      -s->recips_exp);
 }

@@ -11,7 +11,10 @@ struct tallyf_positive_sums_t {
     bool nan, inf;           // a NaN, an infinity was fed
     int64_t exponents;       // geometric: sum of the binary exponents
     long double logs, logs_error; // and of ln(mantissa), compensated
-    double recips, recips_lo;     // harmonic: sum of 1 / x, hi + lo
+    double recips, recips_lo;     // harmonic: sum of 1 / x, hi + lo,
+    bool recips_scaled;           //   once scaled (a value below 2^-900
+    int recips_exp;               //   or a sum beyond 2^900) times
+                                  //   2^-recips_exp
 };
 
 void tallyf_positive_init(tallyf_positive_sums_t *s);

@@ -21,7 +21,24 @@ void tally_printer_t::head() const
         std::printf("%s %u ", label, num);
 }
 
+namespace {
+
+// A computed result that is exactly zero prints as 0.000000 whatever the
+// sign its arithmetic left on it; any other value (a NaN too) as it is.
+double unsigned_zero(double x)
+{
+    return x == 0 ? 0.0 : x;
+}
+
+} // namespace
+
 void tally_printer_t::stat(const char *name, int width, double value) const
+{
+    stat_value(name, width, unsigned_zero(value));
+}
+
+void tally_printer_t::stat_value(const char *name, int width,
+                                 double value) const
 {
     head();
     std::printf("%-*s %f\n", width - 1, name, value);
@@ -53,7 +70,8 @@ void tally_printer_t::stat_interval(const char *name, int width, double low,
                                     double high) const
 {
     head();
-    std::printf("%-*s (%f, %f)\n", width - 1, name, low, high);
+    std::printf("%-*s (%f, %f)\n", width - 1, name, unsigned_zero(low),
+                unsigned_zero(high));
 }
 
 void tally_printer_t::line(const char *text) const
@@ -72,5 +90,5 @@ void tally_printer_t::labelled(const char *text) const
 void tally_printer_t::row3(double a, double b, double c) const
 {
     start();
-    std::printf("%16f %16f %16f\n", a, b, c);
+    std::printf("%16f %16f %16f\n", a, unsigned_zero(b), unsigned_zero(c));
 }

@@ -22,8 +22,11 @@ struct tally_printer_t {
 
     // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
     // characters and one more blank; the value as "%f" (or "%" PRIu64,
-    // exact text, "(%f, %f)").
+    // exact text, "(%f, %f)").  A computed result that is exactly zero
+    // prints as 0.000000, never -0.000000; stat_value prints one of the
+    // values read (a bound, a quantile, the mode) with its own sign.
     void stat(const char *name, int width, double value) const;
+    void stat_value(const char *name, int width, double value) const;
     void stat_count(const char *name, int width, uint64_t value) const;
     void stat_text(const char *name, int width, const char *text) const;
     void stat_number(const char *name, int width,
@@ -34,7 +37,8 @@ struct tally_printer_t {
     void line(const char *text) const;
     // The prefix and "LABEL NUM text\n".
     void labelled(const char *text) const;
-    // A listing row: "%16f %16f %16f\n" after the prefix.
+    // A listing row: "%16f %16f %16f\n" after the prefix; a the value
+    // read, b and c computed from it (an exact zero unsigned).
     void row3(double a, double b, double c) const;
 
 private:

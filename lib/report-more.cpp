@@ -28,7 +28,7 @@ constexpr int S = TALLY_SAMPLE_WIDTH;
 void print_bound(const tallyf_t *tf, bool high, const tally_printer_t &p)
 {
     const double v = std::isnan(tf->high) ? NAN : high ? tf->high : tf->low;
-    p.stat(high ? "max" : "min", W, v);
+    p.stat_value(high ? "max" : "min", W, v);
 }
 
 void print_percentiles(tallyf_t *tf, const tally_printer_t &p)
@@ -55,7 +55,7 @@ void print_percentiles(tallyf_t *tf, const tally_printer_t &p)
     while (tallyf_percentile_next(&at, &item, &bad)) {
         std::snprintf(name, sizeof name, "percentile(%.*s)",
                       static_cast<int>(item.label_len), item.label);
-        p.stat(name, W, tallyf_point_at(&pts, item.fraction));
+        p.stat_value(name, W, tallyf_point_at(&pts, item.fraction));
     }
 }
 
@@ -91,11 +91,11 @@ void print_summary(tallyf_t *tf, const tally_printer_t &p)
     p.stat_count("count", W, s.count);
     p.stat("mean", W, tallyf_mean(tf)); // as mean prints it
     p.stat("sample-SD", W, s.sd);
-    p.stat("min", W, s.min);
-    p.stat("first-quartile", W, s.q1);
-    p.stat("median", W, s.median);
-    p.stat("third-quartile", W, s.q3);
-    p.stat("max", W, s.max);
+    p.stat_value("min", W, s.min);
+    p.stat_value("first-quartile", W, s.q1);
+    p.stat_value("median", W, s.median);
+    p.stat_value("third-quartile", W, s.q3);
+    p.stat_value("max", W, s.max);
 }
 
 void print_t_test(const tallyf_t *tf, bool paired, const tally_printer_t &p)
@@ -148,8 +148,8 @@ bool tally_positive_notice(const tallyf_t *tf, char *buf, size_t size)
                           "numtally: %s needs values above 0; %s %u has %g, "
                           "so its line is nan\n",
                           tf->code == TALLYF_GEO_MEAN ? "geo-mean" : "harm-mean",
-                          tf->row != 0 ? "Row" : "Col",
-                          tf->row != 0 ? tf->row : tf->col, tf->nums[i]);
+                          tallyf_over_row(tf) ? "Row" : "Col",
+                          tallyf_over_row(tf) ? tf->row : tf->col, tf->nums[i]);
             return true;
         }
     }

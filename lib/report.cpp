@@ -25,9 +25,12 @@ struct population_t {
 population_t population_of(const tallyf_t *tf)
 {
     population_t p;
-    p.ss = tallyf_sum_squares(tf);
-    p.var = p.ss / static_cast<double>(tf->num_count);
-    p.sd = std::sqrt(p.var);
+    int exp;
+    const double ss = tallyf_sum_squares_scaled(tf, &exp);
+    const double var = ss / static_cast<double>(tf->num_count);
+    p.ss = std::ldexp(ss, exp);
+    p.var = std::ldexp(var, exp);
+    p.sd = std::ldexp(std::sqrt(var), exp / 2);
     p.mean = tallyf_mean(tf);
     return p;
 }
@@ -48,9 +51,12 @@ sample_t sample_of(const tallyf_t *tf)
 {
     sample_t s;
     const double n = static_cast<double>(tf->num_count);
-    s.ss = tallyf_sum_squares(tf);
-    s.var = s.ss / static_cast<double>(tf->num_count - 1);
-    s.sd = std::sqrt(s.var);
+    int exp;
+    const double ss = tallyf_sum_squares_scaled(tf, &exp);
+    const double var = ss / static_cast<double>(tf->num_count - 1);
+    s.ss = std::ldexp(ss, exp);
+    s.var = std::ldexp(var, exp);
+    s.sd = std::ldexp(std::sqrt(var), exp / 2);
     s.se = s.sd / std::sqrt(n);
     s.mean = tallyf_mean(tf);
     tally_mean_interval_2se(tf, s.se, &s.ci_low, &s.ci_high);
@@ -67,23 +73,15 @@ void print_sample(const sample_t &s, const tally_printer_t &p)
     p.stat_interval("mean 95%-CI-2SE", S, s.ci_low, s.ci_high);
 }
 
-// The listing of every value with its z-score and probability, from the
-// given values or from the record's temporary file.
-bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
-                   double sd, const tally_listing_t *listing,
-                   tally_error_t *err)
+// Calls each(x) for every value of a listing record, from the given values
+// or from the record's temporary file.
+template <class Each>
+bool each_listed(const tallyf_t *tf, const tally_listing_t *listing,
+                 tally_error_t *err, Each each)
 {
-    p.labelled("z-scores:");
-    char head[64];
-    std::snprintf(head, sizeof head, "%16s %16s %16s", "Val", "z-score",
-                  "CDF = P(x < Val)");
-    p.line(head);
-    auto row = [&](double x) {
-        p.row3(x, z_score(x, mean, sd), normal_cdf(x, mean, sd));
-    };
     if (listing != nullptr) {
         for (uint64_t i = 0; i < listing->count; ++i)
-            row(listing->values[i]);
+            each(listing->values[i]);
         return true;
     }
     FILE *f = tf->tmp_file;
@@ -95,12 +93,62 @@ bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
     size_t got;
     while ((got = std::fread(chunk, sizeof(double), 512, f)) != 0) {
         for (size_t i = 0; i < got; ++i)
-            row(chunk[i]);
+            each(chunk[i]);
         seen += got;
     }
     if (std::ferror(f) || seen != tf->num_count)
         return tally_fail_io(err, "cannot read temporary file", errno);
     return true;
+}
+
+// The SD the z-scores divide by, times 2^scale.  Squared deviations below
+// about 2^-969 lose digits as the values come; where the sum of squares is
+// that small, the listed values give it again, scaled by the power of 2
+// that brings the largest near 1 (divisor n, or n - 1 for a sample), and
+// the z-scores are taken at that scale.
+bool listing_sd(const tallyf_t *tf, const tally_listing_t *listing,
+                double ss, double divisor, double *sd, int *scale,
+                tally_error_t *err)
+{
+    *scale = 0;
+    if (!(ss < 0x1p-900) || tf->num_count < 2)
+        return true;
+    double largest = 0;
+    if (!each_listed(tf, listing, err, [&](double x) {
+            largest = std::fmax(largest, std::fabs(x));
+        }))
+        return false;
+    if (!(largest > 0) || !std::isfinite(largest))
+        return true;
+    const int up = -std::ilogb(largest);
+    tallyf_sums1_t sums;
+    tallyf_sums1_init(&sums);
+    if (!each_listed(tf, listing, err, [&](double x) {
+            tallyf_sums1_add(&sums, std::ldexp(x, up));
+        }))
+        return false;
+    const tallyf_centred_t c = tallyf_sums1_centred(&sums);
+    *sd = std::sqrt(c.ss / divisor);
+    *scale = up;
+    return true;
+}
+
+// The listing of every value with its z-score and probability; sd is the
+// SD times 2^scale.
+bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
+                   double sd, int scale, const tally_listing_t *listing,
+                   tally_error_t *err)
+{
+    const double m = std::ldexp(mean, scale);
+    p.labelled("z-scores:");
+    char head[64];
+    std::snprintf(head, sizeof head, "%16s %16s %16s", "Val", "z-score",
+                  "CDF = P(x < Val)");
+    p.line(head);
+    return each_listed(tf, listing, err, [&](double x) {
+        const double xs = std::ldexp(x, scale); // exact: scale is 0 or up
+        p.row3(x, z_score(xs, m, sd), normal_cdf(xs, m, sd));
+    });
 }
 
 // What the quantile lines read: the lowest and highest value and the
@@ -126,16 +174,16 @@ tallyf_points_t division_points(tallyf_t *tf)
 void print_quantile_lines(const tallyf_t *tf, const tallyf_points_t &pts,
                           const tally_printer_t &p)
 {
-    p.stat("low", W, tallyf_points_lowest(&pts));
+    p.stat_value("low", W, tallyf_points_lowest(&pts));
     if (tf->partitions >= 2) {
         const double step = 1.0 / tf->partitions;
         char name[32];
         for (uint32_t i = 1; i < tf->partitions; ++i) {
             std::snprintf(name, sizeof name, "quantile(%0.2f)", i * step);
-            p.stat(name, W, tallyf_point_at(&pts, i * step));
+            p.stat_value(name, W, tallyf_point_at(&pts, i * step));
         }
     }
-    p.stat("high", W, tallyf_points_highest(&pts));
+    p.stat_value("high", W, tallyf_points_highest(&pts));
 }
 
 void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
@@ -146,8 +194,8 @@ void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
 void print_range(const tallyf_t *tf, const tally_printer_t &p)
 {
     const tallyf_number_t range = tallyf_range(tf);
-    p.stat("low", W, tf->low);
-    p.stat("high", W, tf->high);
+    p.stat_value("low", W, tf->low);
+    p.stat_value("high", W, tf->high);
     p.stat_number("range", W, range);
 }
 
@@ -155,7 +203,7 @@ void print_mode(tallyf_t *tf, const tally_printer_t &p)
 {
     tallyf_sort(tf);
     const tallyf_mode_t mode = tallyf_mode(tf);
-    p.stat("mode", W, mode.value);
+    p.stat_value("mode", W, mode.value);
     p.stat_count("mode-count", W, mode.count);
 }
 
@@ -171,8 +219,8 @@ void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
     p.stat_number("iq-range", W, box.iqr);
     p.stat_number("lower-fence", W, box.lower_fence);
     p.stat_number("upper-fence", W, box.upper_fence);
-    p.stat("lower-whisker", W, box.lower_whisker);
-    p.stat("upper-whisker", W, box.upper_whisker);
+    p.stat_value("lower-whisker", W, box.lower_whisker);
+    p.stat_value("upper-whisker", W, box.upper_whisker);
     p.stat_count("outliers", W, box.outliers);
     if (drawn)
         p.stat_text("plot", W, plot);
@@ -203,8 +251,8 @@ tally_printer_t tally_record_printer(const tallyf_t *tf)
 {
     if (tally_feeds_pairs(tally_feed_of(tf->code)))
         return tally_pair_printer(tf);
-    return {"", 0, tf->row != 0 ? "Row" : "Col",
-            tf->row != 0 ? tf->row : tf->col};
+    return {"", 0, tallyf_over_row(tf) ? "Row" : "Col",
+            tallyf_over_row(tf) ? tf->row : tf->col};
 }
 
 bool tally_check_record(const tallyf_t *tf, bool check_file,
@@ -214,10 +262,10 @@ bool tally_check_record(const tallyf_t *tf, bool check_file,
     if (tf->code == TALLYF_CHI_SQ_FIT && !tallyf_counts_valid(tf, &bad)) {
         char m[200];
         std::snprintf(m, sizeof m, "Invalid count for chi-sq-fit: %g: %s ", bad,
-                      tf->row != 0 ? "row" : "col");
+                      tallyf_over_row(tf) ? "row" : "col");
         return tally_fail(err, EX_DATAERR,
                           m + (col_name != nullptr ? std::string(col_name)
-                               : std::to_string(tf->row != 0 ? tf->row : tf->col)) +
+                               : std::to_string(tallyf_over_row(tf) ? tf->row : tf->col)) +
                               "\n");
     }
     if (!check_file || !is_listing(tf))
@@ -262,7 +310,12 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
     case tally_report_t::population_listing: {
         const population_t v = population_of(tf);
         print_population(v, p);
-        return print_listing(tf, p, v.mean, v.sd, listing, err);
+        double sd = v.sd;
+        int scale;
+        return listing_sd(tf, listing, v.ss,
+                          static_cast<double>(tf->num_count), &sd, &scale,
+                          err) &&
+               print_listing(tf, p, v.mean, sd, scale, listing, err);
     }
     case tally_report_t::sample:
         print_sample(sample_of(tf), p);
@@ -274,7 +327,12 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
             p.line("Warning: Sample size is < 30.");
             p.line("You may want to use a t-distribution instad.");
         }
-        return print_listing(tf, p, s.mean, s.sd, listing, err);
+        double sd = s.sd;
+        int scale;
+        return listing_sd(tf, listing, s.ss,
+                          static_cast<double>(tf->num_count - 1), &sd, &scale,
+                          err) &&
+               print_listing(tf, p, s.mean, sd, scale, listing, err);
     }
     case tally_report_t::t_score: {
         const sample_t s = sample_of(tf);

@@ -114,6 +114,7 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
             return refuse(err, "Invalid row/col: %s\n", argv[i + 4]);
         tf->row = 0;
         tf->col = picks[0].number;
+        tf->by_row = false;
         tf->col2 = second;
         tallyf_sums2_init(&tf->pairs);
         tf->sum_x = tf->sum_x_2 = tf->sum_y = tf->sum_y_2 = tf->sum_x_y = 0;
@@ -136,6 +137,7 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
         }
         r->row = is_row ? picks[k].number : 0;
         r->col = is_row ? 0 : picks[k].number;
+        r->by_row = is_row;
         if (extras != nullptr)
             extras->names[list->count + k].assign(
                 picks[k].name != nullptr ? picks[k].name : "", picks[k].name_len);

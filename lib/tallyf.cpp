@@ -6,9 +6,9 @@
 #include <cstdio>
 
 #include "error-free.h"
-#include "double-double.h"
 #include "exact-fixed.h"
 #include "mean-interval.h"
+#include "double-double.h"
 #include "feed.h"
 #include "functions.h"
 #include "xt.h"
@@ -39,6 +39,7 @@ void tallyf_init(tallyf_t *tf)
     tf->col2 = 0;
     tallyf_sums2_init(&tf->pairs);
     tf->percentiles = nullptr;
+    tf->by_row = false;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)
@@ -301,14 +302,25 @@ void tally_mean_interval_2se(const tallyf_t *tf, double se, double *low,
 
 double tallyf_sum_squares(const tallyf_t *tf)
 {
-    dd_t dd;
     int exp;
-    if (sum_squares_dd(tf, &dd, &exp)) {
+    const double ss = tallyf_sum_squares_scaled(tf, &exp);
+    return std::ldexp(ss, exp);
+}
+
+double tallyf_sum_squares_scaled(const tallyf_t *tf, int *exp)
+{
+    *exp = 0;
+    const double n = static_cast<double>(tf->num_count);
+    dd_t dd;
+    int dd_exp;
+    if (sum_squares_dd(tf, &dd, &dd_exp)) {
         const double ss = dd.hi + dd.lo;
         // The exact value is never below 0.
-        return ss <= 0 ? 0.0 : std::ldexp(ss, exp);
+        if (ss <= 0)
+            return 0.0;
+        *exp = dd_exp; // even: 2 kExactSquareExp plus 2 j
+        return ss;
     }
-    const double n = static_cast<double>(tf->num_count);
     // The one-pass formula on the plain sums.
     const double ss = tf->sum_x_2 - (tf->sum_x * tf->sum_x) / n;
     // Cancellation can leave a tiny negative result; NaN stays NaN.

@@ -108,7 +108,18 @@ struct tallyf_t {
     uint32_t col2;
     tallyf_sums2_t pairs;
     const char *percentiles;
+
+    // Asked for with --row: the record reads a row, even one numbered 0
+    // (which selects nothing); its lines and messages say "Row".
+    bool by_row;
 };
+
+// True for a record over a row: one with a row number, or asked for with
+// --row.
+inline bool tallyf_over_row(const tallyf_t *tf)
+{
+    return tf->row != 0 || tf->by_row;
+}
 
 // True for the codes whose records keep every value in nums: quantile, mode,
 // iq-range and box-plot.
@@ -151,6 +162,12 @@ void tallyf_mean_interval(const tallyf_t *tf, double half_width, double *low,
 // (a result below zero is 0) when the exact ones do not cover every value,
 // are not finite, or the code keeps no squares.
 double tallyf_sum_squares(const tallyf_t *tf);
+
+// The same as s times 2^*exp, *exp even, s inside the range of doubles even
+// where the sum is beyond it: the variance and SD of a record whose sum of
+// squares overflows come from s (s / n times 2^*exp, sqrt(s / n) times
+// 2^(*exp / 2)).
+double tallyf_sum_squares_scaled(const tallyf_t *tf, int *exp);
 
 // The record's statistics, each concept in a header of its own.
 #include "box-plot.h"

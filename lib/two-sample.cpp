@@ -14,33 +14,38 @@ dd_t dd_of(long double x)
     return {hi, static_cast<double>(x - hi)};
 }
 
-// A sample: its mean and sum of squares, its SD and the variance of its
-// mean (s^2 / n).
+// A sample: its mean, its SD and the variance of its mean (s^2 / n), the
+// last times 2^-scale (scale even), so that sums of any size divide and
+// multiply inside the normal range.
 struct sample_t {
     dd_t mean, var_of_mean;
     double sd;
 };
 
-sample_t sample_of(const tallyf_centred_t &c)
+sample_t sample_of(const tallyf_centred_t &c, int scale)
 {
     const double n = static_cast<double>(c.n);
-    const dd_t ss = {c.ss, c.ss_lo};
+    const dd_t ss = dd_ldexp({c.ss, c.ss_lo}, -scale);
     const dd_t var = dd_div(ss, dd(n - 1)); // n - 1 is exact below 2^53
-    return {{c.mean, c.mean_lo}, dd_div(var, dd(n)), dd_round(dd_sqrt(var))};
+    return {{c.mean, c.mean_lo},
+            dd_div(var, dd(n)),
+            std::ldexp(dd_round(dd_sqrt(var)), scale / 2)};
 }
 
-// t, p and the interval of a difference with its standard error's square.
-void finish(tallyf_t_test_t *r, dd_t diff, dd_t var_of_diff)
+// t, p and the interval of a difference with its standard error's square
+// times 2^-scale (scale even).
+void finish(tallyf_t_test_t *r, dd_t diff, dd_t var_of_diff, int scale)
 {
     r->diff = dd_round(diff);
-    const dd_t se = dd_sqrt(var_of_diff);
-    r->t = dd_round(dd_div(diff, se));
+    const dd_t se = dd_sqrt(var_of_diff); // times 2^(-scale / 2)
+    r->t = dd_round(dd_div(dd_ldexp(diff, -scale / 2), se));
     if (!(r->df > 0) || std::isnan(r->t)) {
         r->p = r->ci_low = r->ci_high = NAN;
         return;
     }
     r->p = static_cast<double>(2 * student_t_cdf(r->df, -std::fabs(r->t)));
-    const dd_t half = dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se);
+    const dd_t half = dd_ldexp(
+        dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se), scale / 2);
     r->ci_low = dd_round(dd_sub(diff, half));
     r->ci_high = dd_round(dd_add(diff, half));
 }
@@ -66,7 +71,11 @@ tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
 {
     const tallyf_centred_t ca = tallyf_sums1_centred(a);
     const tallyf_centred_t cb = tallyf_sums1_centred(b);
-    const sample_t sa = sample_of(ca), sb = sample_of(cb);
+    // Both variances at the scale of the larger sum of squares: the
+    // Welch-Satterthwaite df squares them.
+    const int scale = dd_even_exp(ca.ss > cb.ss ? dd_t{ca.ss, ca.ss_lo}
+                                                : dd_t{cb.ss, cb.ss_lo});
+    const sample_t sa = sample_of(ca, scale), sb = sample_of(cb, scale);
     tallyf_t_test_t r = described(ca, sa, cb, sb);
     const dd_t v = dd_add(sa.var_of_mean, sb.var_of_mean);
     // Welch-Satterthwaite: v^2 / (va^2 / (na - 1) + vb^2 / (nb - 1)).
@@ -77,7 +86,7 @@ tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
     r.df = dd_round(dd_div(dd_mul(v, v), dd_add(wa, wb)));
     if (ca.n < 2 || cb.n < 2)
         r.df = NAN;
-    finish(&r, dd_sub(sa.mean, sb.mean), v);
+    finish(&r, dd_sub(sa.mean, sb.mean), v, scale);
     return r;
 }
 
@@ -85,7 +94,8 @@ tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
 {
     const tallyf_centred_t cx = tallyf_sums2_centred(s, 0);
     const tallyf_centred_t cy = tallyf_sums2_centred(s, 1);
-    const sample_t sx = sample_of(cx), sy = sample_of(cy);
+    const sample_t sx = sample_of(cx, dd_even_exp({cx.ss, cx.ss_lo}));
+    const sample_t sy = sample_of(cy, dd_even_exp({cy.ss, cy.ss_lo}));
     tallyf_t_test_t r = described(cx, sx, cy, sy);
     // Differences: sum of squares Cxx + Cyy - 2 Cxy.
     dd_t cxy;
@@ -95,9 +105,10 @@ tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
     if (ss.hi < 0)
         ss = {0, 0};
     const double n = static_cast<double>(cx.n);
-    const dd_t var = dd_div(ss, dd(n - 1));
-    r.sd_diff = dd_round(dd_sqrt(var));
+    const int scale = dd_even_exp(ss);
+    const dd_t var = dd_div(dd_ldexp(ss, -scale), dd(n - 1));
+    r.sd_diff = std::ldexp(dd_round(dd_sqrt(var)), scale / 2);
     r.df = cx.n < 2 ? NAN : n - 1;
-    finish(&r, dd_sub(sx.mean, sy.mean), dd_div(var, dd(n)));
+    finish(&r, dd_sub(sx.mean, sy.mean), dd_div(var, dd(n)), scale);
     return r;
 }

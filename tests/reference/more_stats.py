@@ -60,6 +60,12 @@ def close(a, b):
     return abs(a - float(b)) < 1e-6 * (1 + abs(float(b)))
 
 
+def moderate(xs):
+    """True when scipy's double arithmetic can square these values: the
+    check of the definitions is left out beyond."""
+    return max(map(abs, xs)) < 1e70
+
+
 def moments(xs):
     n = len(xs)
     if n < 2:
@@ -112,13 +118,15 @@ def pairs(xs, ys):
     if n >= 3 and abs(r) < 1:
         t = r * mp.sqrt((n - 2) / (1 - r * r))
         p = 2 * t_cdf(n - 2, -abs(t))
-        assert close(stats.pearsonr(shifted(xs), shifted(ys))[1], p)
+        if moderate(xs + ys):
+            assert close(stats.pearsonr(shifted(xs), shifted(ys))[1], p)
     else:
         p = 0 if n >= 3 else math.nan
     slope = cxy / cxx
     res = cyy - slope * cxy
     sd = mp.sqrt(m(res / (n - 2))) if n > 2 else math.nan
-    assert close(stats.linregress(shifted(xs), shifted(ys)).slope, m(slope))
+    if moderate(xs + ys):
+        assert close(stats.linregress(shifted(xs), shifted(ys)).slope, m(slope))
     ex, ey = [F(x) for x in xs], [F(y) for y in ys]
     totals = [sum(ex), sum(x * x for x in ex), sum(ey), sum(y * y for y in ey),
               sum(x * y for x, y in zip(ex, ey))]
@@ -148,8 +156,9 @@ def welch(xs, ys):
     df = (wa + wb) ** 2 / (wa * wa / (na - 1) + wb * wb / (nb - 1))
     out = [m(ma), m(mb), mp.sqrt(m(va)), mp.sqrt(m(vb)), m(ma - mb)]
     out += test_tail(ma - mb, wa + wb, df)
-    sp = stats.ttest_ind(shifted(xs), [y - xs[0] for y in ys], equal_var=False)
-    assert close(sp.pvalue, out[7])
+    if moderate(xs + ys):
+        sp = stats.ttest_ind(shifted(xs), [y - xs[0] for y in ys], equal_var=False)
+        assert close(sp.pvalue, out[7])
     return out
 
 

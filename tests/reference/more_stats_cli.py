@@ -17,7 +17,7 @@ import mpmath as mp
 
 import more_stats as ms
 
-getcontext().prec = 200
+getcontext().prec = 400
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "cli", "reference-more.cases")
 
@@ -29,6 +29,11 @@ def fmt(x):
     if isinstance(x, mp.mpf):
         if mp.isnan(x):
             return "nan"
+    if not isinstance(x, float) and abs(x) >= 2 ** 53:
+        # The program prints the double nearest the exact value: from 2^53
+        # on, its whole digits.
+        return fmt(float(x))
+    if isinstance(x, mp.mpf):
         d = Decimal(mp.nstr(x, 80, min_fixed=-mp.inf, max_fixed=mp.inf))
     else:
         x = F(x)
@@ -100,7 +105,7 @@ def summary(head, xs):
 
 
 def two_columns(head, xs, ys):
-    cp, cs, r, p, slope, icpt, r2, sd = ms.pairs(xs, ys)
+    cp, cs, r, p, slope, icpt, r2, sd = ms.pairs(xs, ys)[:8]
     return [line(head, "pop-covariance", 18, fmt(cp)),
             line(head, "sample-covariance", 18, fmt(cs)),
             line(head, "correlation", 15, fmt(r)), line(head, "pairs", 15, len(xs)),
@@ -169,6 +174,10 @@ def main():
     out += case("geometric and harmonic mean of ratios",
                 "geo-mean --row 1 harm-mean --row 1",
                 [" ".join(repr(x) for x in ratios)], positive("Row 1", ratios))
+    tiny = [1e-306] * 200
+    out += case("harmonic mean of values whose reciprocals' sum passes the "
+                "largest double", "geo-mean --row 1 harm-mean --row 1",
+                [" ".join(repr(x) for x in tiny)], positive("Row 1", tiny))
     out += case("a value at or below 0: nan, and the run says why once",
                 "geo-mean --row 1 harm-mean --row 1", ["2 0 8"],
                 ["Row 1 geo-mean       nan", "Row 1 harm-mean      nan"],
@@ -179,8 +188,20 @@ def main():
                 shape("Col 1", offset)[:2] + shape("Col 1", offset)[2:])
     out += case("three values: the sample excess kurtosis needs four",
                 "kurtosis --row 1", ["1 2 4"], shape("Row 1", [1.0, 2.0, 4.0])[2:])
+    out += case("two values: the skewness is exactly 0 and prints without a sign",
+                "skewness --row 1", ["0.1 0.2"], shape("Row 1", [0.1, 0.2])[:2])
     out += case("median absolute deviation of decimals", "mad --row 1",
                 [" ".join(repr(x) for x in odd)], mad("Row 1", odd))
+    out += case("median absolute deviation where twice the median or the "
+                "scaled value passes the largest double",
+                "mad --row 1 mad --row 2", ["1e308", "2e304 -2e304 0"],
+                mad("Row 1", [1e308]) + mad("Row 2", [2e304, -2e304, 0.0]))
+    # (1 - f) low + f high in the extended reals; a position on a value
+    # (60% of 5 is 3) takes it.
+    out += case("infinite values: their median, and a percentile landing on one",
+                "median --row 1 percentile 60 --row 2", ["inf inf", "1 2 inf inf"],
+                ["Row 1 low            inf", "Row 1 quantile(0.50) inf",
+                 "Row 1 high           inf", "Row 2 percentile(60) inf"])
     out += case("summary block", "summary --col 1", [repr(x) for x in odd],
                 summary("Col 1", odd))
     out += case("covariance, correlation, regression far from zero; a line "
@@ -193,6 +214,16 @@ def main():
                 "welch-t --col 1 --col 2",
                 [f"{x!r}\t{y!r}" for x, y in zip(a, b)] + [repr(x) for x in a[len(b):]],
                 welch("Cols 1,2", a, b))
+    big = [x * 1e80 for x in (1.0, 2.0, 4.0, 3.5, 7.25)]
+    out += case("a column with itself near 1e80: Cxx Cyy passes the largest double",
+                "covariance --col 1 --col 1 correlation --col 1 --col 1 "
+                "regression --col 1 --col 1", [repr(x) for x in big],
+                two_columns("Cols 1,1", big, big))
+    wa, wb = [x * 1e150 for x in a], [x * 1e150 for x in b]
+    out += case("welch-t near 1e150: the df squares variances beyond the doubles",
+                "welch-t --col 1 --col 2",
+                [f"{x!r}\t{y!r}" for x, y in zip(wa, wb)] + [repr(x) for x in wa[len(wb):]],
+                welch("Cols 1,2", wa, wb))
     out += case("paired-t", "paired-t --col 2 --col 1",
                 [f"{y!r}\t{x!r}" for x, y in zip(a, b)], paired("Cols 2,1", a[:8], b))
     with open(OUT, "w") as f:
