@@ -119,11 +119,13 @@ std::string col_text(const tally_pass_input_t &input, uint64_t col)
     return true;
 }
 
-// Reads the header line's fields (echoed under verbose).  Returns what
-// ended the last of them: '\n', -1 without any line, or a quote fault,
-// with *fault_col its column.
+// Reads the header line's fields (echoed under verbose), each cut to the
+// field limit, and stores in *long_col the column of the first that was
+// longer (0: none).  Returns what ended the last of them: '\n', -1 without
+// any line, or a quote fault, with *fault_col its column.
 int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
-                std::vector<std::string> *fields, uint64_t *fault_col)
+                std::vector<std::string> *fields, uint64_t *long_col,
+                uint64_t *fault_col)
 {
     for (;;) {
         const char *field;
@@ -134,6 +136,8 @@ int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
         if (end < 0)
             return end;
         if (end != '\n' || !fields->empty() || len != 0) {
+            if (len > XT_DSV_FIELD_MAX && *long_col == 0)
+                *long_col = fields->size() + 1;
             fields->emplace_back(field, std::min(len, XT_DSV_FIELD_MAX));
             if (verbose)
                 std::printf("%8s", xt_dsv_reader_text(in, field, len));
@@ -192,15 +196,16 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         XT_DSV_SKIP_BOM | (quotes ? XT_DSV_QUOTES : 0u));
     if (input.on_header != nullptr) {
         std::vector<std::string> fields;
-        uint64_t fault_col = 0;
-        const int end = read_header(&in, &pos, verbose, &fields, &fault_col);
+        uint64_t long_col = 0, fault_col = 0;
+        const int end = read_header(&in, &pos, verbose, &fields, &long_col,
+                                    &fault_col);
         if (end < -1)
             return quote_fault(input, end, 1, fault_col, err);
         if (end != -1) {
             stats.lines = 1;
             stats.widest = fields.size();
         }
-        if (!input.on_header(input.header_ctx, fields, err))
+        if (!input.on_header(input.header_ctx, fields, long_col, err))
             return false;
     }
     tally_cursor_t at(sel);

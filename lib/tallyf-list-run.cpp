@@ -13,6 +13,7 @@
 #include "printer.h"
 #include "report.h"
 #include "report-more.h"
+#include "xt-dsv.h"
 #include "xt.h"
 
 namespace {
@@ -93,10 +94,21 @@ const char *tally_col_name(const tally_run_options_t &options, int i)
 }
 
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
-                     tally_error_t *err)
+                     uint64_t long_col, tally_error_t *err)
 {
     const tally_header_ctx_t &h = *static_cast<tally_header_ctx_t *>(ctx);
     const tally_run_options_t &options = *h.options;
+    bool named = options.names != nullptr;
+    for (int s = 0; s < options.nby; ++s)
+        named |= !options.by_name[s].empty();
+    if (named && long_col != 0) {
+        char m[120];
+        std::snprintf(m, sizeof m,
+                      "Header field longer than %zu bytes: row 1, col %" PRIu64
+                      "\n",
+                      XT_DSV_FIELD_MAX, long_col);
+        return tally_fail(err, EX_DATAERR, m);
+    }
     if (options.names != nullptr &&
         !tally_resolve_names(h.list, *options.names, fields, err))
         return false;

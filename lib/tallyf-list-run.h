@@ -40,7 +40,8 @@ struct tally_run_options_t {
 // the input cannot be read (74), or a chi-sq-fit count is invalid (65); a
 // listing that cannot be read back ends the report where it stands (74).
 // A grouped run refuses row functions (64) before reading input.  With a
-// header line: a column name it lacks or holds twice (65), and a row
+// header line: a column name it lacks or holds twice, or a field of it
+// longer than the field limit where names are looked up (65), and a row
 // function on it (64, before reading input).  With skip_missing a
 // "missing N" line ends each record's block.  At the end, what the run has
 // to say (per record: the empty fields it counted as 0, a record that no
@@ -59,8 +60,10 @@ struct tally_header_ctx_t {
     uint32_t *by;             // the --by columns, names resolved in place
     tally_selection_t *sel;
 };
+// A field longer than the field limit (long_col) cannot be told from
+// others that start alike: where names are looked up it is refused (65).
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
-                     tally_error_t *err);
+                     uint64_t long_col, tally_error_t *err);
 
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);
