@@ -7,6 +7,8 @@
 
 #include <sysexits.h>
 
+#include "xt-dsv.h"
+
 namespace {
 
 bool delims(tally_cli_t *cli, int *arg, int argc, char *argv[],
@@ -74,6 +76,13 @@ bool by(tally_cli_t *cli, int *arg, int argc, char *argv[],
             m += '\n';
             return tally_fail(err, EX_USAGE, std::move(m));
         }
+        // The header line's fields are kept to the field limit: a longer
+        // name could only be told by its first bytes.
+        if (!digits && word.size() > XT_DSV_FIELD_MAX)
+            return tally_fail(err, EX_USAGE,
+                              "--by: a column name longer than " +
+                                  std::to_string(XT_DSV_FIELD_MAX) +
+                                  " bytes\n");
         run.by[run.nby] = digits ? static_cast<uint32_t>(number) : 0;
         run.by_name[run.nby] = digits ? std::string() : word;
         ++run.nby;

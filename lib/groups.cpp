@@ -279,9 +279,9 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     if (input.on_header != nullptr) {
         input.header_ctx = &grouped_ctx;
         input.on_header = [](void *c, const std::vector<std::string> &fields,
-                             tally_error_t *e) {
+                             uint64_t long_col, tally_error_t *e) {
             auto *h = static_cast<header_ctx_t *>(c);
-            if (!tally_on_header(&h->run, fields, e))
+            if (!tally_on_header(&h->run, fields, long_col, e))
                 return false;
             h->states->ask_again(h->run.list);
             return true;

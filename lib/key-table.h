@@ -2,6 +2,9 @@
 // gets the next group number the first time it is seen.  Hashing with open
 // addressing; memory grows with the keys' bytes and a few dozen bytes per
 // key, and no operation is worse than linear in the keys' total length.
+// The hash is keyed by random words that each table draws from the system
+// when it is made: no input, however it was made, can send its keys to a
+// few slots (which would make grouping quadratic) except by chance.
 #ifndef NUMTALLY_LIB_KEY_TABLE_H
 #define NUMTALLY_LIB_KEY_TABLE_H
 
@@ -15,9 +18,17 @@ namespace tally_key_detail {
 
 __extension__ typedef unsigned __int128 u128;
 
-inline constexpr uint64_t K1 = 0x9e3779b97f4a7c15ull;
-inline constexpr uint64_t K2 = 0xbf58476d1ce4e5b9ull;
-inline constexpr uint64_t K3 = 0x94d049bb133111ebull;
+// Spreads a key's length over the word (an odd constant).
+inline constexpr uint64_t LEN_SPREAD = 0x94d049bb133111ebull;
+
+// The words that key a table's hash: random, one set per table.
+struct hash_key_t {
+    uint64_t k0, k1, k2;
+};
+
+// Draws a hash key from the system (getrandom, else the random bytes the
+// kernel gave the process at its start, stirred with the clock).
+hash_key_t random_hash_key();
 
 // The full 128-bit product of a and b, folded to 64 bits.
 inline uint64_t mix(uint64_t a, uint64_t b)
@@ -61,20 +72,31 @@ inline void short_words(const char *p, size_t len, uint64_t *a, uint64_t *b)
     }
 }
 
-uint64_t hash_long(const char *p, size_t len);
+// The last step of every hash: the two halves of the product of a and b
+// multiplied in turn, with the key's length, so that each bit of the hash
+// depends on every bit of both (one product alone leaves its low bits
+// alike for words alike in their low bits).
+inline uint64_t finish(const hash_key_t &k, uint64_t a, uint64_t b,
+                       size_t len)
+{
+    const u128 r = static_cast<u128>(a) * b;
+    return mix(static_cast<uint64_t>(r) ^ k.k2,
+               static_cast<uint64_t>(r >> 64) ^ (len * LEN_SPREAD));
+}
+
+// The hash of a key of at most 16 bytes, from its two words (short_words):
+// every byte of it is in one of them.
+inline uint64_t hash_short(const hash_key_t &k, uint64_t a, uint64_t b,
+                           size_t len)
+{
+    return finish(k, a ^ k.k0, b ^ k.k1, len);
+}
+
+// The hash of a key of more than 16 bytes: sixteen of them a step, each
+// step's product carried into the next, the last sixteen through finish.
+uint64_t hash_long(const hash_key_t &k, const char *p, size_t len);
 
 } // namespace tally_key_detail
-
-// A 64-bit hash of len bytes at p.
-inline uint64_t tally_hash_bytes(const char *p, size_t len)
-{
-    using namespace tally_key_detail;
-    if (len > 16)
-        return hash_long(p, len);
-    uint64_t a, b;
-    short_words(p, len, &a, &b);
-    return mix(a ^ K1, b ^ K2 ^ (len * K3));
-}
 
 class tally_key_table_t {
 public:
@@ -90,9 +112,9 @@ public:
         uint64_t a = 0, b = 0, h;
         if (len <= 16) {
             short_words(key, len, &a, &b);
-            h = mix(a ^ K1, b ^ K2 ^ (len * K3));
+            h = hash_short(hash_key_, a, b, len);
         } else {
-            h = hash_long(key, len);
+            h = hash_long(hash_key_, key, len);
         }
         const uint64_t tag = h >> 32;
         uint64_t i = h & mask_;
@@ -142,6 +164,7 @@ private:
     // The high half of a key's hash, then its group + 1; 0: an empty slot.
     std::vector<uint64_t> slots_;
     uint64_t mask_;                 // slots_.size() - 1 (a power of two)
+    tally_key_detail::hash_key_t hash_key_; // this table's, drawn at its start
 };
 
 #endif

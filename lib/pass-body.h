@@ -29,7 +29,8 @@ namespace tally_pass_body {
 [[gnu::cold, gnu::noinline]] bool key_too_long(const tally_cursor_t &at,
                                                tally_error_t *err);
 int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
-                std::vector<std::string> *fields, uint64_t *fault_col);
+                std::vector<std::string> *fields, uint64_t *long_col,
+                uint64_t *fault_col);
 [[gnu::cold, gnu::noinline]] bool too_wide(uint64_t row, uint64_t fields,
                                            uint64_t header,
                                            tally_error_t *err);
@@ -149,8 +150,9 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         XT_DSV_SKIP_BOM | (quotes ? XT_DSV_QUOTES : 0u));
     if (input.on_header != nullptr) {
         std::vector<std::string> fields;
-        uint64_t fault_col = 0;
-        const int end = read_header(&in, &pos, verbose, &fields, &fault_col);
+        uint64_t long_col = 0, fault_col = 0;
+        const int end = read_header(&in, &pos, verbose, &fields, &long_col,
+                                    &fault_col);
         if (end < -1)
             return quote_fault(input, end, 1, fault_col, err);
         if (end != -1) {
@@ -158,7 +160,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
             stats.widest = fields.size();
         }
         header_width = fields.size();
-        if (!input.on_header(input.header_ctx, fields, err))
+        if (!input.on_header(input.header_ctx, fields, long_col, err))
             return false;
     }
     tally_cursor_t at(sel);

@@ -58,11 +58,13 @@ bool key_too_long(const tally_cursor_t &at,
     return tally_fail(err, EX_DATAERR, m);
 }
 
-// Reads the header line's fields (echoed under verbose).  Returns what
-// ended the last of them: '\n', -1 without any line, or a quote fault,
-// with *fault_col its column.
+// Reads the header line's fields (echoed under verbose), each cut to the
+// field limit, and stores in *long_col the column of the first that was
+// longer (0: none).  Returns what ended the last of them: '\n', -1 without
+// any line, or a quote fault, with *fault_col its column.
 int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
-                std::vector<std::string> *fields, uint64_t *fault_col)
+                std::vector<std::string> *fields, uint64_t *long_col,
+                uint64_t *fault_col)
 {
     for (;;) {
         const char *field;
@@ -73,6 +75,8 @@ int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
         if (end < 0)
             return end;
         if (end != '\n' || !fields->empty() || len != 0) {
+            if (len > XT_DSV_FIELD_MAX && *long_col == 0)
+                *long_col = fields->size() + 1;
             fields->emplace_back(field, std::min(len, XT_DSV_FIELD_MAX));
             if (verbose)
                 std::printf("%8s", xt_dsv_reader_text(in, field, len));

@@ -67,9 +67,11 @@ struct tally_pass_input_t {
     bool quotes = false;        // fields may be quoted (CSV)
     bool skip_missing = false;  // missing values are counted, not fed
     // With a header line: called with its fields before any other line is
-    // read (it may refill the selection); false ends the pass.
+    // read (it may refill the selection); false ends the pass.  A field
+    // longer than the reader keeps (XT_DSV_FIELD_MAX) comes cut, and
+    // long_col is the column of the first such field (0: none).
     bool (*on_header)(void *ctx, const std::vector<std::string> &fields,
-                      tally_error_t *err) = nullptr;
+                      uint64_t long_col, tally_error_t *err) = nullptr;
     void *header_ctx = nullptr;
     // How messages name a column, when some were chosen by name.
     const tallyf_list_t *list = nullptr;

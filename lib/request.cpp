@@ -12,6 +12,7 @@
 #include "parse-number.h"
 #include "percentile-list.h"
 #include "picks.h"
+#include "xt-dsv.h"
 
 namespace {
 
@@ -103,6 +104,14 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
     }
     if (!is_row && !is_col)
         return tally_fail_usage(err);
+    // The header line's fields are kept to the field limit: a longer name
+    // could only be told by its first bytes.
+    for (size_t k = 0; k < count; ++k)
+        if (picks[k].name_len > XT_DSV_FIELD_MAX)
+            return tally_fail(err, EX_USAGE,
+                              "--col: a column name longer than " +
+                                  std::to_string(XT_DSV_FIELD_MAX) +
+                                  " bytes\n");
     if (f != nullptr && f->param == tally_param_t::two_columns) {
         // FUNCTION --col X --col Y: one pair of columns, by number.
         uint32_t second;

@@ -20,8 +20,9 @@ bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
 // "--row"/"--col": lists and ranges ("2-5,7"), each item one more record
 // of the same function, in list order; and with names_allowed, columns by
 // name ("units,price"), whose records get column 0 and their name in
-// names[record] (empty for the others) until the header line is read.  The
-// 64-record limit counts the records after expansion.
+// names[record] (empty for the others) until the header line is read; a
+// name longer than the field limit is refused (64).  The 64-record limit
+// counts the records after expansion.
 struct tally_request_extras_t {
     bool names_allowed;
     std::string *names; // per record of the list

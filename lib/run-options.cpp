@@ -1,7 +1,12 @@
 // What both runs share before the pass.
 #include "run-options.h"
 
+#include <cinttypes>
+#include <cstdio>
+
 #include <sysexits.h>
+
+#include "xt-dsv.h"
 
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i)
@@ -12,10 +17,21 @@ const char *tally_col_name(const tally_run_options_t &options, int i)
 }
 
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
-                     tally_error_t *err)
+                     uint64_t long_col, tally_error_t *err)
 {
     const tally_header_ctx_t &h = *static_cast<tally_header_ctx_t *>(ctx);
     const tally_run_options_t &options = *h.options;
+    bool named = options.names != nullptr;
+    for (int s = 0; s < options.nby; ++s)
+        named |= !options.by_name[s].empty();
+    if (named && long_col != 0) {
+        char m[120];
+        std::snprintf(m, sizeof m,
+                      "Header field longer than %zu bytes: row 1, col %" PRIu64
+                      "\n",
+                      XT_DSV_FIELD_MAX, long_col);
+        return tally_fail(err, EX_DATAERR, m);
+    }
     if (options.names != nullptr &&
         !tally_resolve_names(h.list, *options.names, fields, err))
         return false;

@@ -43,8 +43,10 @@ struct tally_header_ctx_t {
     uint32_t *by;             // the --by columns, names resolved in place
     tally_selection_t *sel;
 };
+// A field longer than the field limit (long_col) cannot be told from
+// others that start alike: where names are looked up it is refused (65).
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
-                     tally_error_t *err);
+                     uint64_t long_col, tally_error_t *err);
 
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);

@@ -24,7 +24,8 @@
 // the input cannot be read (74), or a chi-sq-fit count is invalid (65); a
 // listing that cannot be read back ends the report where it stands (74).
 // A grouped run refuses row functions (64) before reading input.  With a
-// header line: a column name it lacks or holds twice (65), and a row
+// header line: a column name it lacks or holds twice, or a field of it
+// longer than the field limit where names are looked up (65), and a row
 // function on it (64, before reading input).  With skip_missing a
 // "missing N" line ends each record's block.  At the end, what the run has
 // to say (per record: the empty fields it counted as 0, a record that no

@@ -300,6 +300,11 @@ xt_dsv_reader_take(xt_dsv_reader_t *r, xt_dsv_pos_t *at, const char **field,
                 rest = block == at->block ? stops : xt_dsv_stop_bits64(r, block);
                 rest = next < 64 ? rest & (~uint64_t{0} << next) : 0;
             } else {
+                // The stop vectors hold only four of a wider set's stop
+                // bytes: the slow path takes the next block's bits from
+                // the whole set.
+                if (!r->table.wide_scan)
+                    goto slow;
                 block += 64;
                 next -= 64;
                 rest = xt_dsv_stop_bits64(r, block) & (~uint64_t{0} << next);

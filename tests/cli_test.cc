@@ -34,7 +34,8 @@
 // for the usage text and a line "@version" for the "--version" line, and in
 // any section a line '@gen N * "TEXT"' stands for TEXT (quoted as in args)
 // written N times, without a newline of its own, so that large inputs and
-// outputs need not be spelt out.  A missing section is
+// outputs need not be spelt out; in args a word '@gen:N*TEXT' stands for
+// TEXT (taken as it stands) N times.  A missing section is
 // expected empty; a missing status is 0.  A run that takes over a minute is
 // killed (SIGALRM, status 142).
 //
@@ -161,6 +162,14 @@ std::vector<std::string> split_args(const std::string &s)
             } else {
                 word += s[i++];
             }
+        }
+        const size_t star = word.find('*');
+        if (word.rfind("@gen:", 0) == 0 && star != std::string::npos) {
+            const std::string text = word.substr(star + 1);
+            const long n = std::stol(word.substr(5, star - 5));
+            word.clear();
+            for (long k = 0; k < n; ++k)
+                word += text;
         }
         out.push_back(word);
     }

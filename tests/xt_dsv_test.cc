@@ -594,19 +594,42 @@ std::string random_quoted_input(std::mt19937 &rng, size_t length,
     return s;
 }
 
+// A delimiter set of 1 to 8 bytes drawn from those that mean something to
+// the reader or to the input's numbers; now and then the quote itself,
+// which turns quoting off.  Past four stop bytes (the delimiters, LF, CR
+// and the quote) fields are no longer found with vector compares.
+std::string random_delims(std::mt19937 &rng)
+{
+    static const char kPool[] = ",;:|\t !#a\r.-0";
+    const size_t n = 1 + rng() % 8;
+    std::string d;
+    while (d.size() < n) {
+        const char c = rng() % 50 == 0 ? '"' : kPool[rng() % (sizeof kPool - 1)];
+        if (d.find(c) == std::string::npos)
+            d += c;
+    }
+    return d;
+}
+
 // Random scripts for the pass reader: every way a field meets the end of
 // the reader's buffer and of its 64-byte blocks (tiny and odd capacities,
-// long fields), every delimiter set, skips between fields.
+// long fields), every delimiter set (quoted input: random sets every other
+// round), skips between fields.
 void random_pass_reader_scripts(unsigned seed, int rounds, bool quotes,
                                 bool long_fields = false)
 {
     std::mt19937 rng(seed);
+    std::string delim_set;
     const size_t capacities[] = {1, 2, 3, 7, 16, 63, 64, 65, 130, 0};
     const size_t long_capacities[] = {129, 191, 257, 1000, 0, 0};
     const std::vector<Action> scripts[] = {
         {}, {NOTHING, SKIP_LINE}, {SKIP_1, NOTHING, SKIP_3, SKIP_0, SKIP_LINE}};
     for (int round = 0; round < rounds; ++round) {
         const char *delims = kDelimSets[round % std::size(kDelimSets)];
+        if (quotes && round % 2 != 0) {
+            delim_set = random_delims(rng);
+            delims = delim_set.c_str();
+        }
         const size_t length =
             std::uniform_int_distribution<size_t>(0, long_fields ? 4000 : 900)(rng);
         Script s{quotes ? random_quoted_input(rng, length, delims, long_fields)
@@ -666,6 +689,42 @@ TEST(DsvPassReader, QuotedFieldsAtEveryBlockOffsetMatchTheReference)
                 if (testing::Test::HasFatalFailure())
                     return;
             }
+}
+
+// A quoted field whose closing quote falls on every byte of a block, under
+// delimiter sets of 1 to 8 bytes: the fields after it are found with the
+// set's every byte, in the same block and the next, in buffers that are
+// refilled inside the quotes or not at all.
+TEST(DsvPassReader, QuotedFieldsEndingOnEveryByteOfABlockUnderAnyDelimiterSet)
+{
+    std::mt19937 rng(2718);
+    std::vector<std::string> sets = {",", ",;", ";,", ",;:|\t", " ,"};
+    while (sets.size() < 12)
+        sets.push_back(random_delims(rng));
+    for (const std::string &d : sets) {
+        // Every delimiter of the set once after the quoted field, then a
+        // line end.
+        std::string tail;
+        for (size_t k = 0; k < d.size(); ++k)
+            tail += d[k] + std::to_string(k + 5);
+        const std::string bodies[] = {std::string(56, 'a'),
+                                      "b" + d + "\n\"\"" + std::string(60, 'c'),
+                                      std::string(3, 'e')};
+        for (size_t lead = 0; lead < 64; ++lead)
+            for (const std::string &body : bodies) {
+                const std::string line =
+                    std::string(lead, '7') + d[0] + "\"" + body + "\"" + tail + "\n";
+                Script s{"x" + d + "1\n" + line + line + "y" + d + "2\n",
+                         d.c_str(), 0, 0, lead % 2 == 0,
+                         lead % 3 == 0 ? std::vector<Action>{}
+                                       : std::vector<Action>{NOTHING, SKIP_1}};
+                s.quotes = true;
+                for (size_t capacity : {0, 64, 97, 150})
+                    expect_pass_reader_same(s, capacity);
+                if (testing::Test::HasFatalFailure())
+                    return;
+            }
+    }
 }
 
 // Only a whole mark at the very start is skipped; a part of one is text.
