@@ -131,21 +131,34 @@ tally_group_states_t::~tally_group_states_t()
 {
     for (uint32_t g = 0; g < groups_; ++g) {
         tallyf_t *s = of(g);
-        for (size_t i = 0; i < per_group_; ++i)
+        for (size_t i = 0; s != nullptr && i < per_group_; ++i)
             std::free(s[i].nums);
     }
     for (char *chunk : chunks_)
         std::free(chunk);
 }
 
-tallyf_t *tally_group_states_t::add()
+void tally_group_states_t::add_unmade()
 {
-    if (groups_ % per_chunk_ == 0)
-        chunks_.push_back(new_chunk(per_chunk_ * stride_ + 1));
-    char *at = chunks_.back() + (groups_ % per_chunk_) * stride_;
-    tallyf_t *s = reinterpret_cast<tallyf_t *>(at);
-    blocks_.push_back(s);
+    blocks_.push_back(nullptr);
     ++groups_;
+}
+
+void tally_group_states_t::copy_empty(tallyf_t *to) const
+{
+    std::memcpy(static_cast<void *>(to), protos_.data(),
+                per_group_ * sizeof(tallyf_t));
+}
+
+tallyf_t *tally_group_states_t::make(uint32_t group)
+{
+    // Made in the order asked for: blocks are handed out one after another.
+    if (made_ % per_chunk_ == 0)
+        chunks_.push_back(new_chunk(per_chunk_ * stride_ + 1));
+    char *at = chunks_.back() + (made_ % per_chunk_) * stride_;
+    ++made_;
+    tallyf_t *s = reinterpret_cast<tallyf_t *>(at);
+    blocks_[group] = s;
     if (per_group_ != 0)
         std::memcpy(static_cast<void *>(s), protos_.data(),
                     per_group_ * sizeof(tallyf_t));
@@ -153,6 +166,12 @@ tallyf_t *tally_group_states_t::add()
         std::memset(static_cast<void *>(s + per_group_), 0,
                     chains_ * sizeof(tally_value_chain_t));
     return s;
+}
+
+tallyf_t *tally_group_states_t::add()
+{
+    add_unmade();
+    return make(groups_ - 1);
 }
 
 void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf)
@@ -293,13 +312,21 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
 
     // Every count valid and every listing value kept, before any line.
     const uint32_t groups = states.groups();
-    if (sink.hot != nullptr)
-        for (uint32_t g = 0; g < groups; ++g)
-            if (sink.hot[g].count != tally_hot_sum_t::kInRecord)
-                tally_hand_over(&sink.hot[g], states.of(g));
+    // A group's states: where its sums stayed hot to the end, a record
+    // made for the moment in scratch (only one request keeps hot sums).
+    tallyf_t scratch;
+    const auto state_of = [&](uint32_t g) {
+        if (sink.hot == nullptr ||
+            sink.hot[g].count == tally_hot_sum_t::kInRecord)
+            return states.of(g);
+        states.copy_empty(&scratch);
+        tally_hot_sum_t h = sink.hot[g];
+        tally_hand_over(&h, &scratch);
+        return &scratch;
+    };
     uint64_t listed = 0;
     for (uint32_t g = 0; g < groups; ++g) {
-        tallyf_t *s = states.of(g);
+        tallyf_t *s = state_of(g);
         for (int i = 0; i < requests; ++i) {
             if (tally_feeds_pairs(kind[i]))
                 tally_finish_pairs(&s[i], kind[i]);
@@ -323,7 +350,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     uint64_t room = 0;
     uint32_t window_end = 0;
     for (uint32_t g = 0; g < groups; ++g) {
-        tallyf_t *s = states.of(g);
+        tallyf_t *s = state_of(g);
         if (any_spilled && g >= window_end) {
             counts.clear();
             uint64_t total = 0;

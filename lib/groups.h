@@ -47,7 +47,16 @@ public:
 
     // The states of a new group (the next number).
     tallyf_t *add();
+    // A new group whose states are made only when made() asks for them (a
+    // run that keeps its sums elsewhere while it can: tally_hot_sum_t).
+    void add_unmade();
     tallyf_t *of(uint32_t group) { return blocks_[group]; }
+    tallyf_t *made(uint32_t group)
+    {
+        return blocks_[group] != nullptr ? blocks_[group] : make(group);
+    }
+    // The states of a group with nothing collected, copied to to.
+    void copy_empty(tallyf_t *to) const;
     // A group's chains, in the order of the value-keeping requests.
     tally_value_chain_t *chains_of(uint32_t group)
     {
@@ -57,11 +66,14 @@ public:
     uint32_t groups() const { return groups_; }
 
 private:
+    tallyf_t *make(uint32_t group);
+
     std::vector<tallyf_t> protos_;
     size_t per_group_;
     size_t chains_;                     // value chains per group
     size_t stride_;                     // bytes per group
     uint32_t groups_ = 0;
+    uint32_t made_ = 0;                 // groups whose states are made
     size_t per_chunk_;                  // groups per chunk
     std::vector<char *> chunks_;
     std::vector<tallyf_t *> blocks_;    // each group's states
@@ -148,7 +160,7 @@ struct tally_group_sink_t {
             gap_table->count(g, gaps, ngaps);
         if (hot != nullptr) {
             if (added) {
-                states->add();
+                states->add_unmade();
                 if (g == hot_room)
                     grow_hot();
                 hot[g] = tally_hot_sum_t{};
@@ -204,7 +216,7 @@ struct tally_group_sink_t {
                 ++h->count;
                 return;
             }
-            tally_hand_over(h, states->of(g));
+            tally_hand_over(h, states->made(g));
         }
         tally_feed<Fma>(tally_feed_t::sum, states->of(g), x);
     }
