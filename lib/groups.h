@@ -99,6 +99,7 @@ void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf);
 // group, and the staged values go to that group's states.
 struct tally_group_sink_t {
     static constexpr bool stages = true;
+    static constexpr bool rows = false; // never a row function
 
     tally_key_table_t *keys;
     tally_group_states_t *states;
@@ -176,14 +177,31 @@ struct tally_group_sink_t {
                 tally_feed<Fma>(kind[0], s, staged[0].value);
             return true;
         }
-        if (plain_feeds) {
-            for (int j = 0; j < n; ++j) {
-                const tally_group_t &col = *staged[j].col;
-                for (const int *i = col.first; i != col.last; ++i)
-                    tally_feed<Fma>(kind[*i], &s[*i], staged[j].value);
-            }
-            return true;
+        if (plain_feeds)
+            feed_plain<Fma>(s, staged, n);
+        else
+            feed_any<Fma>(s, g, staged, n);
+        return true;
+    }
+
+    // A line's values for several requests.  Those that keep values, list
+    // them or take pairs are fed out of line, built once per build of the
+    // feeders rather than once per shape of the pass (a loop over the
+    // requests, where a call per line costs little).
+    template <bool Fma>
+    [[gnu::always_inline]] void feed_plain(tallyf_t *s, const tally_staged_t *staged,
+                                      int n)
+    {
+        for (int j = 0; j < n; ++j) {
+            const tally_group_t &col = *staged[j].col;
+            for (const int *i = col.first; i != col.last; ++i)
+                tally_feed<Fma>(kind[*i], &s[*i], staged[j].value);
         }
+    }
+    template <bool Fma>
+    [[gnu::noinline]] void feed_any(tallyf_t *s, uint32_t g,
+                                    const tally_staged_t *staged, int n)
+    {
         for (int j = 0; j < n; ++j) {
             const tally_group_t &col = *staged[j].col;
             const double v = staged[j].value;
@@ -199,7 +217,6 @@ struct tally_group_sink_t {
         }
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&s[pairs[p]], kind[pairs[p]], staged, n);
-        return true;
     }
 
     template <bool Fma>

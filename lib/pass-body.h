@@ -327,11 +327,15 @@ read_shaped(const tally_selection_t &sel, const tally_pass_input_t &input,
     case shape_t::columns:
         return read_pass<Fma, shape_t::columns>(sel, input, sink, err, room, stats);
     case shape_t::simple:
+        if constexpr (!Sink::rows)
+            break;
         return read_pass<Fma, shape_t::simple>(sel, input, sink, err, room, stats);
     case shape_t::quoted_columns:
         return read_pass<Fma, shape_t::quoted_columns>(sel, input, sink, err,
                                                        room, stats);
     case shape_t::quoted:
+        if constexpr (!Sink::rows)
+            break;
         return read_pass<Fma, shape_t::quoted>(sel, input, sink, err, room, stats);
     case shape_t::paired:
         return read_pass<Fma, shape_t::paired>(sel, input, sink, err, room, stats);
@@ -372,7 +376,8 @@ bool tally_read_pass(const tally_selection_t &sel,
     using namespace tally_pass_body;
     const auto room = std::make_unique<room_t>();
     const bool paired = sel.npair_cols != 0;
-    const bool rows = sel.rows[0].number != UINT64_MAX;
+    // (A sink that never takes rows never gets the shapes built for them.)
+    const bool rows = Sink::rows && sel.rows[0].number != UINT64_MAX;
     const shape_t shape =
         input.verbose || input.skip_missing || (input.quotes && paired)
             ? shape_t::full

@@ -39,6 +39,9 @@ struct tally_line_key_t {
 //   static constexpr bool stages;
 //       true: column values are staged for line_end; false: each goes to
 //       col_value as it is read (nothing waits for the line's key);
+//   static constexpr bool rows;
+//       false: the sink never takes row functions, and the pass is built
+//       without the shapes that look for wanted rows;
 // and, each a template on the build of the feeders (template <bool Fma>,
 // lib/feed.h):
 //   void row_value(const tally_group_t &row, double v, uint64_t row_number);

@@ -42,6 +42,7 @@ struct tally_feed_sink_t {
     // fed as it is read; the line's end finds staged only the values of the
     // two-column records' columns, for their pairs.
     static constexpr bool stages = false;
+    static constexpr bool rows = true;
 
     tallyf_t *records;
     const tally_feed_t *kind;       // per record, as records
