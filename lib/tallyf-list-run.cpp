@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include <sysexits.h>
@@ -134,9 +135,11 @@ bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err)
     return true;
 }
 
-bool tally_run(tallyf_list_t *list, FILE *stream,
-               const tally_run_options_t &options, tally_error_t *err,
-               std::string *notes)
+namespace {
+
+bool run_list(tallyf_list_t *list, FILE *stream,
+              const tally_run_options_t &options, tally_error_t *err,
+              std::string *notes)
 {
     if (options.header && !tally_check_header_rows(list, err))
         return false;
@@ -215,4 +218,17 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     else
         std::fputs(said.c_str(), stderr);
     return true;
+}
+
+} // namespace
+
+bool tally_run(tallyf_list_t *list, FILE *stream,
+               const tally_run_options_t &options, tally_error_t *err,
+               std::string *notes)
+{
+    try {
+        return run_list(list, stream, options, err, notes);
+    } catch (const std::bad_alloc &) {
+        return tally_fail_nomem(err);
+    }
 }

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "xt.h"
 
 namespace {
 
@@ -29,9 +28,14 @@ int open_tmp_fd()
 #endif
     if (fd < 0) {
         // No unnamed files here: make a named one and remove its name.
+        // (No exception from here: a stream's write calls this through C.)
         static const char name[] = "/numtally.XXXXXX";
         const size_t dir_len = std::strlen(dir);
-        char *path = static_cast<char *>(xt_malloc(dir_len + sizeof name, 1));
+        char *path = static_cast<char *>(std::malloc(dir_len + sizeof name));
+        if (path == nullptr) {
+            errno = ENOMEM;
+            return -1;
+        }
         std::memcpy(path, dir, dir_len);
         std::memcpy(path + dir_len, name, sizeof name);
         fd = mkostemp(path, O_CLOEXEC);

@@ -42,7 +42,7 @@ void *tally_value_arena_t::take(size_t bytes)
     if (static_cast<size_t>(limit_ - next_) < bytes) {
         void *chunk = std::aligned_alloc(kHugePage, kChunkBytes);
         if (chunk == nullptr)
-            chunk = xt_malloc(kChunkBytes, 1); // ends the run: no memory
+            chunk = xt_malloc(kChunkBytes, 1); // or throws: no memory
 #if defined(MADV_HUGEPAGE)
         madvise(chunk, kChunkBytes, MADV_HUGEPAGE); // advice only
 #endif

@@ -1,20 +1,21 @@
-// Allocation that either succeeds or ends the run with a one-line message.
+// Allocation that either succeeds or throws std::bad_alloc.
 #include "xt.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <malloc.h>
 #include <sys/mman.h>
 
 namespace {
 
+// Handed to the caller: main prints XT_NOMEM_MESSAGE and ends the run.
 [[noreturn]] void out_of_memory()
 {
-    std::fputs("numtally: out of memory\n", stderr);
-    std::exit(XT_EXIT_NOMEM);
+    throw std::bad_alloc();
 }
 
 size_t byte_count(size_t count, size_t size)

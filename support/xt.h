@@ -6,15 +6,18 @@
 #include <cstddef>
 #include <cstdio>
 
-// Exit status used when memory runs out (EX_OSERR).
+// Exit status used when memory runs out (EX_OSERR), and the run's message.
 inline constexpr int XT_EXIT_NOMEM = 71;
+inline constexpr char XT_NOMEM_MESSAGE[] = "numtally: out of memory\n";
 
 // Allocates room for count elements of size bytes each.  Never returns null:
-// on overflow or exhaustion prints "numtally: out of memory" and exits 71.
+// on overflow or exhaustion throws std::bad_alloc, as operator new does, for
+// the caller to turn into its error (status 71, XT_NOMEM_MESSAGE).
 void *xt_malloc(size_t count, size_t size);
 
 // Resizes ptr (from xt_malloc/xt_realloc, or null) to count elements of size
-// bytes, keeping the old contents.  Never returns null; exits 71 as above.
+// bytes, keeping the old contents.  Never returns null; throws as above,
+// ptr left as it was.
 void *xt_realloc(void *ptr, size_t count, size_t size);
 
 // As xt_realloc, for an array that grows large: from 4 MiB on, the new
