@@ -230,7 +230,7 @@ tally_group_states_t::~tally_group_states_t()
     for (uint32_t g = 0; g < groups_; ++g) {
         tallyf_t *s = of(g);
         for (size_t i = 0; i < per_group_; ++i)
-            std::free(s[i].nums);
+            xt_free(s[i].nums);
     }
     for (char *chunk : chunks_)
         std::free(chunk);

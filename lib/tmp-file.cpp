@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,10 +62,18 @@ struct LazyTmp {
     off64_t pos;   // the position while there is no backing file
 };
 
+// The list is shared by every thread: under lazy_mutex, which a fork
+// waits for so that the child's copy is never left locked.
 LazyTmp *lazy_streams = nullptr;
+std::mutex lazy_mutex;
+
+[[maybe_unused]] const int lazy_fork_handlers = pthread_atfork(
+    [] { lazy_mutex.lock(); }, [] { lazy_mutex.unlock(); },
+    [] { lazy_mutex.unlock(); });
 
 LazyTmp *lazy_of(FILE *f)
 {
+    std::lock_guard<std::mutex> lock(lazy_mutex);
     for (LazyTmp *c = lazy_streams; c != nullptr; c = c->next)
         if (c->stream == f)
             return c;
@@ -162,10 +172,13 @@ int lazy_seek(void *cookie, off64_t *offset, int whence)
 int lazy_close(void *cookie)
 {
     LazyTmp *c = static_cast<LazyTmp *>(cookie);
-    for (LazyTmp **p = &lazy_streams; *p != nullptr; p = &(*p)->next) {
-        if (*p == c) {
-            *p = c->next;
-            break;
+    {
+        std::lock_guard<std::mutex> lock(lazy_mutex);
+        for (LazyTmp **p = &lazy_streams; *p != nullptr; p = &(*p)->next) {
+            if (*p == c) {
+                *p = c->next;
+                break;
+            }
         }
     }
     const int status = c->fd >= 0 ? close(c->fd) : 0;
@@ -205,6 +218,7 @@ FILE *tallyf_tmpfile_lazy(void)
         std::free(c);
         return nullptr;
     }
+    std::lock_guard<std::mutex> lock(lazy_mutex);
     c->next = lazy_streams;
     lazy_streams = c;
     return c->stream;

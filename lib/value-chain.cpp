@@ -33,8 +33,10 @@ constexpr size_t kFaultAhead = 4 * kHugePage;
 
 tally_value_arena_t::~tally_value_arena_t()
 {
-    for (void *chunk : chunks_)
+    for (void *chunk : chunks_) {
+        xt_prefault_forget(chunk, kChunkBytes);
         std::free(chunk);
+    }
 }
 
 void *tally_value_arena_t::take(size_t bytes)

@@ -1,5 +1,6 @@
 // Allocation that either succeeds or throws std::bad_alloc.
 #include "xt.h"
+#include "xt-prefault.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -38,7 +39,10 @@ void *xt_malloc(size_t count, size_t size)
 
 void *xt_realloc(void *ptr, size_t count, size_t size)
 {
-    void *p = std::realloc(ptr, byte_count(count, size));
+    const size_t bytes = byte_count(count, size);
+    if (ptr != nullptr)
+        xt_prefault_forget(ptr, malloc_usable_size(ptr));
+    void *p = std::realloc(ptr, bytes);
     if (p == nullptr)
         out_of_memory();
     return p;
@@ -93,6 +97,14 @@ void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size)
 #endif
     if (used != 0)
         std::memcpy(p, ptr, used * size);
-    std::free(ptr);
+    xt_free(ptr);
     return p;
+}
+
+void xt_free(void *ptr)
+{
+    if (ptr == nullptr)
+        return;
+    xt_prefault_forget(ptr, malloc_usable_size(ptr));
+    std::free(ptr);
 }

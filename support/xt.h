@@ -33,6 +33,11 @@ void *xt_realloc(void *ptr, size_t count, size_t size);
 // fresh pages again.)
 void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size);
 
+// Frees ptr (from the calls above, or null) once no prefault request
+// (xt-prefault.h) is left on it: the way to give back a value array that
+// was fed, from any thread.
+void xt_free(void *ptr);
+
 // Reads the next field of stream into buf (NUL-terminated, at most size - 1
 // bytes kept; the bytes of buf after the terminator may change) and stores
 // the field's full length in *len, which exceeds size - 1 when the field was
