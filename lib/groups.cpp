@@ -358,7 +358,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     // The hot sums, freed whichever way the run ends.
     struct hot_owner_t {
         tally_group_sink_t *sink;
-        ~hot_owner_t() { std::free(sink->hot); }
+        ~hot_owner_t() { xt_free(sink->hot); }
     } hot_owner{&sink};
     if (sink.single_feed && kind[0] == tally_feed_t::sum)
         sink.grow_hot();
@@ -397,7 +397,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     std::string prefix;
     std::vector<uint64_t> counts;
     // A chain gathered: the values of one group's record at a time.
-    std::unique_ptr<double, decltype(&std::free)> values(nullptr, std::free);
+    std::unique_ptr<double, decltype(&xt_free)> values(nullptr, xt_free);
     uint64_t room = 0;
     uint32_t window_end = 0;
     for (uint32_t g = 0; g < groups; ++g) {
