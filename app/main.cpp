@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include "request.h"
 #include "tallyf-list-run.h"
 #include "usage.h"
+#include "xt.h"
 
 namespace {
 
@@ -64,7 +66,7 @@ int end_with(int status)
 
 int report_error(const tally_error_t &err, char *argv[])
 {
-    std::fwrite(err.message.data(), 1, err.message.size(), stderr);
+    std::fputs(tally_error_message(err), stderr);
     if (err.usage)
         print_usage(argv);
     return end_with(err.status);
@@ -139,10 +141,16 @@ int run_tabular(int argc, char *argv[])
 
 } // namespace
 
-// Every path returns its status here; nothing below main ends the process.
-int main(int argc, char *argv[])
+// Out of memory outside the calls that return it as their error (reading
+// the command line, the one-shot computations): the same message and status.
+int out_of_memory()
 {
-    hold_closed_std_streams();
+    std::fputs(XT_NOMEM_MESSAGE, stderr);
+    return end_with(XT_EXIT_NOMEM);
+}
+
+int run(int argc, char *argv[])
+{
     int status = 0;
     if (run_distribution_command(argc, argv, &status))
         return status == 0 ? finish_output(0) : end_with(status);
@@ -153,4 +161,15 @@ int main(int argc, char *argv[])
         return end_with(EX_USAGE);
     }
     return run_tabular(argc, argv);
+}
+
+// Every path returns its status here; nothing below main ends the process.
+int main(int argc, char *argv[])
+{
+    hold_closed_std_streams();
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        return out_of_memory();
+    }
 }

@@ -9,6 +9,9 @@
 #include <dirent.h>
 #include <sysexits.h>
 
+extern "C" void __real__Z7xt_freePv(void *ptr);
+extern "C" int __real_fclose(FILE *f);
+
 namespace {
 
 bool in_program = false;
@@ -31,10 +34,10 @@ int open_fds()
 void release_all()
 {
     for (FILE *f : open_streams)
-        std::fclose(f);
+        __real_fclose(f);
     open_streams.clear();
     for (void *p : blocks)
-        std::free(p);
+        __real__Z7xt_freePv(p);
     blocks.clear();
 }
 
@@ -48,6 +51,9 @@ FILE *__real_fopencookie(void *cookie, const char *mode,
                          cookie_io_functions_t io);
 void *__real__Z9xt_mallocmm(size_t count, size_t size);
 void *__real__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size);
+void *__real__Z12xt_grow_hugePvmmm(void *ptr, size_t used, size_t count,
+                                   size_t size);
+void __real__Z7xt_freePv(void *ptr);
 
 FILE *__wrap_fdopen(int fd, const char *mode)
 {
@@ -55,6 +61,19 @@ FILE *__wrap_fdopen(int fd, const char *mode)
     if (f != nullptr && in_program)
         open_streams.push_back(f);
     return f;
+}
+
+// A stream the program closes itself (a grouped report's temporary file)
+// is no longer followed.
+int __wrap_fclose(FILE *f)
+{
+    for (size_t i = 0; i < open_streams.size(); ++i) {
+        if (open_streams[i] == f) {
+            open_streams.erase(open_streams.begin() + static_cast<long>(i));
+            break;
+        }
+    }
+    return __real_fclose(f);
 }
 
 // The records' temporary files, whose backing files come later.
@@ -90,6 +109,27 @@ void *__wrap__Z10xt_reallocPvmm(void *ptr, size_t count, size_t size)
         blocks.insert(p);
     }
     return p;
+}
+
+// Value arrays that grow large: the block may be the same or a new one (the
+// old one then freed inside, by calls this wrapping does not see).  Arrays
+// of doubles are followed from here on, as from xt_malloc.
+void *__wrap__Z12xt_grow_hugePvmmm(void *ptr, size_t used, size_t count,
+                                   size_t size)
+{
+    void *p = __real__Z12xt_grow_hugePvmmm(ptr, used, count, size);
+    if (p != ptr)
+        blocks.erase(ptr);
+    if (size == sizeof(double) && in_program)
+        blocks.insert(p);
+    return p;
+}
+
+// What the program frees itself is no longer followed.
+void __wrap__Z7xt_freePv(void *ptr)
+{
+    blocks.erase(ptr);
+    __real__Z7xt_freePv(ptr);
 }
 } // extern "C"
 

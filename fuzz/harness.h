@@ -2,8 +2,10 @@
 // error back to its caller as a status, in a process that must go on to the
 // next input.
 //
-// The targets are linked with -Wl,--wrap for fdopen, fopencookie, xt_malloc
-// and xt_realloc.  While run_program() runs, every stream the program opens
+// The targets are linked with -Wl,--wrap for fdopen, fopencookie, fclose,
+// xt_malloc,
+// xt_realloc, xt_grow_huge and xt_free: every way a value array is made,
+// grown or given back.  While run_program() runs, every stream the program opens
 // and every value array it allocates is recorded; run_program() closes and
 // frees them all afterwards, so nothing leaks from one input into the next.
 // A descriptor still open after that (one the program opened without a

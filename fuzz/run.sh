@@ -3,15 +3,19 @@
 # given number of seconds, starting from the seed corpus in fuzz/corpus.
 # New inputs go to a scratch corpus (the repository's seeds stay as they
 # are); a finding is written to the scratch folder and fails the script.
+# So does a target whose coverage on its seeds (libFuzzer's "INITED cov:",
+# in edges) falls below the floor in fuzz/TARGET.floor: a change that
+# makes every input stop early (a refused word in the target's command
+# line, say) shows there.
 #
-#   fuzz/run.sh BUILD-DIR SECONDS [stream|cli ...]
+#   fuzz/run.sh BUILD-DIR SECONDS [stream|csv_header|by|cols|reader|cli ...]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$1"
 seconds="$2"
 shift 2
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(stream cli)
+[ ${#targets[@]} -gt 0 ] || targets=(stream csv_header by cols reader cli)
 
 # Runs with z-score listings make temporary files: keep them in memory where
 # possible.
@@ -40,6 +44,14 @@ for t in "${targets[@]}"; do
   else
     grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added)' \
       "$work/$t.log" || true
+    grep -E '#[0-9]+ +DONE' "$work/$t.log" | tail -n 1 || true
+  fi
+  inited="$(sed -n 's/.*INITED cov: \([0-9]*\).*/\1/p' "$work/$t.log" | head -n 1)"
+  floor="$(cat "$here/$t.floor" 2>/dev/null || echo 0)"
+  echo "fuzz: $t covers ${inited:-no} edges on its seeds (floor $floor)"
+  if [ -z "$inited" ] || [ "$inited" -lt "$floor" ]; then
+    status=1
+    echo "fuzz: $t's coverage on its seeds is below its floor"
   fi
 done
 # A scratch folder of a clean run holds nothing worth keeping.

@@ -2,8 +2,10 @@
 #include "groups.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,6 +20,7 @@
 #include "notices.h"
 #include "run-options.h"
 #include "pass-body.h"
+#include "tmp-file.h"
 #include "xt.h"
 
 namespace {
@@ -75,12 +78,119 @@ char *new_chunk(size_t bytes)
     bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
     void *p = std::aligned_alloc(kHugePage, bytes);
     if (p == nullptr)
-        return static_cast<char *>(xt_malloc(bytes, 1)); // ends the run
+        return static_cast<char *>(xt_malloc(bytes, 1)); // or throws
 #if defined(MADV_HUGEPAGE)
     madvise(p, bytes, MADV_HUGEPAGE);
 #endif
     return static_cast<char *>(p);
 }
+
+// The report is made whole before any of it is written, so that a run
+// that fails on the way (out of memory, a listing that cannot be read
+// back) prints nothing but its message.  It is held in memory, in blocks
+// that are never copied (its bytes and a block's worth more at peak); a run
+// with listings, whose lines may take many times the bytes of the values
+// read, holds it in a temporary file instead.
+class held_report_t {
+public:
+    held_report_t() = default;
+    held_report_t(const held_report_t &) = delete;
+    held_report_t &operator=(const held_report_t &) = delete;
+    ~held_report_t()
+    {
+        if (file_ != nullptr)
+            std::fclose(file_);
+        while (first_ != nullptr) {
+            block_t *next = first_->next;
+            std::free(first_);
+            first_ = next;
+        }
+    }
+
+    bool open(bool on_disk, tally_error_t *err)
+    {
+        errno = 0;
+        on_disk_ = on_disk;
+        if (on_disk) {
+            file_ = tallyf_tmpfile();
+            if (file_ == nullptr)
+                return tally_fail_io(err, "cannot create temporary file",
+                                     errno);
+            return true;
+        }
+        static const cookie_io_functions_t io = {nullptr, hold, nullptr,
+                                                 nullptr};
+        file_ = fopencookie(this, "w", io);
+        if (file_ == nullptr)
+            return tally_fail_nomem(err);
+        return true;
+    }
+
+    FILE *file() const { return file_; }
+
+    // Writes the whole report to standard output.
+    bool write_out(tally_error_t *err)
+    {
+        errno = 0;
+        const bool kept = std::fflush(file_) == 0 && !std::ferror(file_);
+        if (!on_disk_) {
+            if (!kept)
+                return tally_fail_nomem(err); // its only way to fail
+            for (const block_t *b = first_; b != nullptr; b = b->next)
+                std::fwrite(b->bytes, 1, b->used, stdout);
+            return true;
+        }
+        if (!kept)
+            return tally_fail_io(err, "cannot write temporary file", errno);
+        std::rewind(file_);
+        char chunk[1 << 16];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file_)) != 0)
+            std::fwrite(chunk, 1, got, stdout);
+        if (std::ferror(file_))
+            return tally_fail_io(err, "cannot read temporary file", errno);
+        return true;
+    }
+
+private:
+    static constexpr size_t kBlockBytes = size_t{1} << 20;
+    struct block_t {
+        block_t *next;
+        size_t used;
+        char bytes[kBlockBytes];
+    };
+
+    // The stream's writes, called from the C library: no exception, a
+    // failure is the stream's error.
+    static ssize_t hold(void *cookie, const char *buf, size_t size)
+    {
+        auto *r = static_cast<held_report_t *>(cookie);
+        size_t done = 0;
+        while (done < size) {
+            if (r->last_ == nullptr || r->last_->used == kBlockBytes) {
+                auto *b = static_cast<block_t *>(std::malloc(sizeof(block_t)));
+                if (b == nullptr) {
+                    errno = ENOMEM;
+                    return done != 0 ? static_cast<ssize_t>(done) : -1;
+                }
+                b->next = nullptr;
+                b->used = 0;
+                (r->last_ != nullptr ? r->last_->next : r->first_) = b;
+                r->last_ = b;
+            }
+            const size_t n = std::min(size - done, kBlockBytes - r->last_->used);
+            std::memcpy(r->last_->bytes + r->last_->used, buf + done, n);
+            r->last_->used += n;
+            done += n;
+        }
+        return static_cast<ssize_t>(done);
+    }
+
+    FILE *file_ = nullptr;
+    bool on_disk_ = false;
+    block_t *first_ = nullptr; // the report in memory
+    block_t *last_ = nullptr;
+};
 
 } // namespace
 
@@ -132,7 +242,7 @@ tally_group_states_t::~tally_group_states_t()
     for (uint32_t g = 0; g < groups_; ++g) {
         tallyf_t *s = of(g);
         for (size_t i = 0; s != nullptr && i < per_group_; ++i)
-            std::free(s[i].nums);
+            xt_free(s[i].nums);
     }
     for (char *chunk : chunks_)
         std::free(chunk);
@@ -281,7 +391,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     // The hot sums, freed whichever way the run ends.
     struct hot_owner_t {
         tally_group_sink_t *sink;
-        ~hot_owner_t() { std::free(sink->hot); }
+        ~hot_owner_t() { xt_free(sink->hot); }
     } hot_owner{&sink};
     if (sink.single_feed && kind[0] == tally_feed_t::sum)
         sink.grow_hot();
@@ -343,10 +453,13 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     // The report, group by group; listing values are read back a window of
     // groups at a time.
     std::string said; // what the run has to say at its end
+    held_report_t report;
+    if (!report.open(any_spilled, err))
+        return false;
     std::string prefix;
     std::vector<uint64_t> counts;
     // A chain gathered: the values of one group's record at a time.
-    std::unique_ptr<double, decltype(&std::free)> values(nullptr, std::free);
+    std::unique_ptr<double, decltype(&xt_free)> values(nullptr, xt_free);
     uint64_t room = 0;
     uint32_t window_end = 0;
     for (uint32_t g = 0; g < groups; ++g) {
@@ -381,6 +494,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
             p.col_name = tally_col_name(options, i);
             p.prefix = prefix.data();
             p.prefix_len = prefix.size();
+            p.out = report.file();
             tally_listing_t listing{nullptr, 0};
             if (spilled[i])
                 listing = spill.values_of(uint64_t{g} * requests + i);
@@ -417,6 +531,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                             noticed ? positive : nullptr, prefix, &said);
     }
     tally_short_notices(list, options, sel, stats, &said);
+    if (!report.write_out(err))
+        return false;
     if (notes != nullptr)
         *notes = std::move(said);
     else

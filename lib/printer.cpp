@@ -7,18 +7,18 @@
 void tally_printer_t::start() const
 {
     if (prefix_len != 0)
-        std::fwrite(prefix, 1, prefix_len, stdout);
+        std::fwrite(prefix, 1, prefix_len, out);
 }
 
 void tally_printer_t::head() const
 {
     start();
     if (col_name != nullptr)
-        std::printf("%s %s ", label, col_name);
+        std::fprintf(out, "%s %s ", label, col_name);
     else if (pair)
-        std::printf("%s %u,%u ", label, num, num2);
+        std::fprintf(out, "%s %u,%u ", label, num, num2);
     else
-        std::printf("%s %u ", label, num);
+        std::fprintf(out, "%s %u ", label, num);
 }
 
 namespace {
@@ -41,21 +41,21 @@ void tally_printer_t::stat_value(const char *name, int width,
                                  double value) const
 {
     head();
-    std::printf("%-*s %f\n", width - 1, name, value);
+    std::fprintf(out, "%-*s %f\n", width - 1, name, value);
 }
 
 void tally_printer_t::stat_count(const char *name, int width,
                                  uint64_t value) const
 {
     head();
-    std::printf("%-*s %" PRIu64 "\n", width - 1, name, value);
+    std::fprintf(out, "%-*s %" PRIu64 "\n", width - 1, name, value);
 }
 
 void tally_printer_t::stat_text(const char *name, int width,
                                 const char *text) const
 {
     head();
-    std::printf("%-*s %s\n", width - 1, name, text);
+    std::fprintf(out, "%-*s %s\n", width - 1, name, text);
 }
 
 void tally_printer_t::stat_number(const char *name, int width,
@@ -70,25 +70,25 @@ void tally_printer_t::stat_interval(const char *name, int width, double low,
                                     double high) const
 {
     head();
-    std::printf("%-*s (%f, %f)\n", width - 1, name, unsigned_zero(low),
-                unsigned_zero(high));
+    std::fprintf(out, "%-*s (%f, %f)\n", width - 1, name, unsigned_zero(low),
+                 unsigned_zero(high));
 }
 
 void tally_printer_t::line(const char *text) const
 {
     start();
-    std::fputs(text, stdout);
-    std::putchar('\n');
+    std::fputs(text, out);
+    std::putc('\n', out);
 }
 
 void tally_printer_t::labelled(const char *text) const
 {
     head();
-    std::printf("%s\n", text);
+    std::fprintf(out, "%s\n", text);
 }
 
 void tally_printer_t::row3(double a, double b, double c) const
 {
     start();
-    std::printf("%16f %16f %16f\n", a, unsigned_zero(b), unsigned_zero(c));
+    std::fprintf(out, "%16f %16f %16f\n", a, unsigned_zero(b), unsigned_zero(c));
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "tallyf-number.h"
 
@@ -19,6 +20,7 @@ struct tally_printer_t {
     const char *col_name = nullptr; // a column's name, shown instead of num
     bool pair = false;      // two columns: "LABEL NUM,NUM2"
     uint32_t num2 = 0;
+    FILE *out = stdout;     // where the lines go
 
     // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
     // characters and one more blank; the value as "%f" (or "%" PRIu64,

@@ -20,7 +20,16 @@ bool tally_fail(tally_error_t *err, int status, std::string message);
 // EIO's text when err is 0; status 74.
 bool tally_fail_io(tally_error_t *err, const char *what, int errnum);
 
+// Out of memory: "numtally: out of memory\n", status 71.  Library calls
+// that return their errors turn the std::bad_alloc of any allocation (their
+// own, or a container's growth) into this one.
+bool tally_fail_nomem(tally_error_t *err);
+
 // The usage text, with message before it; status 64.
 bool tally_fail_usage(tally_error_t *err, std::string message = {});
+
+// The text to print for err: its message, or, for an out-of-memory error
+// whose message could not be stored, the usual one.
+const char *tally_error_message(const tally_error_t &err);
 
 #endif

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 
 #include <sysexits.h>
@@ -49,9 +50,11 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 
 } // namespace
 
-bool tally_run(tallyf_list_t *list, FILE *stream,
-               const tally_run_options_t &options, tally_error_t *err,
-               std::string *notes)
+namespace {
+
+bool run_list(tallyf_list_t *list, FILE *stream,
+              const tally_run_options_t &options, tally_error_t *err,
+              std::string *notes)
 {
     if (options.header && !tally_check_header_rows(list, err))
         return false;
@@ -119,6 +122,19 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
     else
         std::fputs(said.c_str(), stderr);
     return true;
+}
+
+} // namespace
+
+bool tally_run(tallyf_list_t *list, FILE *stream,
+               const tally_run_options_t &options, tally_error_t *err,
+               std::string *notes)
+{
+    try {
+        return run_list(list, stream, options, err, notes);
+    } catch (const std::bad_alloc &) {
+        return tally_fail_nomem(err);
+    }
 }
 
 // The pass, built for this run's sink.

@@ -26,7 +26,9 @@
 // A grouped run refuses row functions (64) before reading input.  With a
 // header line: a column name it lacks or holds twice, or a field of it
 // longer than the field limit where names are looked up (65), and a row
-// function on it (64, before reading input).  With skip_missing a
+// function on it (64, before reading input).  Out of memory anywhere in the
+// run: 71 (tally_fail_nomem); a grouped run then has printed nothing, as
+// its report is made whole before any of it is written.  With skip_missing a
 // "missing N" line ends each record's block.  At the end, what the run has
 // to say (per record: the empty fields it counted as 0, a record that no
 // field reached), one line each, goes to *notes, or to standard error

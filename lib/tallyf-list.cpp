@@ -3,7 +3,9 @@
 // error as callers of these entry points rely on.
 #include "tallyf-list.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "request.h"
 #include "tallyf-list-run.h"
@@ -12,7 +14,7 @@ namespace {
 
 [[noreturn]] void end_with(const tally_error_t &err, char *argv[])
 {
-    std::fwrite(err.message.data(), 1, err.message.size(), stderr);
+    std::fputs(tally_error_message(err), stderr);
     if (err.usage)
         usage(argv);
     std::exit(err.status);
@@ -31,7 +33,13 @@ int tallyf_list_add_func(tallyf_list_t *list, tallyf_code_t code, int *arg,
                          int argc, char *argv[])
 {
     tally_error_t err;
-    if (!tally_add_request(list, code, arg, argc, argv, &err))
+    bool added;
+    try {
+        added = tally_add_request(list, code, arg, argc, argv, &err);
+    } catch (const std::bad_alloc &) {
+        added = tally_fail_nomem(&err);
+    }
+    if (!added)
         end_with(err, argv);
     return 0;
 }

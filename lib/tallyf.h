@@ -63,7 +63,8 @@ struct tallyf_t {
     // What was collected
     double sum;             // every value fed
     double *nums;           // value-keeping codes (tallyf_keeps_values): the
-                            // values, sorted at report time
+                            // values, sorted at report time; give back with
+                            // xt_free (xt.h)
     uint64_t num_count;     // values fed
     uint64_t array_size;    // capacity of nums, in values
     uint32_t partitions;    // quantiles: number of equal divisions

@@ -5,12 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "xt.h"
 
 namespace {
 
@@ -29,9 +30,14 @@ int open_tmp_fd()
 #endif
     if (fd < 0) {
         // No unnamed files here: make a named one and remove its name.
+        // (No exception from here: a stream's write calls this through C.)
         static const char name[] = "/numtally.XXXXXX";
         const size_t dir_len = std::strlen(dir);
-        char *path = static_cast<char *>(xt_malloc(dir_len + sizeof name, 1));
+        char *path = static_cast<char *>(std::malloc(dir_len + sizeof name));
+        if (path == nullptr) {
+            errno = ENOMEM;
+            return -1;
+        }
         std::memcpy(path, dir, dir_len);
         std::memcpy(path + dir_len, name, sizeof name);
         fd = mkostemp(path, O_CLOEXEC);
@@ -56,10 +62,18 @@ struct LazyTmp {
     off64_t pos;   // the position while there is no backing file
 };
 
+// The list is shared by every thread: under lazy_mutex, which a fork
+// waits for so that the child's copy is never left locked.
 LazyTmp *lazy_streams = nullptr;
+std::mutex lazy_mutex;
+
+[[maybe_unused]] const int lazy_fork_handlers = pthread_atfork(
+    [] { lazy_mutex.lock(); }, [] { lazy_mutex.unlock(); },
+    [] { lazy_mutex.unlock(); });
 
 LazyTmp *lazy_of(FILE *f)
 {
+    std::lock_guard<std::mutex> lock(lazy_mutex);
     for (LazyTmp *c = lazy_streams; c != nullptr; c = c->next)
         if (c->stream == f)
             return c;
@@ -158,10 +172,13 @@ int lazy_seek(void *cookie, off64_t *offset, int whence)
 int lazy_close(void *cookie)
 {
     LazyTmp *c = static_cast<LazyTmp *>(cookie);
-    for (LazyTmp **p = &lazy_streams; *p != nullptr; p = &(*p)->next) {
-        if (*p == c) {
-            *p = c->next;
-            break;
+    {
+        std::lock_guard<std::mutex> lock(lazy_mutex);
+        for (LazyTmp **p = &lazy_streams; *p != nullptr; p = &(*p)->next) {
+            if (*p == c) {
+                *p = c->next;
+                break;
+            }
         }
     }
     const int status = c->fd >= 0 ? close(c->fd) : 0;
@@ -201,6 +218,7 @@ FILE *tallyf_tmpfile_lazy(void)
         std::free(c);
         return nullptr;
     }
+    std::lock_guard<std::mutex> lock(lazy_mutex);
     c->next = lazy_streams;
     lazy_streams = c;
     return c->stream;

@@ -33,8 +33,10 @@ constexpr size_t kFaultAhead = 4 * kHugePage;
 
 tally_value_arena_t::~tally_value_arena_t()
 {
-    for (void *chunk : chunks_)
+    for (void *chunk : chunks_) {
+        xt_prefault_forget(chunk, kChunkBytes);
         std::free(chunk);
+    }
 }
 
 void *tally_value_arena_t::take(size_t bytes)
@@ -42,7 +44,7 @@ void *tally_value_arena_t::take(size_t bytes)
     if (static_cast<size_t>(limit_ - next_) < bytes) {
         void *chunk = std::aligned_alloc(kHugePage, kChunkBytes);
         if (chunk == nullptr)
-            chunk = xt_malloc(kChunkBytes, 1); // ends the run: no memory
+            chunk = xt_malloc(kChunkBytes, 1); // or throws: no memory
 #if defined(MADV_HUGEPAGE)
         madvise(chunk, kChunkBytes, MADV_HUGEPAGE); // advice only
 #endif

@@ -1,20 +1,22 @@
-// Allocation that either succeeds or ends the run with a one-line message.
+// Allocation that either succeeds or throws std::bad_alloc.
 #include "xt.h"
+#include "xt-prefault.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <malloc.h>
 #include <sys/mman.h>
 
 namespace {
 
+// Handed to the caller: main prints XT_NOMEM_MESSAGE and ends the run.
 [[noreturn]] void out_of_memory()
 {
-    std::fputs("numtally: out of memory\n", stderr);
-    std::exit(XT_EXIT_NOMEM);
+    throw std::bad_alloc();
 }
 
 size_t byte_count(size_t count, size_t size)
@@ -37,7 +39,10 @@ void *xt_malloc(size_t count, size_t size)
 
 void *xt_realloc(void *ptr, size_t count, size_t size)
 {
-    void *p = std::realloc(ptr, byte_count(count, size));
+    const size_t bytes = byte_count(count, size);
+    if (ptr != nullptr)
+        xt_prefault_forget(ptr, malloc_usable_size(ptr));
+    void *p = std::realloc(ptr, bytes);
     if (p == nullptr)
         out_of_memory();
     return p;
@@ -92,6 +97,14 @@ void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size)
 #endif
     if (used != 0)
         std::memcpy(p, ptr, used * size);
-    std::free(ptr);
+    xt_free(ptr);
     return p;
+}
+
+void xt_free(void *ptr)
+{
+    if (ptr == nullptr)
+        return;
+    xt_prefault_forget(ptr, malloc_usable_size(ptr));
+    std::free(ptr);
 }

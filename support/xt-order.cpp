@@ -239,7 +239,7 @@ bool select_by_buckets(const double *v, size_t n, const size_t *ranks,
         return ((k - low) & in_slice) >> fine_shift;
     };
     // Counts (and later places) by slice, from xt_malloc so that running
-    // out of memory ends the run as everywhere else.
+    // out of memory reaches the caller as everywhere else.
     using table_t = std::unique_ptr<uint32_t, decltype(&std::free)>;
     const auto table = [](size_t size, uint32_t fill) {
         table_t t(static_cast<uint32_t *>(xt_malloc(size, sizeof(uint32_t))),

@@ -3,11 +3,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mman.h>
 
 namespace {
@@ -39,46 +41,115 @@ bool second_processor()
     return std::thread::hardware_concurrency() > 1;
 }
 
-// The thread and its one pending request.  Made once and never destroyed:
-// the thread may still be asleep in it when the process exits.
-struct prefaulter_t {
-    std::mutex mutex;
-    uintptr_t start = 0, end = 0;
-    std::atomic<uint32_t> posted{0};
-
-    [[noreturn]] void run()
+struct range_t {
+    uintptr_t start = 0, end = 0; // empty: none
+    bool overlaps(uintptr_t s, uintptr_t e) const
     {
-        uint32_t seen = 0;
-        for (;;) {
-            posted.wait(seen, std::memory_order_acquire);
-            seen = posted.load(std::memory_order_acquire);
-            uintptr_t s, e;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                s = start;
-                e = end;
-            }
-            populate(s, e);
-        }
+        return start < e && s < end;
     }
+    bool empty() const { return start >= end; }
 };
 
-prefaulter_t *prefaulter()
+// The thread and its requests.  Everything but the two counters is under
+// mutex; the thread waits on posted (bumped by each request and by the
+// stop), and whoever gives memory back waits on finished (bumped each time
+// the thread is done with a range) while the thread works in it.
+struct helper_t {
+    std::mutex mutex;
+    range_t pending;           // the request not yet begun
+    range_t busy;              // the range being faulted in now
+    bool running = false;      // a thread serves the requests
+    bool unavailable = false;  // none to be had (or stopped at exit)
+    bool exit_join = false;    // the stop at exit is registered
+    pthread_t thread{};
+    std::atomic<uint32_t> posted{0};
+    std::atomic<uint32_t> finished{0};
+    std::atomic<bool> ever{false}; // a thread has served: forget must look
+};
+
+helper_t helper;
+
+void *serve(void *)
 {
-    static prefaulter_t *const p = []() -> prefaulter_t * {
-        if (!second_processor())
-            return nullptr;
-        auto *q = new prefaulter_t;
-        try {
-            std::thread([q] { q->run(); }).detach();
-        } catch (const std::system_error &) {
-            delete q;
-            return nullptr; // no thread to be had
+    std::unique_lock<std::mutex> lock(helper.mutex);
+    for (;;) {
+        if (!helper.running)
+            return nullptr; // stopped
+        if (helper.pending.empty()) {
+            const uint32_t seen = helper.posted.load(std::memory_order_relaxed);
+            lock.unlock();
+            helper.posted.wait(seen, std::memory_order_acquire);
+            lock.lock();
+            continue;
         }
-        return q;
-    }();
-    return p;
+        helper.busy = helper.pending;
+        helper.pending = range_t{};
+        const range_t r = helper.busy;
+        lock.unlock();
+        populate(r.start, r.end);
+        lock.lock();
+        helper.busy = range_t{};
+        helper.finished.fetch_add(1, std::memory_order_release);
+        helper.finished.notify_all();
+    }
 }
+
+// At exit: the thread ends and is joined, so that nothing of it is left
+// (a memory checker would count its storage as lost); requests after that
+// are served in place.
+void stop_at_exit()
+{
+    pthread_t thread;
+    {
+        std::lock_guard<std::mutex> lock(helper.mutex);
+        helper.unavailable = true;
+        if (!helper.running)
+            return;
+        helper.running = false;
+        helper.pending = range_t{};
+        thread = helper.thread;
+        helper.posted.fetch_add(1, std::memory_order_release);
+    }
+    helper.posted.notify_all();
+    pthread_join(thread, nullptr);
+}
+
+// Starts the thread, the lock held: false when there is none to be had.
+bool start_thread()
+{
+    if (!second_processor())
+        return false;
+    // Signals are for the caller's threads, never for this one.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    const bool started =
+        pthread_create(&helper.thread, nullptr, serve, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (!started)
+        return false;
+    helper.running = true;
+    helper.ever.store(true, std::memory_order_relaxed);
+    if (!helper.exit_join)
+        helper.exit_join = std::atexit(stop_at_exit) == 0;
+    return true;
+}
+
+// A fork while another thread holds the lock would leave the child's copy
+// locked for ever: the fork waits for the lock, and the child, which has
+// no thread, starts one afresh at its first request.
+void before_fork() { helper.mutex.lock(); }
+void after_fork_parent() { helper.mutex.unlock(); }
+void after_fork_child()
+{
+    helper.pending = range_t{};
+    helper.busy = range_t{};
+    helper.running = false;
+    helper.mutex.unlock();
+}
+
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork(before_fork, after_fork_parent, after_fork_child);
 
 } // namespace
 
@@ -86,16 +157,33 @@ void xt_prefault(void *p, size_t bytes)
 {
     const uintptr_t start = reinterpret_cast<uintptr_t>(p);
     // A small range is not worth a thread.
-    prefaulter_t *q = bytes < kThreadBytes ? nullptr : prefaulter();
-    if (q == nullptr) {
-        populate(start, start + bytes);
+    if (bytes >= kThreadBytes) {
+        std::unique_lock<std::mutex> lock(helper.mutex);
+        if (helper.running || (!helper.unavailable && start_thread())) {
+            helper.pending = range_t{start, start + bytes};
+            helper.posted.fetch_add(1, std::memory_order_release);
+            lock.unlock();
+            helper.posted.notify_one();
+            return;
+        }
+        helper.unavailable = true;
+    }
+    populate(start, start + bytes);
+}
+
+void xt_prefault_forget(const void *p, size_t bytes)
+{
+    if (p == nullptr || !helper.ever.load(std::memory_order_relaxed))
         return;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t end = start + bytes;
+    std::unique_lock<std::mutex> lock(helper.mutex);
+    if (helper.pending.overlaps(start, end))
+        helper.pending = range_t{};
+    while (helper.busy.overlaps(start, end)) {
+        const uint32_t seen = helper.finished.load(std::memory_order_relaxed);
+        lock.unlock();
+        helper.finished.wait(seen, std::memory_order_acquire);
+        lock.lock();
     }
-    {
-        std::lock_guard<std::mutex> lock(q->mutex);
-        q->start = start;
-        q->end = start + bytes;
-    }
-    q->posted.fetch_add(1, std::memory_order_release);
-    q->posted.notify_one();
 }

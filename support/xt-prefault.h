@@ -10,8 +10,15 @@
 // once, so that the cost of fresh pages (on a virtual machine about as dear
 // as reading the values that fill them) overlaps the caller's work;
 // otherwise it is done here.  The latest request replaces one not yet
-// begun.  Advice only: the memory's content never changes, and memory that
-// is gone by then is let be.
+// begun.  Advice only: the memory's content never changes.  Safe from any
+// thread, and across fork (a child starts a thread of its own when it needs
+// one); the thread ends and is joined at exit.
 void xt_prefault(void *p, size_t bytes);
+
+// To be called before [p, p + bytes) is given back (freed, reallocated):
+// a request on it not yet begun is dropped, and one being served is waited
+// for, so that the thread never touches memory that has changed hands.
+// xt_realloc, xt_grow_huge and xt_free do it for their arrays.
+void xt_prefault_forget(const void *p, size_t bytes);
 
 #endif

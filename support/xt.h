@@ -6,15 +6,18 @@
 #include <cstddef>
 #include <cstdio>
 
-// Exit status used when memory runs out (EX_OSERR).
+// Exit status used when memory runs out (EX_OSERR), and the run's message.
 inline constexpr int XT_EXIT_NOMEM = 71;
+inline constexpr char XT_NOMEM_MESSAGE[] = "numtally: out of memory\n";
 
 // Allocates room for count elements of size bytes each.  Never returns null:
-// on overflow or exhaustion prints "numtally: out of memory" and exits 71.
+// on overflow or exhaustion throws std::bad_alloc, as operator new does, for
+// the caller to turn into its error (status 71, XT_NOMEM_MESSAGE).
 void *xt_malloc(size_t count, size_t size);
 
 // Resizes ptr (from xt_malloc/xt_realloc, or null) to count elements of size
-// bytes, keeping the old contents.  Never returns null; exits 71 as above.
+// bytes, keeping the old contents.  Never returns null; throws as above,
+// ptr left as it was.
 void *xt_realloc(void *ptr, size_t count, size_t size);
 
 // As xt_realloc, for an array that grows large: from 4 MiB on, the new
@@ -29,6 +32,11 @@ void *xt_realloc(void *ptr, size_t count, size_t size);
 // dear: 80 MB of values would take 20,000 of them; a copy writes as many
 // fresh pages again.)
 void *xt_grow_huge(void *ptr, size_t used, size_t count, size_t size);
+
+// Frees ptr (from the calls above, or null) once no prefault request
+// (xt-prefault.h) is left on it: the way to give back a value array that
+// was fed, from any thread.
+void xt_free(void *ptr);
 
 // Reads the next field of stream into buf (NUL-terminated, at most size - 1
 // bytes kept; the bytes of buf after the terminator may change) and stores

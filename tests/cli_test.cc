@@ -34,8 +34,9 @@
 // for the usage text and a line "@version" for the "--version" line, and in
 // any section a line '@gen N * "TEXT"' stands for TEXT (quoted as in args)
 // written N times, without a newline of its own, so that large inputs and
-// outputs need not be spelt out; in args a word '@gen:N*TEXT' stands for
-// TEXT (taken as it stands) N times.  A missing section is
+// outputs need not be spelt out; "{i:W}" in TEXT stands for the copy's
+// number (from 1) in W digits, so that copies can differ; in args a word
+// '@gen:N*TEXT' stands for TEXT (taken as it stands) N times.  A missing section is
 // expected empty; a missing status is 0.  A run that takes over a minute is
 // killed (SIGALRM, status 142).
 //
@@ -176,6 +177,29 @@ std::vector<std::string> split_args(const std::string &s)
     return out;
 }
 
+// Appends n copies of text, "{i:W}" in each the copy's number in W digits.
+void gen(long n, const std::string &text, std::string *body)
+{
+    const size_t at = text.find("{i:");
+    const size_t end = at == std::string::npos ? at : text.find('}', at);
+    if (end == std::string::npos) {
+        for (; n > 0; --n)
+            *body += text;
+        return;
+    }
+    const int width = std::stoi(text.substr(at + 3, end - at - 3));
+    for (long i = 1; i <= n; ++i) {
+        const std::string number = std::to_string(i);
+        *body += text.substr(0, at);
+        body->append(width > static_cast<int>(number.size())
+                         ? static_cast<size_t>(width) - number.size()
+                         : 0,
+                     '0');
+        *body += number;
+        *body += text.substr(end + 1);
+    }
+}
+
 std::vector<Case> load_cases(const std::string &path, const std::string &name)
 {
     std::vector<Case> cases;
@@ -236,8 +260,7 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
                 if (words.size() != 3 || words[1] != "*")
                     ADD_FAILURE() << name << ":" << lineno << ": bad @gen";
                 else
-                    for (long n = std::stol(words[0]); n > 0; --n)
-                        body += words[2];
+                    gen(std::stol(words[0]), words[2], &body);
             } else {
                 body += !output              ? line + "\n"
                         : line == "@usage"   ? std::string(kUsage)

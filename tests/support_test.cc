@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -216,13 +217,13 @@ TEST(Alloc, ReallocKeepsValues)
     std::free(p);
 }
 
-TEST(AllocDeathTest, ExhaustionEndsTheRunWithStatus71)
+TEST(Alloc, ExhaustionThrowsToTheCaller)
 {
-    EXPECT_EXIT(xt_malloc(SIZE_MAX / 2, 4), testing::ExitedWithCode(71),
-                "numtally: out of memory");
-    EXPECT_EXIT(xt_realloc(nullptr, std::numeric_limits<size_t>::max() / 16,
-                           8),
-                testing::ExitedWithCode(71), "out of memory");
+    EXPECT_THROW(xt_malloc(SIZE_MAX / 2, 4), std::bad_alloc);
+    EXPECT_THROW(xt_realloc(nullptr, std::numeric_limits<size_t>::max() / 16,
+                            8),
+                 std::bad_alloc);
+    EXPECT_THROW(xt_grow_huge(nullptr, 0, SIZE_MAX / 16, 8), std::bad_alloc);
 }
 
 } // namespace
