@@ -239,19 +239,20 @@ void tally_group_states_t::ask_again(const tallyf_list_t *list)
 
 tally_group_states_t::~tally_group_states_t()
 {
-    for (uint32_t g = 0; g < groups_; ++g) {
-        tallyf_t *s = of(g);
-        for (size_t i = 0; s != nullptr && i < per_group_; ++i)
+    for (tallyf_t *s : blocks_)
+        for (size_t i = 0; i < per_group_; ++i)
             xt_free(s[i].nums);
-    }
+    for (const auto &[g, s] : sparse_)
+        for (size_t i = 0; i < per_group_; ++i)
+            xt_free(s[i].nums);
     for (char *chunk : chunks_)
         std::free(chunk);
 }
 
-void tally_group_states_t::add_unmade()
+tallyf_t *tally_group_states_t::made(uint32_t group)
 {
-    blocks_.push_back(nullptr);
-    ++groups_;
+    const auto at = sparse_.find(group);
+    return at != sparse_.end() ? at->second : sparse_[group] = make();
 }
 
 void tally_group_states_t::copy_empty(tallyf_t *to) const
@@ -260,7 +261,7 @@ void tally_group_states_t::copy_empty(tallyf_t *to) const
                 per_group_ * sizeof(tallyf_t));
 }
 
-tallyf_t *tally_group_states_t::make(uint32_t group)
+tallyf_t *tally_group_states_t::make()
 {
     // Made in the order asked for: blocks are handed out one after another.
     if (made_ % per_chunk_ == 0)
@@ -268,7 +269,6 @@ tallyf_t *tally_group_states_t::make(uint32_t group)
     char *at = chunks_.back() + (made_ % per_chunk_) * stride_;
     ++made_;
     tallyf_t *s = reinterpret_cast<tallyf_t *>(at);
-    blocks_[group] = s;
     if (per_group_ != 0)
         std::memcpy(static_cast<void *>(s), protos_.data(),
                     per_group_ * sizeof(tallyf_t));
@@ -280,8 +280,10 @@ tallyf_t *tally_group_states_t::make(uint32_t group)
 
 tallyf_t *tally_group_states_t::add()
 {
-    add_unmade();
-    return make(groups_ - 1);
+    tallyf_t *s = make();
+    blocks_.push_back(s);
+    ++groups_;
+    return s;
 }
 
 void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf)
@@ -426,9 +428,10 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     // made for the moment in scratch (only one request keeps hot sums).
     tallyf_t scratch;
     const auto state_of = [&](uint32_t g) {
-        if (sink.hot == nullptr ||
-            sink.hot[g].count == tally_hot_sum_t::kInRecord)
+        if (sink.hot == nullptr)
             return states.of(g);
+        if (sink.hot[g].count == tally_hot_sum_t::kInRecord)
+            return states.made(g);
         states.copy_empty(&scratch);
         tally_hot_sum_t h = sink.hot[g];
         tally_hand_over(&h, &scratch);

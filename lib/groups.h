@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "feed.h"
@@ -48,13 +49,12 @@ public:
     // The states of a new group (the next number).
     tallyf_t *add();
     // A new group whose states are made only when made() asks for them (a
-    // run that keeps its sums elsewhere while it can: tally_hot_sum_t).
-    void add_unmade();
+    // run that keeps its sums elsewhere while it can: tally_hot_sum_t).  A
+    // run adds all its groups one way or all the other: of() is for groups
+    // added by add(), made() for those added by add_unmade().
+    void add_unmade() { ++groups_; }
     tallyf_t *of(uint32_t group) { return blocks_[group]; }
-    tallyf_t *made(uint32_t group)
-    {
-        return blocks_[group] != nullptr ? blocks_[group] : make(group);
-    }
+    tallyf_t *made(uint32_t group);
     // The states of a group with nothing collected, copied to to.
     void copy_empty(tallyf_t *to) const;
     // A group's chains, in the order of the value-keeping requests.
@@ -66,7 +66,7 @@ public:
     uint32_t groups() const { return groups_; }
 
 private:
-    tallyf_t *make(uint32_t group);
+    tallyf_t *make(); // the next block of states, with nothing collected
 
     std::vector<tallyf_t> protos_;
     size_t per_group_;
@@ -76,7 +76,9 @@ private:
     uint32_t made_ = 0;                 // groups whose states are made
     size_t per_chunk_;                  // groups per chunk
     std::vector<char *> chunks_;
-    std::vector<tallyf_t *> blocks_;    // each group's states
+    std::vector<tallyf_t *> blocks_;    // each group's states (add())
+    // The groups of add_unmade() whose states are made: few.
+    std::unordered_map<uint32_t, tallyf_t *> sparse_;
 };
 
 // While the pass runs, a record that keeps the exact sum alone (kind
@@ -235,7 +237,7 @@ struct tally_group_sink_t {
             }
             tally_hand_over(h, states->made(g));
         }
-        tally_feed<Fma>(tally_feed_t::sum, states->of(g), x);
+        tally_feed<Fma>(tally_feed_t::sum, states->made(g), x);
     }
 
     void grow_hot();
