@@ -120,7 +120,8 @@ int main(int argc, char *argv[])
     if (argc > 1)
         kValues = std::strtoull(argv[1], nullptr, 10);
     // Forks at most (argv[2]): 0 under a memory checker, whose leak check
-    // in a child would count what the parent's threads hold.
+    // in a child would count what the parent's threads hold, and under
+    // ThreadSanitizer, whose runtime does not support such a fork.
     const int max_forks = argc > 2 ? std::atoi(argv[2]) : 40;
     std::atomic<bool> done1{false}, done2{false};
     std::thread t1(work, 1, &done1), t2(work, 2, &done2);
