@@ -517,6 +517,36 @@ TEST(DsvPassReader, QuotedFieldsEndingOnEveryByteOfABlockUnderAnyDelimiterSet)
     }
 }
 
+// Two inputs of the reader's fuzz target (fuzz/corpus/reader/skip-*), each
+// with a set of more than four stop bytes (the delimiters, LF, CR and the
+// quote), which the stop vectors cannot hold: field skips after a quoted
+// field that ends on a block's last byte took the next block's stop bits
+// from those vectors, and missed the quote or the delimiter that ended
+// the next field.
+TEST(DsvPassReader, SkipsAfterQuotedFieldsUnderSetsOfMoreThanFourStopBytes)
+{
+    // " \t" and quotes: an empty line, a quoted field whose closing quote
+    // is the second block's first byte, then a quote left open; skipping
+    // after the quoted field meets the fault, not a line end.
+    Script open_quote{"\n\"" + std::string(62, 'x') + "\"\n\"\n", " \t", 0, 0,
+                      false, {SKIP_0, SKIP_3, NOTHING, NOTHING, NOTHING}};
+    open_quote.quotes = true;
+    expect_pass_reader_same(open_quote, 0);
+
+    // "0", 0x9c and 0x10 with a 5-byte stdio buffer: after nine fields a
+    // skip of three fields ends at the delimiter 0x9c, not at the line's
+    // end.
+    const char wide[] =
+        "\x00\x00\x00\x9c\x9c\x9c\x9c\x9c\xad\x9c\x9c\x9c\x9c\x9c\x9c\x9c\x9c"
+        "\x9c\x9c\x9c\xff\x9e\x9c\"\x9c\x9c\x9c\x9c\xdf\x9d\xf4" "c\xff\xff\xff"
+        "\xff" "0\xff\x9e\n\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\x9c"
+        "\x9c\x9c\x9c\xdf\x9d\xf4" "c\n  \xfe \xfe g\"\x9c\x9c\n";
+    Script delimiter{std::string(wide, sizeof wide - 1), "0\x9c\x10", 0, 5,
+                     false, {NOTHING, SKIP_3, SKIP_3, SKIP_3, NOTHING}};
+    delimiter.quotes = true;
+    expect_pass_reader_same(delimiter, 4096);
+}
+
 // Only a whole mark at the very start is skipped; a part of one is text.
 // Every capacity splits it.
 TEST(DsvPassReader, SkipsAByteOrderMarkAtTheStart)
