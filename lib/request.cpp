@@ -106,7 +106,9 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
         return tally_fail_usage(err);
     // The header line's fields are kept to the field limit: a longer name
     // could only be told by its first bytes.
-    for (size_t k = 0; k < count; ++k)
+    // (More picks than the list holds make count one past the room; that
+    // many are refused below.)
+    for (size_t k = 0; k < count && k <= TALLYF_LIST_MAX; ++k)
         if (picks[k].name_len > XT_DSV_FIELD_MAX)
             return tally_fail(err, EX_USAGE,
                               "--col: a column name longer than " +
