@@ -196,8 +196,7 @@ private:
 
 tally_group_states_t::tally_group_states_t(const tallyf_list_t *list,
                                            const bool *chained)
-    : protos_(list->functions, list->functions + list->count),
-      per_group_(static_cast<size_t>(list->count)),
+    : list_(list), per_group_(static_cast<size_t>(list->count)),
       chains_(static_cast<size_t>(std::count(chained, chained + list->count,
                                              true))),
       // Whole cache lines a group: a record's running sums then span the
@@ -207,8 +206,17 @@ tally_group_states_t::tally_group_states_t(const tallyf_list_t *list,
       per_chunk_(stride_ == 0 ? 1024
                               : std::max<size_t>(1, kChunkBytes / stride_ - 1))
 {
-    // What was asked stays (code, row, col, partitions, expected mean);
-    // what is collected starts empty, with no array and no file.
+}
+
+const tallyf_t *tally_group_states_t::protos()
+{
+    // Made at the first group, when the header line (read before any
+    // group) has named the columns chosen by name.  What was asked stays
+    // (code, row, col, partitions, expected mean); what is collected starts
+    // empty, with no array and no file.
+    if (protos_.size() == per_group_)
+        return protos_.data();
+    protos_.assign(list_->functions, list_->functions + per_group_);
     for (tallyf_t &tf : protos_) {
         tf.sum = 0;
         tf.nums = nullptr;
@@ -226,15 +234,7 @@ tally_group_states_t::tally_group_states_t(const tallyf_list_t *list,
         tf.low = NAN;
         tf.high = NAN;
     }
-}
-
-void tally_group_states_t::ask_again(const tallyf_list_t *list)
-{
-    for (size_t i = 0; i < per_group_; ++i) {
-        protos_[i].row = list->functions[i].row;
-        protos_[i].col = list->functions[i].col;
-        protos_[i].col2 = list->functions[i].col2;
-    }
+    return protos_.data();
 }
 
 tally_group_states_t::~tally_group_states_t()
@@ -255,9 +255,9 @@ tallyf_t *tally_group_states_t::made(uint32_t group)
     return at != sparse_.end() ? at->second : sparse_[group] = make();
 }
 
-void tally_group_states_t::copy_empty(tallyf_t *to) const
+void tally_group_states_t::copy_empty(tallyf_t *to)
 {
-    std::memcpy(static_cast<void *>(to), protos_.data(),
+    std::memcpy(static_cast<void *>(to), protos(),
                 per_group_ * sizeof(tallyf_t));
 }
 
@@ -270,7 +270,7 @@ tallyf_t *tally_group_states_t::make()
     ++made_;
     tallyf_t *s = reinterpret_cast<tallyf_t *>(at);
     if (per_group_ != 0)
-        std::memcpy(static_cast<void *>(s), protos_.data(),
+        std::memcpy(static_cast<void *>(s), protos(),
                     per_group_ * sizeof(tallyf_t));
     if (chains_ != 0)
         std::memset(static_cast<void *>(s + per_group_), 0,
@@ -401,23 +401,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                                 options.skip_missing);
     sink.gap_table = &gap_table;
     tally_header_ctx_t ctx{list, &options, by, &sel};
-    tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    // The groups' states learn the columns the header line names.
-    struct header_ctx_t {
-        tally_header_ctx_t run;
-        tally_group_states_t *states;
-    } grouped_ctx{ctx, &states};
-    if (input.on_header != nullptr) {
-        input.header_ctx = &grouped_ctx;
-        input.on_header = [](void *c, const std::vector<std::string> &fields,
-                             uint64_t long_col, tally_error_t *e) {
-            auto *h = static_cast<header_ctx_t *>(c);
-            if (!tally_on_header(&h->run, fields, long_col, e))
-                return false;
-            h->states->ask_again(h->run.list);
-            return true;
-        };
-    }
+    const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
         return false;

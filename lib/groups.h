@@ -42,10 +42,6 @@ public:
     tally_group_states_t(const tallyf_list_t *list, const bool *chained);
     ~tally_group_states_t();
 
-    // What was asked as the list now says (its columns chosen by name are
-    // known once the header line is read), for the groups made from now.
-    void ask_again(const tallyf_list_t *list);
-
     // The states of a new group (the next number).
     tallyf_t *add();
     // A new group whose states are made only when made() asks for them (a
@@ -56,7 +52,7 @@ public:
     tallyf_t *of(uint32_t group) { return blocks_[group]; }
     tallyf_t *made(uint32_t group);
     // The states of a group with nothing collected, copied to to.
-    void copy_empty(tallyf_t *to) const;
+    void copy_empty(tallyf_t *to);
     // A group's chains, in the order of the value-keeping requests.
     tally_value_chain_t *chains_of(uint32_t group)
     {
@@ -68,6 +64,9 @@ public:
 private:
     tallyf_t *make(); // the next block of states, with nothing collected
 
+    const tallyf_t *protos(); // a group's states with nothing collected
+
+    const tallyf_list_t *list_;
     std::vector<tallyf_t> protos_;
     size_t per_group_;
     size_t chains_;                     // value chains per group
