@@ -10,7 +10,7 @@ namespace {
 template <tally_feed_t Kind>
 void plain(tallyf_t *tf, double x)
 {
-    tally_feed<false>(Kind, tf, x);
+    tally_feed<false, false>(Kind, tf, x);
 }
 
 constexpr tally_feeder_t plain_table[TALLY_FEED_KINDS] = {
@@ -24,7 +24,7 @@ constexpr tally_feeder_t plain_table[TALLY_FEED_KINDS] = {
 template <tally_feed_t Kind>
 [[gnu::target("fma")]] void fused(tallyf_t *tf, double x)
 {
-    tally_feed<true>(Kind, tf, x);
+    tally_feed<true, false>(Kind, tf, x);
 }
 
 constexpr tally_feeder_t fused_table[TALLY_FEED_KINDS] = {

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "error-free.h"
+#include "exact-sums.h"
 #include "fma-dispatch.h"
 #include "feed-kind.h"
 #include "shifted-sums-body.h"
@@ -171,40 +172,142 @@ template <bool Fma>
     }
 }
 
+// True when a + b == r exactly, r being a + b rounded: r - a gives b back
+// where |a| >= |b| and r - b gives a back where |b| >= |a| (both exact
+// there, as in Fast2Sum), and neither where r was rounded.  False for a
+// NaN anywhere.  Cheaper than the error itself.
+[[gnu::always_inline]] inline bool added_exactly(double a, double b, double r)
+{
+    // Both tests at once, in the two lanes of a vector.
+    using v2 = double __attribute__((vector_size(16)));
+    const v2 rr = {r, r};
+    const v2 ab = {a, b};
+    const v2 ba = {b, a};
+    const auto same = (rr - ab) == ba;
+    return (same[0] & same[1]) != 0;
+}
+
+// The engine's exact sums (lib/exact-sums.h): the value added to the pair
+// sum_d + sum_d_lo, the pair kept only where both additions were exact;
+// else the value goes to the record's rest.  A NaN, an infinity or an
+// overflow makes an error NaN, and so takes the slow path too.
 template <bool Fma>
+[[gnu::always_inline]] inline void exact_sum(tallyf_t *tf, double x)
+{
+    const double s = tf->sum_d + x;
+    const double e = sum_error(tf->sum_d, x, s);
+    const double l = tf->sum_d_lo + e;
+    if (added_exactly(tf->sum_d_lo, e, l)) [[likely]] {
+        tf->sum_d = s;
+        tf->sum_d_lo = l;
+    } else {
+        tally_rest_add(tf, x, false);
+    }
+    ++tf->num_count; // shift_count is set when the pass ends
+}
+
+// The same with the square, x * x = p + p_error exactly (where the square
+// is far enough above the subnormals for its error to be a double): the
+// squares in the pair sum_d_2 + sum_d_2_lo, their errors in the pair
+// sum_x + sum_x_2 (the plain sums' fields, free until the pass ends).
+// Three pairs, not one: the squares of values with many digits span twice
+// their bits, more than one pair holds.  The sum of squares takes a square
+// by Fast2Sum, where the sum is at least the square (else the slow path:
+// a square above the sum of those before it is rare after the first).
+template <bool Fma>
+[[gnu::always_inline]] inline void exact_squares(tallyf_t *tf, double x)
+{
+    const double s = tf->sum_d + x;
+    const double e = sum_error(tf->sum_d, x, s);
+    const double l = tf->sum_d_lo + e;
+    const double p = x * x;
+    double p_error;
+    if constexpr (Fma)
+        p_error = __builtin_fma(x, x, -p);
+    else
+        p_error = square_error(x, p);
+    const double q = tf->sum_d_2 + p;
+    const double qe = p - (q - tf->sum_d_2);
+    const double ql = tf->sum_d_2_lo + qe;
+    const double r = tf->sum_x + p_error;
+    const double re = sum_error(tf->sum_x, p_error, r);
+    const double rl = tf->sum_x_2 + re;
+    const bool exact = added_exactly(tf->sum_d_lo, e, l) &
+                       ((tf->sum_d_2 >= p) | (tf->sum_d_2 == 0)) &
+                       added_exactly(tf->sum_d_2_lo, qe, ql) &
+                       added_exactly(tf->sum_x_2, re, rl) &
+                       ((p >= 0x1p-969) | (x == 0));
+    if (exact) [[likely]] {
+        tf->sum_d = s;
+        tf->sum_d_lo = l;
+        tf->sum_d_2 = q;
+        tf->sum_d_2_lo = ql;
+        tf->sum_x = r;
+        tf->sum_x_2 = rl;
+    } else {
+        tally_rest_add(tf, x, true);
+    }
+    ++tf->num_count;
+}
+
+// Each feeder in two flavours: the engine's exact sums (Engine), or the
+// record's own shifted sums beside the plain ones (tallyf_process_val, for
+// callers of the library who read the record as it fills).
+template <bool Fma, bool Engine>
 [[gnu::always_inline]] inline void feed_sum(tallyf_t *tf, double x)
 {
-    end_sum<Fma>(tf, x, begin_sum<Fma>(tf, x));
+    if constexpr (Engine)
+        exact_sum<Fma>(tf, x);
+    else
+        end_sum<Fma>(tf, x, begin_sum<Fma>(tf, x));
 }
 
-template <bool Fma>
+template <bool Fma, bool Engine>
 [[gnu::always_inline]] inline void feed_squares(tallyf_t *tf, double x)
 {
-    end_squares<Fma>(tf, x, begin_sum<Fma>(tf, x));
+    if constexpr (Engine)
+        exact_squares<Fma>(tf, x);
+    else
+        end_squares<Fma>(tf, x, begin_sum<Fma>(tf, x));
 }
 
-template <bool Fma>
+template <bool Fma, bool Engine>
 [[gnu::always_inline]] inline void feed_squares_listed(tallyf_t *tf, double x)
 {
-    const double old_sum = begin_sum<Fma>(tf, x);
-    keep_value(tf->tmp_file, x);
-    end_squares<Fma>(tf, x, old_sum);
+    if constexpr (Engine) {
+        keep_value(tf->tmp_file, x);
+        exact_squares<Fma>(tf, x);
+    } else {
+        const double old_sum = begin_sum<Fma>(tf, x);
+        keep_value(tf->tmp_file, x);
+        end_squares<Fma>(tf, x, old_sum);
+    }
 }
 
-template <bool Fma>
+template <bool Fma, bool Engine>
 [[gnu::always_inline]] inline void feed_squares_bounds(tallyf_t *tf, double x)
 {
-    const double old_sum = begin_sum<Fma>(tf, x);
-    track_extremes(tf, x); // for the check of the counts
-    end_squares<Fma>(tf, x, old_sum);
+    if constexpr (Engine) {
+        track_extremes(tf, x); // for the check of the counts
+        exact_squares<Fma>(tf, x);
+    } else {
+        const double old_sum = begin_sum<Fma>(tf, x);
+        track_extremes(tf, x);
+        end_squares<Fma>(tf, x, old_sum);
+    }
 }
 
-template <bool Fma>
+template <bool Fma, bool Engine>
 [[gnu::always_inline]] inline void feed_bounds(tallyf_t *tf, double x)
 {
-    const double old_sum = begin_sum<Fma>(tf, x);
-    track_extremes(tf, x);
-    end_sum<Fma>(tf, x, old_sum);
+    if constexpr (Engine) {
+        track_extremes(tf, x);
+        exact_sum<Fma>(tf, x);
+    } else {
+        const double old_sum = begin_sum<Fma>(tf, x);
+        track_extremes(tf, x);
+        end_sum<Fma>(tf, x, old_sum);
+    }
 }
 
 // Every 4 MiB of a value array, the pages of the next 8 MiB (or of what
@@ -215,10 +318,12 @@ template <bool Fma>
 inline constexpr uint64_t kPrefaultValues = uint64_t{1} << 19;
 [[gnu::noinline, gnu::cold]] void prefault(double *from, uint64_t room);
 
-template <bool Fma>
+template <bool Fma, bool Engine>
 [[gnu::always_inline]] inline void feed_values(tallyf_t *tf, double x)
 {
-    const double old_sum = begin_sum<Fma>(tf, x);
+    double old_sum = 0;
+    if constexpr (!Engine)
+        old_sum = begin_sum<Fma>(tf, x);
     if (tf->num_count == tf->array_size) {
         tf->array_size = tf->num_count < 8 ? 8 : 2 * tf->num_count;
         tf->nums = static_cast<double *>(xt_grow_huge(
@@ -227,40 +332,43 @@ template <bool Fma>
     if ((tf->num_count & (kPrefaultValues - 1)) == 0)
         prefault(tf->nums + tf->num_count, tf->array_size - tf->num_count);
     tf->nums[tf->num_count] = x;
-    end_sum<Fma>(tf, x, old_sum);
+    if constexpr (Engine)
+        exact_sum<Fma>(tf, x);
+    else
+        end_sum<Fma>(tf, x, old_sum);
 }
 
 } // namespace tally_feed_body
 
 // Feeds x to a record of the given kind, inlined: the body a pass compiled
 // for one build (Fma) runs for each value.
-template <bool Fma>
+template <bool Fma, bool Engine = true>
 [[gnu::always_inline]] inline void tally_feed(tally_feed_t kind, tallyf_t *tf,
                                               double x)
 {
     using namespace tally_feed_body;
     switch (kind) {
     case tally_feed_t::sum:
-        feed_sum<Fma>(tf, x);
+        feed_sum<Fma, Engine>(tf, x);
         break;
     case tally_feed_t::squares:
-        feed_squares<Fma>(tf, x);
+        feed_squares<Fma, Engine>(tf, x);
         break;
     case tally_feed_t::squares_listed:
-        feed_squares_listed<Fma>(tf, x);
+        feed_squares_listed<Fma, Engine>(tf, x);
         break;
     case tally_feed_t::squares_bounds:
-        feed_squares_bounds<Fma>(tf, x);
+        feed_squares_bounds<Fma, Engine>(tf, x);
         break;
     case tally_feed_t::bounds:
-        feed_bounds<Fma>(tf, x);
+        feed_bounds<Fma, Engine>(tf, x);
         break;
     case tally_feed_t::values:
-        feed_values<Fma>(tf, x);
+        feed_values<Fma, Engine>(tf, x);
         break;
     case tally_feed_t::pairs:   // one value at a time: the sum alone; the
     case tally_feed_t::samples: // pass feeds pairs with tally_feed_pair
-        feed_sum<Fma>(tf, x);
+        feed_sum<Fma, Engine>(tf, x);
         break;
     }
 }
@@ -273,9 +381,8 @@ tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
                    tally_value_chain_t *chain, double x)
 {
     using namespace tally_feed_body;
-    const double old_sum = begin_sum<Fma>(tf, x);
     arena->push(chain, x);
-    end_sum<Fma>(tf, x, old_sum);
+    exact_sum<Fma>(tf, x);
 }
 
 // Feeds a two-column record (tally_feeds_pairs) the fields of one line: x

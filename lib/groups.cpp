@@ -233,6 +233,7 @@ const tallyf_t *tally_group_states_t::protos()
         tf.sum_d_2_lo = 0;
         tf.low = NAN;
         tf.high = NAN;
+        tf.scaled_lo = NAN;
     }
     return protos_.data();
 }
@@ -419,6 +420,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         states.copy_empty(&scratch);
         tally_hot_sum_t h = sink.hot[g];
         tally_hand_over(&h, &scratch);
+        tally_settle(&scratch, tally_feed_t::sum);
         return &scratch;
     };
     uint64_t listed = 0;
@@ -427,6 +429,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         for (int i = 0; i < requests; ++i) {
             if (tally_feeds_pairs(kind[i]))
                 tally_finish_pairs(&s[i], kind[i]);
+            else if (s != &scratch)
+                tally_settle(&s[i], kind[i]);
             if (!tally_check_record(&s[i], false, err,
                                     tally_col_name(options, i)))
                 return false;

@@ -84,8 +84,9 @@ private:
 // tally_feed_t::sum) has what feed_sum keeps of it in 24 bytes: its sum
 // (sum and sum_d alike), the sum's errors (sum_d_lo) and its count (both
 // counts), where the record spreads them over two cache lines.  A value
-// the short path cannot take (a sum that overflows, a value that is not
-// finite) hands them to the record, which is fed from then on.
+// the short path cannot take exactly (an addition that would round, a sum
+// that overflows, a value that is not finite) hands them to the record,
+// which is fed from then on.
 struct tally_hot_sum_t {
     static constexpr uint64_t kInRecord = ~uint64_t{0};
     double sum = 0;
@@ -225,10 +226,11 @@ struct tally_group_sink_t {
                                          double x)
     {
         if (h->count != tally_hot_sum_t::kInRecord) [[likely]] {
-            // As tally_feed_body::feed_sum does.
+            // As tally_feed_body::exact_sum does.
             const double sum = error_free::add_first<Fma>(h->sum, x);
-            const double lo = h->lo + error_free::sum_error(h->sum, x, sum);
-            if (lo == lo) [[likely]] {
+            const double e = error_free::sum_error(h->sum, x, sum);
+            const double lo = h->lo + e;
+            if (error_free::sum_error(h->lo, e, lo) == 0) [[likely]] {
                 h->sum = sum;
                 h->lo = lo;
                 ++h->count;

@@ -2,6 +2,7 @@
 #include "tallyf-list-run.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -52,42 +53,53 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
 
 namespace {
 
-bool run_list(tallyf_list_t *list, FILE *stream,
-              const tally_run_options_t &options, tally_error_t *err,
-              std::string *notes)
-{
-    if (options.header && !tally_check_header_rows(list, err))
-        return false;
-    if (options.nby != 0) {
-        return tally_run_grouped(list, stream, options, err, notes);
-    }
-    if (!prepare_records(list, err))
-        return false;
-    const auto selection = std::make_unique<tally_selection_t>();
-    tally_selection_t &sel = *selection;
-    tally_select(list, nullptr, 0, &sel);
+// One plain pass over a list: what the report needs besides the records.
+struct plain_pass_t {
+    tally_selection_t sel;
+    tally_pass_stats_t stats;
     tally_feed_t kind[TALLYF_LIST_MAX];
     int pairs[TALLYF_LIST_MAX];
     tally_feed_t pair_kinds[TALLYF_LIST_MAX];
     int npairs = 0;
+    uint64_t pair_lines[TALLYF_LIST_MAX] = {};
+};
+
+// Readies the list's records and runs the pass over stream into them,
+// leaving their exact sums unsettled (so that parts can be merged).
+bool pass_list(tallyf_list_t *list, FILE *stream,
+               const tally_run_options_t &options, plain_pass_t *r,
+               tally_error_t *err)
+{
+    if (!prepare_records(list, err))
+        return false;
+    tally_select(list, nullptr, 0, &r->sel);
     for (int i = 0; i < list->count; ++i) {
-        kind[i] = tally_feed_of(list->functions[i].code);
-        if (tally_feeds_pairs(kind[i])) {
-            pair_kinds[npairs] = kind[i];
-            pairs[npairs++] = i;
+        r->kind[i] = tally_feed_of(list->functions[i].code);
+        if (tally_feeds_pairs(r->kind[i])) {
+            r->pair_kinds[r->npairs] = r->kind[i];
+            r->pairs[r->npairs++] = i;
         }
     }
-    uint64_t pair_lines[TALLYF_LIST_MAX] = {};
-    tally_feed_sink_t sink{list->functions, kind, pairs, pair_kinds, npairs};
+    tally_feed_sink_t sink{list->functions, r->kind, r->pairs, r->pair_kinds,
+                           r->npairs};
     if (options.skip_missing)
-        sink.pair_lines = pair_lines;
-    tally_header_ctx_t ctx{list, &options, nullptr, &sel};
+        sink.pair_lines = r->pair_lines;
+    tally_header_ctx_t ctx{list, &options, nullptr, &r->sel};
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    tally_pass_stats_t stats;
-    if (!tally_read_pass(sel, input, sink, err, &stats))
-        return false;
-    for (int p = 0; p < npairs; ++p)
-        tally_finish_pairs(&list->functions[pairs[p]], pair_kinds[p]);
+    return tally_read_pass(r->sel, input, sink, err, &r->stats);
+}
+
+// The records' statistics from their sums, the checks, the report and
+// what the run has to say.
+bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
+                 plain_pass_t *r, tally_error_t *err, std::string *notes)
+{
+    for (int p = 0; p < r->npairs; ++p)
+        tally_finish_pairs(&list->functions[r->pairs[p]], r->pair_kinds[p]);
+    for (int i = 0; i < list->count; ++i)
+        tally_settle(&list->functions[i], r->kind[i]);
+    const tally_selection_t &sel = r->sel;
+    const tally_pass_stats_t &stats = r->stats;
 
     // Every listing's values are accounted for, and every count is valid,
     // before any line is printed.
@@ -95,7 +107,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
         if (!tally_check_record(&list->functions[i], true, err,
                                 tally_col_name(options, i)))
             return false;
-    const tally_gap_counts_t gaps{stats.row_gaps, stats.col_gaps, pair_lines};
+    const tally_gap_counts_t gaps{stats.row_gaps, stats.col_gaps,
+                                  r->pair_lines};
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         tally_printer_t p = tally_record_printer(tf);
@@ -124,13 +137,112 @@ bool run_list(tallyf_list_t *list, FILE *stream,
     return true;
 }
 
+bool run_list(tallyf_list_t *list, FILE *stream,
+              const tally_run_options_t &options, tally_error_t *err,
+              std::string *notes)
+{
+    if (options.header && !tally_check_header_rows(list, err))
+        return false;
+    if (options.nby != 0) {
+        return tally_run_grouped(list, stream, options, err, notes);
+    }
+    const auto r = std::make_unique<plain_pass_t>();
+    return pass_list(list, stream, options, r.get(), err) &&
+           report_list(list, options, r.get(), err, notes);
+}
+
+// What a pass saw over a later part, added to what it saw before.
+void merge_stats(tally_pass_stats_t *into, const tally_pass_stats_t &from)
+{
+    into->lines += from.lines;
+    if (from.widest > into->widest)
+        into->widest = from.widest;
+    for (int g = 0; g <= TALLYF_LIST_MAX; ++g)
+        into->row_gaps[g] += from.row_gaps[g];
+    for (int g = 0; g <= TALLY_WANTED_COLS_MAX; ++g)
+        into->col_gaps[g] += from.col_gaps[g];
+}
+
+// Gives back what a part's records hold once merged.
+void release_records(tallyf_list_t *list)
+{
+    for (int i = 0; i < list->count; ++i) {
+        tallyf_t &tf = list->functions[i];
+        xt_free(tf.nums);
+        tf.nums = nullptr;
+        if (tf.tmp_file != nullptr)
+            std::fclose(tf.tmp_file);
+        tf.tmp_file = nullptr;
+    }
+}
+
+bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
+               const tally_run_options_t &options, tally_error_t *err,
+               std::string *notes)
+{
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &tf = list->functions[i];
+        if (tallyf_over_row(&tf) || tally_feeds_pairs(tally_feed_of(tf.code)))
+            return tally_fail(err, EX_USAGE,
+                              "row and two-column functions do not merge");
+    }
+    if (options.nby != 0 || options.header || nparts < 1)
+        return tally_fail(err, EX_USAGE,
+                          "only plain runs without a header line merge");
+    const auto first = std::make_unique<plain_pass_t>();
+    if (!pass_list(list, parts[0], options, first.get(), err))
+        return false;
+    for (int k = 1; k < nparts; ++k) {
+        // A part's records start as the list's did: empty, with no values
+        // and no file of their own yet.
+        const auto part = std::make_unique<tallyf_list_t>();
+        part->count = list->count;
+        for (int i = 0; i < list->count; ++i) {
+            tallyf_t &tf = part->functions[i];
+            tf = list->functions[i];
+            tf.sum = tf.sum_x = tf.sum_x_2 = 0;
+            tf.nums = nullptr;
+            tf.num_count = tf.array_size = 0;
+            tf.tmp_file = nullptr;
+            tf.shift = tf.sum_d = tf.sum_d_lo = tf.sum_d_2 = tf.sum_d_2_lo = 0;
+            tf.shift_count = 0;
+            tf.low = tf.high = tf.scaled_lo = NAN;
+            tallyf_sums2_init(&tf.pairs);
+        }
+        const auto r = std::make_unique<plain_pass_t>();
+        bool ok = pass_list(part.get(), parts[k], options, r.get(), err);
+        for (int i = 0; ok && i < list->count; ++i)
+            ok = tally_merge_record(&list->functions[i], &part->functions[i],
+                                    first->kind[i]);
+        release_records(part.get());
+        if (!ok)
+            return err->status != 0 ||
+                   tally_fail_io(err, "cannot merge a listing", errno);
+        merge_stats(&first->stats, r->stats);
+    }
+    return report_list(list, options, first.get(), err, notes);
+}
+
 } // namespace
+
+bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
+                     const tally_run_options_t &options, tally_error_t *err,
+                     std::string *notes)
+{
+    try {
+        const tally_rest_scope_t rests;
+        return run_parts(list, parts, nparts, options, err, notes);
+    } catch (const std::bad_alloc &) {
+        return tally_fail_nomem(err);
+    }
+}
 
 bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes)
 {
     try {
+        const tally_rest_scope_t rests;
         return run_list(list, stream, options, err, notes);
     } catch (const std::bad_alloc &) {
         return tally_fail_nomem(err);

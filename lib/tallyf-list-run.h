@@ -37,6 +37,15 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes = nullptr);
 
+// The same report from consecutive parts of one input: each part's pass
+// fills records of its own, merged into the list's in input order before
+// the report, which is the one tally_run prints over the parts' whole.
+// Plain runs of one-column functions over columns, without a header line;
+// anything else is refused (64).
+bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
+                     const tally_run_options_t &options, tally_error_t *err,
+                     std::string *notes = nullptr);
+
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {

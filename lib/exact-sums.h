@@ -1,0 +1,56 @@
+// The engine's exact sums of a record: the one concept behind every sum,
+// mean and sum of squares the program prints, for single values and groups
+// alike.  During a pass a record's sum_d + sum_d_lo is the exact sum of the
+// values taken by the fast path, sum_d_2 + sum_d_2_lo that of their
+// squares rounded and sum_x + sum_x_2 that of the squares' rounding errors
+// (shift 0; the plain sums are made when the pass ends); what the fast path cannot hold exactly (an addition
+// that would round, a sum that would overflow, a value that is not finite)
+// goes to the record's rest, a wide exact number made when first needed.
+// So the state is exact, and two states merge exactly: a pass over parts
+// of an input, merged, holds what one pass over the whole holds.
+//
+// When the pass ends, tally_settle writes the record's fields as the
+// report reads them (lib/tallyf.h): the shift, the sums about it as
+// double-double pairs (scaled where beyond the range of doubles) and the
+// plain sums, each a function of the exact sums alone, so that the report
+// of merged parts is the report of one pass, digit for digit.
+// Internal to the library.
+#ifndef NUMTALLY_LIB_EXACT_SUMS_H
+#define NUMTALLY_LIB_EXACT_SUMS_H
+
+#include "feed-kind.h"
+#include "tallyf.h"
+
+// The rests of the records of one run (a run makes one and keeps it until
+// its report is printed); a record names its rest by its index, kept in
+// the record's scaled_lo field while the pass runs (NaN: no rest).
+class tally_rest_scope_t {
+public:
+    tally_rest_scope_t();
+    ~tally_rest_scope_t();
+    tally_rest_scope_t(const tally_rest_scope_t &) = delete;
+    tally_rest_scope_t &operator=(const tally_rest_scope_t &) = delete;
+
+private:
+    void *outer_;
+};
+
+// Adds x to the record's rest (its square too when squares): the slow path
+// of the exact sums.  Counts nothing.
+[[gnu::noinline, gnu::cold]] void tally_rest_add(tallyf_t *tf, double x,
+                                                 bool squares);
+
+// True for the kinds whose records keep the sums of squares.
+bool tally_kind_squares(tally_feed_t kind);
+
+// After the pass: the record's fields as the report reads them, from its
+// exact sums.  Once per record; records of the pair kinds are left alone.
+void tally_settle(tallyf_t *tf, tally_feed_t kind);
+
+// Adds what from holds to into, both of the same request and kind, before
+// either is settled: counts, exact sums, bounds, kept values (from's after
+// into's) and listed values (from's file appended to into's).  False (74)
+// when a listing file cannot be copied.
+bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind);
+
+#endif

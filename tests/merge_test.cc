@@ -1,0 +1,202 @@
+// Merged parts against one pass: random inputs cut at random line
+// boundaries into 2 to 8 parts, each part's pass into records of its own,
+// merged in input order; the report, the notices and the status must be
+// those of one pass over the whole, byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "functions.h"
+#include "tallyf-list-run.h"
+#include "xt.h"
+
+[[noreturn]] void usage(char **)
+{
+    std::fputs("usage\n", stderr);
+    std::exit(64);
+}
+
+namespace {
+
+struct Outcome {
+    bool ok;
+    int status;
+    std::string out, notes, message;
+};
+
+// A list from a command line of function words (argv[0] included).
+struct List {
+    tallyf_list_t list;
+    std::vector<std::string> words;
+    std::vector<char *> argv;
+
+    explicit List(std::vector<std::string> w) : words(std::move(w))
+    {
+        tallyf_list_init(&list);
+        for (auto &s : words)
+            argv.push_back(s.data());
+        argv.push_back(nullptr);
+        const int argc = static_cast<int>(words.size());
+        for (int arg = 1; arg < argc; ++arg) {
+            const tally_function_t *f = tally_function_by_word(argv[arg]);
+            tallyf_list_add_func(&list, f->code, &arg, argc, argv.data());
+        }
+    }
+};
+
+// What a run leaves in the records: their values and listing files.
+void release(tallyf_list_t *list)
+{
+    for (int i = 0; i < list->count; ++i) {
+        xt_free(list->functions[i].nums);
+        if (list->functions[i].tmp_file != nullptr)
+            std::fclose(list->functions[i].tmp_file);
+    }
+}
+
+template <class Run>
+Outcome capture(Run run)
+{
+    Outcome o;
+    tally_error_t err;
+    testing::internal::CaptureStdout();
+    o.ok = run(&err, &o.notes);
+    std::fflush(stdout);
+    o.out = testing::internal::GetCapturedStdout();
+    o.status = err.status;
+    o.message = err.message;
+    return o;
+}
+
+// A value as a file might hold it: small integers, decimals, numbers far
+// apart in magnitude (so that sums need more than two doubles), now and
+// then an empty field, an infinity or a NaN.
+std::string random_field(std::mt19937_64 &rng, bool wild)
+{
+    std::uniform_int_distribution<int> pick(0, 99);
+    const int k = pick(rng);
+    std::uniform_int_distribution<int> small(-50, 50);
+    char buf[64];
+    if (k < 30)
+        return std::to_string(small(rng));
+    if (k < 60) {
+        std::snprintf(buf, sizeof buf, "%d.%02d", small(rng), pick(rng));
+        return buf;
+    }
+    if (k < 80) {
+        std::uniform_int_distribution<int> exp(wild ? -300 : -20,
+                                               wild ? 300 : 20);
+        std::snprintf(buf, sizeof buf, "%de%d", small(rng), exp(rng));
+        return buf;
+    }
+    if (k < 90) {
+        std::uniform_real_distribution<double> u(-1, 1);
+        std::snprintf(buf, sizeof buf, "%.17g", u(rng) * 1e16);
+        return buf;
+    }
+    if (!wild || k < 94)
+        return "";
+    static const char *const odd[] = {"inf", "-inf", "nan", "1e308",
+                                      "-1e308", "4.9e-324"};
+    return odd[k % 6];
+}
+
+} // namespace
+
+TEST(MergedParts, ReportAsOnePassOverTheWhole)
+{
+    // Every one-column function over columns, with its parameter.
+    std::vector<std::vector<std::string>> words;
+    for (size_t i = 0; i < tally_function_count; ++i) {
+        const tally_function_t &f = tally_functions[i];
+        if (f.refusal != nullptr || f.param == tally_param_t::two_columns)
+            continue;
+        std::vector<std::string> w{f.word};
+        if (f.param == tally_param_t::divisions)
+            w.push_back("4");
+        else if (f.param == tally_param_t::expected_mean)
+            w.push_back("1.5");
+        else if (f.param == tally_param_t::percentiles)
+            w.push_back("10,50,95");
+        words.push_back(w);
+    }
+    std::mt19937_64 rng(20261210);
+    for (int trial = 0; trial < 300; ++trial) {
+        const bool wild = trial % 3 == 0;
+        const int cols = 1 + static_cast<int>(rng() % 3);
+        const int nlines = 1 + static_cast<int>(rng() % (trial % 5 == 0 ? 400 : 40));
+        std::vector<std::string> lines;
+        for (int l = 0; l < nlines; ++l) {
+            std::string line;
+            for (int c = 0; c < cols; ++c) {
+                if (c != 0)
+                    line += '\t';
+                line += random_field(rng, wild);
+            }
+            line += '\n';
+            lines.push_back(line);
+        }
+        std::vector<std::string> argv{"numtally"};
+        const int nfunctions = 1 + static_cast<int>(rng() % 6);
+        for (int f = 0; f < nfunctions; ++f) {
+            const auto &w = words[rng() % words.size()];
+            argv.insert(argv.end(), w.begin(), w.end());
+            argv.push_back("--col");
+            argv.push_back(std::to_string(1 + rng() % cols));
+        }
+        // Cut points: 1 to 7 line boundaries (parts may be empty).
+        const int nparts = 2 + static_cast<int>(rng() % 7);
+        std::vector<size_t> cuts{0};
+        for (int p = 1; p < nparts; ++p)
+            cuts.push_back(rng() % (lines.size() + 1));
+        std::sort(cuts.begin(), cuts.end());
+        cuts.push_back(lines.size());
+        std::string whole;
+        std::vector<std::string> parts;
+        for (int p = 0; p < nparts; ++p) {
+            std::string part;
+            for (size_t l = cuts[p]; l < cuts[p + 1]; ++l)
+                part += lines[l];
+            whole += part;
+            parts.push_back(part);
+        }
+
+        std::string cmd;
+        for (const auto &a : argv)
+            cmd += a + " ";
+        SCOPED_TRACE("trial " + std::to_string(trial) + ": " + cmd +
+                     "over\n" + whole);
+        const tally_run_options_t options;
+        List one(argv);
+        const Outcome a = capture([&](tally_error_t *err, std::string *notes) {
+            FILE *in = fmemopen(whole.data(), whole.size(), "r");
+            const bool ok = tally_run(&one.list, in, options, err, notes);
+            std::fclose(in);
+            return ok;
+        });
+        List merged(argv);
+        const Outcome b = capture([&](tally_error_t *err, std::string *notes) {
+            std::vector<FILE *> in;
+            for (auto &p : parts) // fmemopen of no bytes: an empty file
+                in.push_back(p.empty() ? std::tmpfile()
+                                       : fmemopen(p.data(), p.size(), "r"));
+            const bool ok = tally_run_parts(&merged.list, in.data(),
+                                            nparts, options, err, notes);
+            for (FILE *f : in)
+                std::fclose(f);
+            return ok;
+        });
+        release(&one.list);
+        release(&merged.list);
+        ASSERT_EQ(a.ok, b.ok);
+        ASSERT_EQ(a.status, b.status);
+        ASSERT_EQ(a.message, b.message);
+        ASSERT_EQ(a.out, b.out);
+        ASSERT_EQ(a.notes, b.notes);
+    }
+}
