@@ -161,6 +161,22 @@ def main():
                 [repr(x) for x in cancel], counting("Col 1", cancel)[:2] +
                 ["Col 1 min            -10000000000000000.000000",
                  "Col 1 max            10000000000000000.000000"])
+    # Sums whose low parts span more than one double: adding them up in a
+    # pair of doubles rounds, and the sum or the mean printed the wrong
+    # neighbour.
+    far = [2.0 ** 53, 1.0, 2.0 ** -60]
+    out += case("the exact sum of values far apart in magnitude",
+                "count --col 1 sum --col 1", [repr(x) for x in far],
+                counting("Col 1", far)[:2])
+    wide = [1.6940658945086007e-21, 1453695883370225.0, 6807504128584410.0,
+            2708666920855994.0]
+    # The mean printed is the double nearest the exact one (a tie between
+    # two doubles, broken by the smallest value).
+    out += case("the exact mean of values far apart in magnitude",
+                "sum --col 1 mean --col 1", [repr(x) for x in wide],
+                [counting("Col 1", wide)[1],
+                 line("Col 1", "mean", 15,
+                      fmt(float(sum(F(x) for x in wide) / len(wide))))])
     out += case("a NaN makes min and max nan",
                 "count --col 1 min --col 1 max --col 1", ["1", "nan", "-3"],
                 ["Col 1 count          3", "Col 1 min            nan",
