@@ -51,14 +51,16 @@ inline bool same_text(const char *a, const char *b)
 }
 
 // The per-call functions of xt.h take the delimiters anew on every call:
-// the table of the last set is kept.
+// the table of the last set is kept, one per thread, so that threads
+// reading with other delimiters never share it.
 struct CachedTable {
     char *delims = nullptr; // the delimiter string it was built for
     size_t room = 0;        // bytes allocated at delims
     bool built = false;
     Table table;
+    ~CachedTable() { xt_free(delims); }
 };
-CachedTable cached;
+thread_local CachedTable cached;
 
 [[gnu::noinline, gnu::cold]] const Table &rebuild_table(const char *delims)
 {
