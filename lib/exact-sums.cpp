@@ -16,6 +16,11 @@ namespace {
 struct rest_t {
     exact_wide_t s; // values
     exact_wide_t q; // their squares (records that keep them)
+    // Two-column records: per lane the values and their squares, and the
+    // products of the pairs; per lane, whether a value was NaN or infinite.
+    exact_wide_t px[2], pq[2], pxy;
+    bool lane_nan[2] = {false, false}, lane_pos[2] = {false, false},
+         lane_neg[2] = {false, false};
     // Values that are not finite: where the first NaN, +inf and -inf came
     // (the record's count before them; kNone: none), and the NaN.
     static constexpr uint64_t kNone = ~uint64_t{0};
@@ -53,11 +58,42 @@ struct rest_t {
             first_pos = from.first_pos + offset;
         if (first_neg == kNone && from.first_neg != kNone)
             first_neg = from.first_neg + offset;
+        for (int l = 0; l < 2; ++l) {
+            exact_wide_add_wide(&px[l], &from.px[l]);
+            exact_wide_add_wide(&pq[l], &from.pq[l]);
+            lane_nan[l] |= from.lane_nan[l];
+            lane_pos[l] |= from.lane_pos[l];
+            lane_neg[l] |= from.lane_neg[l];
+        }
+        exact_wide_add_wide(&pxy, &from.pxy);
     }
     rest_t()
     {
         exact_wide_clear(&s);
         exact_wide_clear(&q);
+        for (int l = 0; l < 2; ++l) {
+            exact_wide_clear(&px[l]);
+            exact_wide_clear(&pq[l]);
+        }
+        exact_wide_clear(&pxy);
+    }
+    bool lane_finite(int l) const
+    {
+        return !lane_nan[l] && !lane_pos[l] && !lane_neg[l];
+    }
+    // Takes x into lane l; false where it is not finite.
+    bool take(int l, double x)
+    {
+        if (std::isnan(x))
+            lane_nan[l] = true;
+        else if (std::isinf(x))
+            (x > 0 ? lane_pos[l] : lane_neg[l]) = true;
+        else {
+            exact_wide_add(&px[l], x);
+            exact_wide_add_product(&pq[l], x, x);
+            return true;
+        }
+        return false;
     }
 };
 
@@ -100,9 +136,10 @@ void add_finite(rest_t *r, double x, bool squares)
         exact_wide_add_product(&r->q, x, x);
 }
 
-// Adds the exact term t to the pair hi + lo, or to the rest where the pair
-// cannot hold it exactly.
-void add_term(tallyf_t *tf, double *hi, double *lo, double t, bool square)
+// Adds the exact term t to the pair hi + lo, or to the rest's number
+// (which) where the pair cannot hold it exactly.
+void add_term(tallyf_t *tf, double *hi, double *lo, double t,
+              exact_wide_t rest_t::*which)
 {
     using error_free::sum_error;
     const double s = *hi + t;
@@ -112,8 +149,23 @@ void add_term(tallyf_t *tf, double *hi, double *lo, double t, bool square)
         *hi = s;
         *lo = l;
     } else {
-        rest_t *r = make_rest(tf);
-        exact_wide_add(square ? &r->q : &r->s, t);
+        exact_wide_add(&(make_rest(tf)->*which), t);
+    }
+}
+
+// The same into one lane's number of a two-column record's rest.
+void add_lane_term(tallyf_t *tf, double *hi, double *lo, double t,
+                   exact_wide_t (rest_t::*which)[2], int lane)
+{
+    using error_free::sum_error;
+    const double s = *hi + t;
+    const double e = sum_error(*hi, t, s);
+    const double l = *lo + e;
+    if (sum_error(*lo, e, l) == 0) {
+        *hi = s;
+        *lo = l;
+    } else {
+        exact_wide_add(&(make_rest(tf)->*which)[lane], t);
     }
 }
 
@@ -148,6 +200,20 @@ void tally_rest_add(tallyf_t *tf, double x, bool squares)
     }
 }
 
+void tally_rest_pair(tallyf_t *tf, double x, double y)
+{
+    rest_t *r = make_rest(tf);
+    const bool fx = r->take(0, x);
+    const bool fy = r->take(1, y);
+    if (fx && fy)
+        exact_wide_add_product(&r->pxy, x, y);
+}
+
+void tally_rest_sample(tallyf_t *tf, int lane, double x)
+{
+    make_rest(tf)->take(lane, x);
+}
+
 bool tally_kind_squares(tally_feed_t kind)
 {
     return kind == tally_feed_t::squares ||
@@ -164,10 +230,92 @@ constexpr int kSquareScale = 1120;
 
 } // namespace
 
+namespace {
+
+// A two-column record's exact sums settled into the shifted form the
+// report reads (shifted-sums.h): per lane, a shift near the mean and the
+// deviations' sums about it; the products' deviations for pairs.
+void settle_pairs(tallyf_t *tf, tally_feed_t kind)
+{
+    tallyf_sums2_t *t = &tf->pairs;
+    const rest_t *r = rest_of(tf);
+    tf->scaled_lo = NAN;
+    exact_wide_t s[2];
+    bool finite[2];
+    for (int l = 0; l < 2; ++l) {
+        finite[l] = r == nullptr || r->lane_finite(l);
+        const uint64_t n = t->n[l];
+        exact_wide_clear(&s[l]);
+        exact_wide_add(&s[l], t->d[l]);
+        exact_wide_add(&s[l], t->d_lo[l]);
+        exact_wide_t q;
+        exact_wide_clear(&q);
+        for (double v : {t->d2[l], t->d2_lo[l], t->e2[l], t->e2_lo[l]})
+            exact_wide_add(&q, v);
+        if (r != nullptr) {
+            exact_wide_add_wide(&s[l], &r->px[l]);
+            exact_wide_add_wide(&q, &r->pq[l]);
+        }
+        t->e2[l] = t->e2_lo[l] = 0;
+        if (!finite[l]) {
+            // A NaN or both infinities: nothing is a number; one infinity:
+            // the sums are that infinity and +inf.
+            const bool nan = r->lane_nan[l] || (r->lane_pos[l] && r->lane_neg[l]);
+            t->shift[l] = 0;
+            t->d[l] = nan ? NAN : r->lane_pos[l] ? INFINITY : -INFINITY;
+            t->d2[l] = nan ? NAN : INFINITY;
+            t->d_lo[l] = t->d2_lo[l] = 0;
+            continue;
+        }
+        if (n == 0) {
+            t->shift[l] = t->d[l] = t->d_lo[l] = t->d2[l] = t->d2_lo[l] = 0;
+            continue;
+        }
+        double shift = exact_wide_round(&s[l]) / static_cast<double>(n);
+        if (!std::isfinite(shift))
+            shift = std::ldexp(
+                exact_wide_round(&s[l], -64) / static_cast<double>(n), 64);
+        t->shift[l] = shift;
+        exact_wide_t d = s[l];
+        exact_wide_add_count_product(&d, n, shift, 1, -1);
+        exact_wide_t d2 = q;
+        exact_wide_add_wide_times(&d2, &s[l], shift, -1);
+        exact_wide_add_wide_times(&d2, &s[l], shift, -1);
+        exact_wide_add_count_product(&d2, n, shift, shift);
+        exact_wide_split(&d, 0, &t->d[l], &t->d_lo[l]);
+        exact_wide_split(&d2, 0, &t->d2[l], &t->d2_lo[l]);
+    }
+    exact_wide_t c;
+    exact_wide_clear(&c);
+    for (double v : {t->dxy, t->dxy_lo, t->exy, t->exy_lo})
+        exact_wide_add(&c, v);
+    t->exy = t->exy_lo = 0;
+    if (kind != tally_feed_t::pairs || t->n[0] == 0) {
+        t->dxy = t->dxy_lo = 0;
+        return;
+    }
+    if (!finite[0] || !finite[1]) {
+        t->dxy = NAN;
+        t->dxy_lo = 0;
+        return;
+    }
+    if (r != nullptr)
+        exact_wide_add_wide(&c, &r->pxy);
+    // sum (x - a)(y - b) = sum xy - a sum y - b sum x + n a b
+    exact_wide_add_wide_times(&c, &s[1], t->shift[0], -1);
+    exact_wide_add_wide_times(&c, &s[0], t->shift[1], -1);
+    exact_wide_add_count_product(&c, t->n[0], t->shift[0], t->shift[1]);
+    exact_wide_split(&c, 0, &t->dxy, &t->dxy_lo);
+}
+
+} // namespace
+
 void tally_settle(tallyf_t *tf, tally_feed_t kind)
 {
-    if (tally_feeds_pairs(kind))
+    if (tally_feeds_pairs(kind)) {
+        settle_pairs(tf, kind);
         return;
+    }
     const bool squares = tally_kind_squares(kind);
     const rest_t *r = rest_of(tf);
     tf->scaled_lo = NAN;
@@ -262,9 +410,34 @@ bool append_file(FILE *into, FILE *from)
 
 } // namespace
 
+namespace {
+
+void merge_pairs(tallyf_t *into, const tallyf_t *from)
+{
+    tallyf_sums2_t *a = &into->pairs;
+    const tallyf_sums2_t *b = &from->pairs;
+    for (int l = 0; l < 2; ++l) {
+        for (double t : {b->d[l], b->d_lo[l]})
+            add_lane_term(into, &a->d[l], &a->d_lo[l], t, &rest_t::px, l);
+        for (double t : {b->d2[l], b->d2_lo[l], b->e2[l], b->e2_lo[l]})
+            add_lane_term(into, &a->d2[l], &a->d2_lo[l], t, &rest_t::pq, l);
+        a->n[l] += b->n[l];
+    }
+    for (double t : {b->dxy, b->dxy_lo, b->exy, b->exy_lo})
+        add_term(into, &a->dxy, &a->dxy_lo, t, &rest_t::pxy);
+    if (const rest_t *fr = rest_of(from))
+        make_rest(into)->merge(*fr, into->num_count);
+}
+
+} // namespace
+
 bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind)
 {
-    if (tally_feeds_pairs(kind) || from->num_count == 0)
+    if (tally_feeds_pairs(kind)) {
+        merge_pairs(into, from);
+        return true;
+    }
+    if (from->num_count == 0)
         return true;
     const bool squares = tally_kind_squares(kind);
 
@@ -283,14 +456,13 @@ bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind)
     }
 
     // The exact sums: from's pairs term by term, then its rest.
-    add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d, false);
-    add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d_lo, false);
+    add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d, &rest_t::s);
+    add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d_lo, &rest_t::s);
     if (squares) {
-        add_term(into, &into->sum_d_2, &into->sum_d_2_lo, from->sum_d_2, true);
-        add_term(into, &into->sum_d_2, &into->sum_d_2_lo, from->sum_d_2_lo,
-                 true);
-        add_term(into, &into->sum_x, &into->sum_x_2, from->sum_x, true);
-        add_term(into, &into->sum_x, &into->sum_x_2, from->sum_x_2, true);
+        for (double t : {from->sum_d_2, from->sum_d_2_lo})
+            add_term(into, &into->sum_d_2, &into->sum_d_2_lo, t, &rest_t::q);
+        for (double t : {from->sum_x, from->sum_x_2})
+            add_term(into, &into->sum_x, &into->sum_x_2, t, &rest_t::q);
     }
     if (const rest_t *fr = rest_of(from)) {
         make_rest(into)->merge(*fr, into->num_count);

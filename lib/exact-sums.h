@@ -40,11 +40,20 @@ private:
 [[gnu::noinline, gnu::cold]] void tally_rest_add(tallyf_t *tf, double x,
                                                  bool squares);
 
+// The same for a pair of one line of a two-column record, and for one
+// value of a two-sample record's lane (0: the first column, 1: the second).
+// Count nothing.
+[[gnu::noinline, gnu::cold]] void tally_rest_pair(tallyf_t *tf, double x,
+                                                  double y);
+[[gnu::noinline, gnu::cold]] void tally_rest_sample(tallyf_t *tf, int lane,
+                                                    double x);
+
 // True for the kinds whose records keep the sums of squares.
 bool tally_kind_squares(tally_feed_t kind);
 
 // After the pass: the record's fields as the report reads them, from its
-// exact sums.  Once per record; records of the pair kinds are left alone.
+// exact sums (of a two-column record, its shifted sums tf->pairs, before
+// tally_finish_pairs).  Once per record.
 void tally_settle(tallyf_t *tf, tally_feed_t kind);
 
 // Adds what from holds to into, both of the same request and kind, before

@@ -385,27 +385,211 @@ tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
     exact_sum<Fma>(tf, x);
 }
 
+namespace tally_feed_body {
+
+using pair_v = double __attribute__((vector_size(16)));
+
+[[gnu::always_inline]] inline pair_v load2(const double *lanes)
+{
+    pair_v v;
+    __builtin_memcpy(&v, lanes, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void store2(double *lanes, pair_v v)
+{
+    __builtin_memcpy(lanes, &v, sizeof v);
+}
+
+using mask_v = long long __attribute__((vector_size(16)));
+
+// added_exactly lane by lane: all ones in a lane where it was.
+[[gnu::always_inline]] inline mask_v added_exactly2(pair_v a, pair_v b, pair_v r)
+{
+    return ((r - a) == b) & ((r - b) == a);
+}
+
+[[gnu::always_inline]] inline bool both(mask_v m)
+{
+    return (m[0] & m[1]) != 0;
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline double times_error(double a, double b, double p)
+{
+    if constexpr (Fma)
+        return __builtin_fma(a, b, -p);
+    else
+        return error_free::product_error(a, b, p);
+}
+
+// A product's error is a double where the product is far enough above the
+// subnormals (a product that underflowed to 0 included).
+[[gnu::always_inline]] inline bool product_exact(double a, double b, double p)
+{
+    return (std::fabs(p) >= 0x1p-969) | (a == 0) | (b == 0);
+}
+
+// The engine's exact sums of a pair of one line, x and y side by side in
+// the lanes of a vector (tallyf_sums2_t: values, squares and their errors,
+// products and their errors); where an addition would round, the pair
+// goes to the record's rest.
+template <bool Fma>
+[[gnu::always_inline]] inline void exact_pair(tallyf_t *tf, double x, double y)
+{
+    tallyf_sums2_t *t = &tf->pairs;
+    const pair_v v = {x, y};
+    const pair_v s0 = load2(t->d), l0 = load2(t->d_lo);
+    const pair_v s = s0 + v;
+    const pair_v e = error_free::sum_error(s0, v, s);
+    const pair_v l = l0 + e;
+    const pair_v p = v * v;
+    const pair_v pe = {times_error<Fma>(x, x, p[0]), times_error<Fma>(y, y, p[1])};
+    const pair_v q0 = load2(t->d2), ql0 = load2(t->d2_lo);
+    const pair_v q = q0 + p; // by Fast2Sum: q0 >= p, else the slow path
+    const pair_v qe = p - (q - q0);
+    const pair_v ql = ql0 + qe;
+    const pair_v r0 = load2(t->e2), rl0 = load2(t->e2_lo);
+    const pair_v r = r0 + pe;
+    const pair_v re = error_free::sum_error(r0, pe, r);
+    const pair_v rl = rl0 + re;
+    const double c = x * y;
+    // The product and its error, side by side.
+    const pair_v cc = {c, times_error<Fma>(x, y, c)};
+    const pair_v h0 = load2(&t->dxy), hl0 = load2(&t->dxy_lo);
+    const pair_v h = h0 + cc;
+    const pair_v he = error_free::sum_error(h0, cc, h);
+    const pair_v hl = hl0 + he;
+    const pair_v zero = {0, 0};
+    const bool exact = both(added_exactly2(l0, e, l) &
+                            added_exactly2(ql0, qe, ql) &
+                            added_exactly2(rl0, re, rl) &
+                            ((q0 >= p) | (q0 == zero)) &
+                            added_exactly2(hl0, he, hl)) &
+                       product_exact(x, x, p[0]) & product_exact(y, y, p[1]) &
+                       product_exact(x, y, c);
+    if (exact) [[likely]] {
+        store2(t->d, s);
+        store2(t->d_lo, l);
+        store2(t->d2, q);
+        store2(t->d2_lo, ql);
+        store2(t->e2, r);
+        store2(t->e2_lo, rl);
+        store2(&t->dxy, h);
+        store2(&t->dxy_lo, hl);
+    } else {
+        tally_rest_pair(tf, x, y);
+    }
+    ++t->n[0];
+    ++t->n[1];
+}
+
+// Both lanes' samples at once (welch-t, a line with both fields): the
+// pair's sums without the products.
+template <bool Fma>
+[[gnu::always_inline]] inline void exact_samples(tallyf_t *tf, double x,
+                                                 double y)
+{
+    tallyf_sums2_t *t = &tf->pairs;
+    const pair_v v = {x, y};
+    const pair_v s0 = load2(t->d), l0 = load2(t->d_lo);
+    const pair_v s = s0 + v;
+    const pair_v e = error_free::sum_error(s0, v, s);
+    const pair_v l = l0 + e;
+    const pair_v p = v * v;
+    const pair_v pe = {times_error<Fma>(x, x, p[0]), times_error<Fma>(y, y, p[1])};
+    const pair_v q0 = load2(t->d2), ql0 = load2(t->d2_lo);
+    const pair_v q = q0 + p; // by Fast2Sum: q0 >= p, else the slow path
+    const pair_v qe = p - (q - q0);
+    const pair_v ql = ql0 + qe;
+    const pair_v r0 = load2(t->e2), rl0 = load2(t->e2_lo);
+    const pair_v r = r0 + pe;
+    const pair_v re = error_free::sum_error(r0, pe, r);
+    const pair_v rl = rl0 + re;
+    const pair_v zero = {0, 0};
+    const bool exact = both(added_exactly2(l0, e, l) &
+                            added_exactly2(ql0, qe, ql) &
+                            added_exactly2(rl0, re, rl) &
+                            ((q0 >= p) | (q0 == zero))) &
+                       product_exact(x, x, p[0]) & product_exact(y, y, p[1]);
+    if (exact) [[likely]] {
+        store2(t->d, s);
+        store2(t->d_lo, l);
+        store2(t->d2, q);
+        store2(t->d2_lo, ql);
+        store2(t->e2, r);
+        store2(t->e2_lo, rl);
+    } else {
+        tally_rest_sample(tf, 0, x);
+        tally_rest_sample(tf, 1, y);
+    }
+    ++t->n[0];
+    ++t->n[1];
+}
+
+// The same for one value of one lane's sample (welch-t): no products.
+template <bool Fma>
+[[gnu::always_inline]] inline void exact_sample(tallyf_t *tf, int lane,
+                                                double x)
+{
+    tallyf_sums2_t *t = &tf->pairs;
+    const double s = t->d[lane] + x;
+    const double e = sum_error(t->d[lane], x, s);
+    const double l = t->d_lo[lane] + e;
+    const double p = x * x;
+    const double pe = times_error<Fma>(x, x, p);
+    const double q = t->d2[lane] + p;
+    const double qe = sum_error(t->d2[lane], p, q);
+    const double ql = t->d2_lo[lane] + qe;
+    const double r = t->e2[lane] + pe;
+    const double re = sum_error(t->e2[lane], pe, r);
+    const double rl = t->e2_lo[lane] + re;
+    const bool exact = added_exactly(t->d_lo[lane], e, l) &
+                       added_exactly(t->d2_lo[lane], qe, ql) &
+                       added_exactly(t->e2_lo[lane], re, rl) &
+                       product_exact(x, x, p);
+    if (exact) [[likely]] {
+        t->d[lane] = s;
+        t->d_lo[lane] = l;
+        t->d2[lane] = q;
+        t->d2_lo[lane] = ql;
+        t->e2[lane] = r;
+        t->e2_lo[lane] = rl;
+    } else {
+        tally_rest_sample(tf, lane, x);
+    }
+    ++t->n[lane];
+}
+
+} // namespace tally_feed_body
+
 // Feeds a two-column record (tally_feeds_pairs) the fields of one line: x
 // and y point to the values of its first and second column, null where the
 // line has no such field.  pairs takes a line only when both are there;
-// samples takes each value into its own column's sample.  Only the shifted
-// sums (tf->pairs) are kept per line: the count and plain sums come from
-// them when the pass ends (tally_finish_pairs).
+// samples takes each value into its own column's sample.  Only the exact
+// sums (tf->pairs) are kept per line: they are settled, and the count and
+// plain sums come from them, when the pass ends (tally_settle,
+// tally_finish_pairs).
 template <bool Fma>
 [[gnu::always_inline]] inline void tally_feed_pair(tallyf_t *tf,
                                                    tally_feed_t kind,
                                                    const double *x,
                                                    const double *y)
 {
+    using namespace tally_feed_body;
     if (kind == tally_feed_t::pairs) {
         if (x != nullptr && y != nullptr)
-            tallyf_sums_body::add2<Fma>(&tf->pairs, *x, *y);
+            exact_pair<Fma>(tf, *x, *y);
+        return;
+    }
+    if (x != nullptr && y != nullptr) [[likely]] {
+        exact_samples<Fma>(tf, *x, *y);
         return;
     }
     if (y != nullptr)
-        tallyf_sums_body::add1<Fma>(&tf->pairs, 1, *y);
+        exact_sample<Fma>(tf, 1, *y);
     if (x != nullptr)
-        tallyf_sums_body::add1<Fma>(&tf->pairs, 0, *x);
+        exact_sample<Fma>(tf, 0, *x);
 }
 
 // After the pass: a two-column record's count and plain sums (sum, sum_x,

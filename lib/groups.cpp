@@ -427,10 +427,10 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     for (uint32_t g = 0; g < groups; ++g) {
         tallyf_t *s = state_of(g);
         for (int i = 0; i < requests; ++i) {
+            if (s != &scratch)
+                tally_settle(&s[i], kind[i]);
             if (tally_feeds_pairs(kind[i]))
                 tally_finish_pairs(&s[i], kind[i]);
-            else if (s != &scratch)
-                tally_settle(&s[i], kind[i]);
             if (!tally_check_record(&s[i], false, err,
                                     tally_col_name(options, i)))
                 return false;

@@ -21,12 +21,20 @@ struct tallyf_sums1_t {
 // field straddles a cache line), so that a pair of one line is added with
 // vector operations.  Pairs of one line also give the sum of the products
 // of their deviations.
+//
+// The engine (lib/exact-sums.h) keeps the same fields exactly while a pass
+// runs, with shift 0: d the values, d2 their squares rounded and e2 the
+// squares' rounding errors, dxy the products rounded and exy their errors,
+// each an unevaluated pair; when the pass ends it settles them into the
+// form above (e2 and exy then 0).
 struct alignas(16) tallyf_sums2_t {
     uint64_t n[2];
     double shift[2];
     double d[2], d_lo[2];
     double d2[2], d2_lo[2];
-    double dxy, dxy_lo;
+    double dxy, exy;        // side by side, as are their low parts
+    double dxy_lo, exy_lo;
+    double e2[2], e2_lo[2];
 };
 
 void tallyf_sums1_init(tallyf_sums1_t *s);

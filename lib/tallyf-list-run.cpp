@@ -94,10 +94,10 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
 bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
                  plain_pass_t *r, tally_error_t *err, std::string *notes)
 {
-    for (int p = 0; p < r->npairs; ++p)
-        tally_finish_pairs(&list->functions[r->pairs[p]], r->pair_kinds[p]);
     for (int i = 0; i < list->count; ++i)
         tally_settle(&list->functions[i], r->kind[i]);
+    for (int p = 0; p < r->npairs; ++p)
+        tally_finish_pairs(&list->functions[r->pairs[p]], r->pair_kinds[p]);
     const tally_selection_t &sel = r->sel;
     const tally_pass_stats_t &stats = r->stats;
 
@@ -182,9 +182,8 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
 {
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
-        if (tallyf_over_row(&tf) || tally_feeds_pairs(tally_feed_of(tf.code)))
-            return tally_fail(err, EX_USAGE,
-                              "row and two-column functions do not merge");
+        if (tallyf_over_row(&tf))
+            return tally_fail(err, EX_USAGE, "row functions do not merge");
     }
     if (options.nby != 0 || options.header || nparts < 1)
         return tally_fail(err, EX_USAGE,

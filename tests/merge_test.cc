@@ -110,19 +110,23 @@ std::string random_field(std::mt19937_64 &rng, bool wild)
 
 TEST(MergedParts, ReportAsOnePassOverTheWhole)
 {
-    // Every one-column function over columns, with its parameter.
-    std::vector<std::vector<std::string>> words;
+    // Every function over columns, with its parameter.
+    struct Word {
+        std::string word, param;
+        bool two; // --col X --col Y
+    };
+    std::vector<Word> words;
     for (size_t i = 0; i < tally_function_count; ++i) {
         const tally_function_t &f = tally_functions[i];
-        if (f.refusal != nullptr || f.param == tally_param_t::two_columns)
+        if (f.refusal != nullptr)
             continue;
-        std::vector<std::string> w{f.word};
+        Word w{f.word, "", f.param == tally_param_t::two_columns};
         if (f.param == tally_param_t::divisions)
-            w.push_back("4");
+            w.param = "4";
         else if (f.param == tally_param_t::expected_mean)
-            w.push_back("1.5");
+            w.param = "1.5";
         else if (f.param == tally_param_t::percentiles)
-            w.push_back("10,50,95");
+            w.param = "10,50,95";
         words.push_back(w);
     }
     std::mt19937_64 rng(20261210);
@@ -144,10 +148,14 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         std::vector<std::string> argv{"numtally"};
         const int nfunctions = 1 + static_cast<int>(rng() % 6);
         for (int f = 0; f < nfunctions; ++f) {
-            const auto &w = words[rng() % words.size()];
-            argv.insert(argv.end(), w.begin(), w.end());
-            argv.push_back("--col");
-            argv.push_back(std::to_string(1 + rng() % cols));
+            const Word &w = words[rng() % words.size()];
+            argv.push_back(w.word);
+            if (!w.param.empty())
+                argv.push_back(w.param);
+            for (int c = 0; c < (w.two ? 2 : 1); ++c) {
+                argv.push_back("--col");
+                argv.push_back(std::to_string(1 + rng() % cols));
+            }
         }
         // Cut points: 1 to 7 line boundaries (parts may be empty).
         const int nparts = 2 + static_cast<int>(rng() % 7);
