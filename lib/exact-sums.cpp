@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "error-free.h"
+#include "shifted-sums.h"
 #include "exact-wide.h"
 #include "xt.h"
 
@@ -336,10 +337,12 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
     if (tf->num_count == 0)
         return;
 
+    // The pass kept a squares record's sums in its two-lane sums.
+    tallyf_sums2_t *t = &tf->pairs;
     exact_wide_t s;
     exact_wide_clear(&s);
-    exact_wide_add(&s, tf->sum_d);
-    exact_wide_add(&s, tf->sum_d_lo);
+    exact_wide_add(&s, squares ? t->d[0] : tf->sum_d);
+    exact_wide_add(&s, squares ? t->d_lo[0] : tf->sum_d_lo);
     if (r != nullptr)
         exact_wide_add_wide(&s, &r->s);
     const double total = exact_wide_round(&s);
@@ -356,10 +359,9 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
 
     exact_wide_t q;
     exact_wide_clear(&q);
-    exact_wide_add(&q, tf->sum_d_2);
-    exact_wide_add(&q, tf->sum_d_2_lo);
-    exact_wide_add(&q, tf->sum_x);
-    exact_wide_add(&q, tf->sum_x_2);
+    for (double v : {t->d2[0], t->d2_lo[0], t->d[1], t->d_lo[1]})
+        exact_wide_add(&q, v);
+    tallyf_sums2_init(t);
     if (r != nullptr)
         exact_wide_add_wide(&q, &r->q);
     tf->sum_x = total;
@@ -456,13 +458,17 @@ bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind)
     }
 
     // The exact sums: from's pairs term by term, then its rest.
-    add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d, &rest_t::s);
-    add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d_lo, &rest_t::s);
     if (squares) {
-        for (double t : {from->sum_d_2, from->sum_d_2_lo})
-            add_term(into, &into->sum_d_2, &into->sum_d_2_lo, t, &rest_t::q);
-        for (double t : {from->sum_x, from->sum_x_2})
-            add_term(into, &into->sum_x, &into->sum_x_2, t, &rest_t::q);
+        tallyf_sums2_t *a = &into->pairs;
+        const tallyf_sums2_t *b = &from->pairs;
+        for (double t : {b->d[0], b->d_lo[0]})
+            add_term(into, &a->d[0], &a->d_lo[0], t, &rest_t::s);
+        for (double t : {b->d2[0], b->d2_lo[0], b->d[1], b->d_lo[1]})
+            add_term(into, &a->d2[0], &a->d2_lo[0], t, &rest_t::q);
+    } else {
+        add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d, &rest_t::s);
+        add_term(into, &into->sum_d, &into->sum_d_lo, from->sum_d_lo,
+                 &rest_t::s);
     }
     if (const rest_t *fr = rest_of(from)) {
         make_rest(into)->merge(*fr, into->num_count);

@@ -1,9 +1,11 @@
 // The engine's exact sums of a record: the one concept behind every sum,
 // mean and sum of squares the program prints, for single values and groups
 // alike.  During a pass a record's sum_d + sum_d_lo is the exact sum of the
-// values taken by the fast path, sum_d_2 + sum_d_2_lo that of their
-// squares rounded and sum_x + sum_x_2 that of the squares' rounding errors
-// (shift 0; the plain sums are made when the pass ends); what the fast path cannot hold exactly (an addition
+// values taken by the fast path (shift 0; the plain sums are made when the
+// pass ends), or, for records that keep squares, the record's two-lane sums
+// hold the values, their squares and the squares' rounding errors (see
+// exact_squares in lib/feed.h), as they hold pairs for the two-column
+// records; what the fast path cannot hold exactly (an addition
 // that would round, a sum that would overflow, a value that is not finite)
 // goes to the record's rest, a wide exact number made when first needed.
 // So the state is exact, and two states merge exactly: a pass over parts

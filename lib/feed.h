@@ -187,6 +187,49 @@ template <bool Fma>
     return (same[0] & same[1]) != 0;
 }
 
+using pair_v = double __attribute__((vector_size(16)));
+
+[[gnu::always_inline]] inline pair_v load2(const double *lanes)
+{
+    pair_v v;
+    __builtin_memcpy(&v, lanes, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void store2(double *lanes, pair_v v)
+{
+    __builtin_memcpy(lanes, &v, sizeof v);
+}
+
+using mask_v = long long __attribute__((vector_size(16)));
+
+// added_exactly lane by lane: all ones in a lane where it was.
+[[gnu::always_inline]] inline mask_v added_exactly2(pair_v a, pair_v b, pair_v r)
+{
+    return ((r - a) == b) & ((r - b) == a);
+}
+
+[[gnu::always_inline]] inline bool both(mask_v m)
+{
+    return (m[0] & m[1]) != 0;
+}
+
+template <bool Fma>
+[[gnu::always_inline]] inline double times_error(double a, double b, double p)
+{
+    if constexpr (Fma)
+        return __builtin_fma(a, b, -p);
+    else
+        return error_free::product_error(a, b, p);
+}
+
+// A product's error is a double where the product is far enough above the
+// subnormals (a product that underflowed to 0 included).
+[[gnu::always_inline]] inline bool product_exact(double a, double b, double p)
+{
+    return (std::fabs(p) >= 0x1p-969) | (a == 0) | (b == 0);
+}
+
 // The engine's exact sums (lib/exact-sums.h): the value added to the pair
 // sum_d + sum_d_lo, the pair kept only where both additions were exact;
 // else the value goes to the record's rest.  A NaN, an infinity or an
@@ -207,43 +250,36 @@ template <bool Fma>
 }
 
 // The same with the square, x * x = p + p_error exactly (where the square
-// is far enough above the subnormals for its error to be a double): the
-// squares in the pair sum_d_2 + sum_d_2_lo, their errors in the pair
-// sum_x + sum_x_2 (the plain sums' fields, free until the pass ends).
-// Three pairs, not one: the squares of values with many digits span twice
-// their bits, more than one pair holds.  The sum of squares takes a square
-// by Fast2Sum, where the sum is at least the square (else the slow path:
-// a square above the sum of those before it is rare after the first).
+// is far enough above the subnormals for its error to be a double), in the
+// record's two-lane sums (tf->pairs, free in a one-column record): the
+// values in lane 0 of d + d_lo and the squares' errors in lane 1, added
+// with vector operations, and the squares rounded in lane 0 of d2 + d2_lo,
+// by Fast2Sum where the sum is at least the square (else the slow path: a
+// square above the sum of those before it is rare after the first).
+// Three sums, not one: the squares of values with many digits span twice
+// their bits, more than one pair of doubles holds.
 template <bool Fma>
 [[gnu::always_inline]] inline void exact_squares(tallyf_t *tf, double x)
 {
-    const double s = tf->sum_d + x;
-    const double e = sum_error(tf->sum_d, x, s);
-    const double l = tf->sum_d_lo + e;
+    tallyf_sums2_t *t = &tf->pairs;
     const double p = x * x;
-    double p_error;
-    if constexpr (Fma)
-        p_error = __builtin_fma(x, x, -p);
-    else
-        p_error = square_error(x, p);
-    const double q = tf->sum_d_2 + p;
-    const double qe = p - (q - tf->sum_d_2);
-    const double ql = tf->sum_d_2_lo + qe;
-    const double r = tf->sum_x + p_error;
-    const double re = sum_error(tf->sum_x, p_error, r);
-    const double rl = tf->sum_x_2 + re;
-    const bool exact = added_exactly(tf->sum_d_lo, e, l) &
-                       ((tf->sum_d_2 >= p) | (tf->sum_d_2 == 0)) &
-                       added_exactly(tf->sum_d_2_lo, qe, ql) &
-                       added_exactly(tf->sum_x_2, re, rl) &
+    const pair_v v = {x, times_error<Fma>(x, x, p)};
+    const pair_v s0 = load2(t->d), l0 = load2(t->d_lo);
+    const pair_v s = s0 + v;
+    const pair_v e = error_free::sum_error(s0, v, s);
+    const pair_v l = l0 + e;
+    const double q0 = t->d2[0], ql0 = t->d2_lo[0];
+    const double q = q0 + p;
+    const double qe = p - (q - q0);
+    const double ql = ql0 + qe;
+    const bool exact = both(added_exactly2(l0, e, l)) &
+                       added_exactly(ql0, qe, ql) & ((q0 >= p) | (q0 == 0)) &
                        ((p >= 0x1p-969) | (x == 0));
     if (exact) [[likely]] {
-        tf->sum_d = s;
-        tf->sum_d_lo = l;
-        tf->sum_d_2 = q;
-        tf->sum_d_2_lo = ql;
-        tf->sum_x = r;
-        tf->sum_x_2 = rl;
+        store2(t->d, s);
+        store2(t->d_lo, l);
+        t->d2[0] = q;
+        t->d2_lo[0] = ql;
     } else {
         tally_rest_add(tf, x, true);
     }
@@ -386,49 +422,6 @@ tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
 }
 
 namespace tally_feed_body {
-
-using pair_v = double __attribute__((vector_size(16)));
-
-[[gnu::always_inline]] inline pair_v load2(const double *lanes)
-{
-    pair_v v;
-    __builtin_memcpy(&v, lanes, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline void store2(double *lanes, pair_v v)
-{
-    __builtin_memcpy(lanes, &v, sizeof v);
-}
-
-using mask_v = long long __attribute__((vector_size(16)));
-
-// added_exactly lane by lane: all ones in a lane where it was.
-[[gnu::always_inline]] inline mask_v added_exactly2(pair_v a, pair_v b, pair_v r)
-{
-    return ((r - a) == b) & ((r - b) == a);
-}
-
-[[gnu::always_inline]] inline bool both(mask_v m)
-{
-    return (m[0] & m[1]) != 0;
-}
-
-template <bool Fma>
-[[gnu::always_inline]] inline double times_error(double a, double b, double p)
-{
-    if constexpr (Fma)
-        return __builtin_fma(a, b, -p);
-    else
-        return error_free::product_error(a, b, p);
-}
-
-// A product's error is a double where the product is far enough above the
-// subnormals (a product that underflowed to 0 included).
-[[gnu::always_inline]] inline bool product_exact(double a, double b, double p)
-{
-    return (std::fabs(p) >= 0x1p-969) | (a == 0) | (b == 0);
-}
 
 // The engine's exact sums of a pair of one line, x and y side by side in
 // the lanes of a vector (tallyf_sums2_t: values, squares and their errors,
