@@ -336,6 +336,16 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
     }
     if (tf->num_count == 0)
         return;
+    if (!squares && r == nullptr) {
+        // The common case, and a grouped run's per group: the exact sum is
+        // the pair itself, whose canonical form one exact addition gives.
+        const double hi = tf->sum_d + tf->sum_d_lo;
+        if (std::isfinite(hi)) {
+            tf->sum_d_lo = error_free::sum_error(tf->sum_d, tf->sum_d_lo, hi);
+            tf->sum = tf->sum_d = hi;
+            return;
+        }
+    }
 
     // The pass kept a squares record's sums in its two-lane sums.
     tallyf_sums2_t *t = &tf->pairs;
