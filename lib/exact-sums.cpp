@@ -233,6 +233,85 @@ constexpr int kSquareScale = 1120;
 
 namespace {
 
+// Exact terms added up in a pair of doubles, each addition checked.
+struct checked_sum_t {
+    double hi = 0, lo = 0;
+    bool exact = true;
+    void add(double t)
+    {
+        using error_free::sum_error;
+        const double s = hi + t;
+        const double e = sum_error(hi, t, s);
+        const double l = lo + e;
+        exact &= sum_error(lo, e, l) == 0;
+        hi = s;
+        lo = l;
+    }
+    // sign * a * b, as the product and its error where both are exact.
+    void add_product(double a, double b, double sign)
+    {
+        const double p = a * b;
+        const double e = std::fma(a, b, -p);
+        exact &= std::fabs(p) >= 0x1p-969 || a == 0 || b == 0;
+        add(sign * p);
+        add(sign * e);
+    }
+    // The canonical pair: the sum rounded, and the exact rest.
+    void settle(double *h, double *l) const
+    {
+        *h = hi + lo;
+        *l = error_free::sum_error(hi, lo, *h);
+    }
+};
+
+// A squares record without a rest settled as the wide path below would,
+// in pairs of doubles (a grouped run settles one record per group); false,
+// with nothing written, where an addition would round or a sum is not
+// finite: the wide path then takes it.
+bool settle_squares_fast(tallyf_t *tf)
+{
+    const tallyf_sums2_t *t = &tf->pairs;
+    const uint64_t n = tf->num_count;
+    if (n >= (uint64_t{1} << 53))
+        return false;
+    const double nd = static_cast<double>(n);
+    const double total = t->d[0] + t->d_lo[0]; // the exact sum, rounded
+    const double shift = total / nd;
+    checked_sum_t q, d, d2;
+    for (double v : {t->d2[0], t->d2_lo[0], t->d[1], t->d_lo[1]}) {
+        q.add(v);
+        d2.add(v);
+    }
+    d.add(t->d[0]);
+    d.add(t->d_lo[0]);
+    d.add_product(nd, shift, -1);
+    for (double v : {t->d[0], t->d_lo[0]}) {
+        d2.add_product(shift, v, -1);
+        d2.add_product(shift, v, -1);
+    }
+    const double sq = shift * shift;
+    const double sq_error = std::fma(shift, shift, -sq);
+    d2.exact &= sq >= 0x1p-969 || shift == 0;
+    d2.add_product(nd, sq, 1);
+    d2.add_product(nd, sq_error, 1);
+    double d_hi, d_lo, d2_hi, d2_lo;
+    d.settle(&d_hi, &d_lo);
+    d2.settle(&d2_hi, &d2_lo);
+    if (!(q.exact && d.exact && d2.exact) || !std::isfinite(shift) ||
+        !std::isfinite(d_hi) || !std::isfinite(d2_hi) ||
+        !std::isfinite(q.hi + q.lo))
+        return false;
+    tf->sum = tf->sum_x = total;
+    tf->sum_x_2 = q.hi + q.lo;
+    tf->shift = shift;
+    tf->sum_d = d_hi;
+    tf->sum_d_lo = d_lo;
+    tf->sum_d_2 = d2_hi;
+    tf->sum_d_2_lo = d2_lo;
+    tallyf_sums2_init(&tf->pairs);
+    return true;
+}
+
 // A two-column record's exact sums settled into the shifted form the
 // report reads (shifted-sums.h): per lane, a shift near the mean and the
 // deviations' sums about it; the products' deviations for pairs.
@@ -349,6 +428,8 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
 
     // The pass kept a squares record's sums in its two-lane sums.
     tallyf_sums2_t *t = &tf->pairs;
+    if (squares && r == nullptr && settle_squares_fast(tf))
+        return;
     exact_wide_t s;
     exact_wide_clear(&s);
     exact_wide_add(&s, squares ? t->d[0] : tf->sum_d);

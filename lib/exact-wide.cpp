@@ -167,6 +167,19 @@ bool bit(const exact_wide_t *mag, int k)
     return k >= 0 && ((mag->w[k / 64] >> (k % 64)) & 1u) != 0;
 }
 
+// The count bits (0 to 64) from bit from up, as a number.
+uint64_t bits_from(const exact_wide_t *mag, int from, int count)
+{
+    if (count <= 0)
+        return 0;
+    const int word = from / 64, shift = from % 64;
+    u128 v = mag->w[word];
+    if (word + 1 < kWords)
+        v |= static_cast<u128>(mag->w[word + 1]) << 64;
+    const uint64_t got = static_cast<uint64_t>(v >> shift);
+    return count == 64 ? got : got & ((uint64_t{1} << count) - 1);
+}
+
 // True when a bit below k is set.
 bool any_below(const exact_wide_t *mag, int k)
 {
@@ -208,9 +221,8 @@ double round_wide(const exact_wide_t *v, int scale, bool odd)
     }
     if (last > top + 1) // below half the least subnormal
         return negative ? -0.0 : 0.0;
-    uint64_t kept = 0;
-    for (int k = top; k >= last; --k)
-        kept = kept << 1 | (bit(&mag, k) ? 1u : 0u);
+    uint64_t kept = last >= 0 ? bits_from(&mag, last, top - last + 1)
+                              : bits_from(&mag, 0, top + 1) << -last;
     if (odd) {
         if (any_below(&mag, last))
             kept |= 1;

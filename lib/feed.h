@@ -203,6 +203,19 @@ using pair_v = double __attribute__((vector_size(16)));
 
 using mask_v = long long __attribute__((vector_size(16)));
 
+// The error of a + b = r for a and b at or above 0 (squares and their
+// sums): Fast2Sum with the larger first.
+[[gnu::always_inline]] inline double fast_error(double a, double b, double r)
+{
+    return (a < b ? a : b) - (r - (a < b ? b : a));
+}
+
+[[gnu::always_inline]] inline pair_v fast_error2(pair_v a, pair_v b, pair_v r)
+{
+    const pair_v big = a > b ? a : b, small = a > b ? b : a;
+    return small - (r - big);
+}
+
 // added_exactly lane by lane: all ones in a lane where it was.
 [[gnu::always_inline]] inline mask_v added_exactly2(pair_v a, pair_v b, pair_v r)
 {
@@ -254,8 +267,7 @@ template <bool Fma>
 // record's two-lane sums (tf->pairs, free in a one-column record): the
 // values in lane 0 of d + d_lo and the squares' errors in lane 1, added
 // with vector operations, and the squares rounded in lane 0 of d2 + d2_lo,
-// by Fast2Sum where the sum is at least the square (else the slow path: a
-// square above the sum of those before it is rare after the first).
+// by Fast2Sum (both at or above 0, the larger first).
 // Three sums, not one: the squares of values with many digits span twice
 // their bits, more than one pair of doubles holds.
 template <bool Fma>
@@ -270,10 +282,10 @@ template <bool Fma>
     const pair_v l = l0 + e;
     const double q0 = t->d2[0], ql0 = t->d2_lo[0];
     const double q = q0 + p;
-    const double qe = p - (q - q0);
+    const double qe = fast_error(q0, p, q);
     const double ql = ql0 + qe;
     const bool exact = both(added_exactly2(l0, e, l)) &
-                       added_exactly(ql0, qe, ql) & ((q0 >= p) | (q0 == 0)) &
+                       added_exactly(ql0, qe, ql) &
                        ((p >= 0x1p-969) | (x == 0));
     if (exact) [[likely]] {
         store2(t->d, s);
@@ -439,8 +451,8 @@ template <bool Fma>
     const pair_v p = v * v;
     const pair_v pe = {times_error<Fma>(x, x, p[0]), times_error<Fma>(y, y, p[1])};
     const pair_v q0 = load2(t->d2), ql0 = load2(t->d2_lo);
-    const pair_v q = q0 + p; // by Fast2Sum: q0 >= p, else the slow path
-    const pair_v qe = p - (q - q0);
+    const pair_v q = q0 + p;
+    const pair_v qe = fast_error2(q0, p, q);
     const pair_v ql = ql0 + qe;
     const pair_v r0 = load2(t->e2), rl0 = load2(t->e2_lo);
     const pair_v r = r0 + pe;
@@ -453,11 +465,9 @@ template <bool Fma>
     const pair_v h = h0 + cc;
     const pair_v he = error_free::sum_error(h0, cc, h);
     const pair_v hl = hl0 + he;
-    const pair_v zero = {0, 0};
     const bool exact = both(added_exactly2(l0, e, l) &
                             added_exactly2(ql0, qe, ql) &
                             added_exactly2(rl0, re, rl) &
-                            ((q0 >= p) | (q0 == zero)) &
                             added_exactly2(hl0, he, hl)) &
                        product_exact(x, x, p[0]) & product_exact(y, y, p[1]) &
                        product_exact(x, y, c);
@@ -492,18 +502,16 @@ template <bool Fma>
     const pair_v p = v * v;
     const pair_v pe = {times_error<Fma>(x, x, p[0]), times_error<Fma>(y, y, p[1])};
     const pair_v q0 = load2(t->d2), ql0 = load2(t->d2_lo);
-    const pair_v q = q0 + p; // by Fast2Sum: q0 >= p, else the slow path
-    const pair_v qe = p - (q - q0);
+    const pair_v q = q0 + p;
+    const pair_v qe = fast_error2(q0, p, q);
     const pair_v ql = ql0 + qe;
     const pair_v r0 = load2(t->e2), rl0 = load2(t->e2_lo);
     const pair_v r = r0 + pe;
     const pair_v re = error_free::sum_error(r0, pe, r);
     const pair_v rl = rl0 + re;
-    const pair_v zero = {0, 0};
     const bool exact = both(added_exactly2(l0, e, l) &
                             added_exactly2(ql0, qe, ql) &
-                            added_exactly2(rl0, re, rl) &
-                            ((q0 >= p) | (q0 == zero))) &
+                            added_exactly2(rl0, re, rl)) &
                        product_exact(x, x, p[0]) & product_exact(y, y, p[1]);
     if (exact) [[likely]] {
         store2(t->d, s);
