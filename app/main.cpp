@@ -16,11 +16,13 @@
 #include "distribution.h"
 #include "functions.h"
 #include "header.h"
+#include "input.h"
 #include "options.h"
 #include "request.h"
 #include "suggest.h"
 #include "tallyf-list-run.h"
 #include "usage.h"
+#include "xt-dsv.h"
 #include "xt.h"
 
 namespace {
@@ -210,13 +212,20 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
 
     if (!finish_options(&cli, list, names, &err))
         return report_error(err, argv);
+    tally_input_t *input = tally_input_open(*files, cli.run.header);
+    xt_dsv_set_source(stdin, tally_input_source(input));
 
     // Bigger reads than the default buffer: the pass is one long scan.
     static char input_buffer[1 << 17];
     std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
     std::string notes;
-    if (!tally_run(&list, stdin, cli.run, &err, &notes))
+    const bool ran = tally_run(&list, stdin, cli.run, &err, &notes);
+    tally_input_finish(input);
+    if (!ran) {
+        if (!tally_input_failed(input, &err) && !files->empty())
+            tally_input_name_rows(input, &err);
         return report_error(err, argv);
+    }
     // The notes follow the report, also where both go to one place.
     const int status = finish_output(0);
     if (status == 0)
