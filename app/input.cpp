@@ -67,8 +67,11 @@ struct tally_input_t {
     std::vector<uint64_t> first_line;
     uint64_t newlines = 0;
 
+    bool named = false;    // files were named on the command line
+
     // The failure, if any.
     bool failed = false;
+    int read_errno = 0;    // a read error of standard input alone
     tally_error_t error;
 
     // Progress on a terminal.
@@ -94,6 +97,19 @@ struct tally_input_t {
         return false;
     }
 
+    // A read error: named by the file where files were named; on standard
+    // input alone, handed to the reader, whose run reports it as ever.
+    bool read_failed(int errnum)
+    {
+        if (!named) {
+            read_errno = errnum;
+            failed = true;
+            return false;
+        }
+        return fail(EX_IOERR, std::string(name()) + ": read error: " +
+                                  std::strerror(errnum));
+    }
+
     // Reads more raw bytes after the unread ones; false on a read error.
     bool refill()
     {
@@ -112,8 +128,7 @@ struct tally_input_t {
             if (n == 0) {
                 raw_eof = true;
             } else if (errno != EINTR) {
-                return fail(EX_IOERR, std::string(name()) + ": read error: " +
-                                          std::strerror(errno));
+                return read_failed(errno);
             }
         }
         return true;
@@ -211,8 +226,7 @@ struct tally_input_t {
                     return static_cast<size_t>(n);
                 }
                 if (errno != EINTR) {
-                    fail(EX_IOERR, std::string(name()) + ": read error: " +
-                                       std::strerror(errno));
+                    read_failed(errno);
                     return 0;
                 }
             }
@@ -375,7 +389,7 @@ struct tally_input_t {
     {
         for (;;) {
             if (failed) {
-                *err = EIO;
+                *err = read_errno != 0 ? read_errno : EIO;
                 return 0;
             }
             if (!opened) {
@@ -438,6 +452,7 @@ tally_input_t *tally_input_open(const std::vector<const char *> &files,
 {
     static tally_input_t in;
     in.files = files;
+    in.named = !files.empty();
     if (in.files.empty())
         in.files.push_back("-");
     in.header = header;
@@ -469,7 +484,7 @@ const xt_dsv_source_t *tally_input_source(tally_input_t *in)
 
 bool tally_input_failed(const tally_input_t *in, tally_error_t *err)
 {
-    if (!in->failed)
+    if (!in->failed || in->read_errno != 0)
         return false;
     *err = in->error;
     return true;
