@@ -18,6 +18,7 @@
 #include "header.h"
 #include "input.h"
 #include "options.h"
+#include "order-points.h"
 #include "request.h"
 #include "suggest.h"
 #include "tallyf-list-run.h"
@@ -212,6 +213,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
 
     if (!finish_options(&cli, list, names, &err))
         return report_error(err, argv);
+    tallyf_set_quantile_type(cli.quantile_type);
     tally_input_t *input = tally_input_open(*files, cli.run.header);
     xt_dsv_set_source(stdin, tally_input_source(input));
 

@@ -111,6 +111,21 @@ bool version(tally_cli_t *cli, int *, int, char *[], tally_error_t *err)
     return false;
 }
 
+// --quantile-type N: Hyndman and Fan's definition N, 1 to 9.
+bool quantile_type(tally_cli_t *cli, int *arg, int argc, char *argv[],
+                   tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    const char *w = argv[*arg];
+    if (w[0] < '1' || w[0] > '9' || w[1] != '\0')
+        return tally_fail_usage(err, std::string("numtally: --quantile-type "
+                                                 "takes 1 to 9, not '") +
+                                         w + "'\n");
+    cli->quantile_type = w[0] - '0';
+    return true;
+}
+
 bool verbose(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
 {
     cli->run.verbose = true;
@@ -130,6 +145,7 @@ const tally_option_t tally_options[] = {
     {"--header", header, nullptr},
     {"--csv", csv, nullptr},
     {"--skip-missing", skip_missing, nullptr},
+    {"--quantile-type", quantile_type, "N"},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];
