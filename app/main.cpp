@@ -1,5 +1,6 @@
 // numtally: statistics over delimited numbers on standard input, or one-shot
 // normal and Student t computations from the command line.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -134,6 +135,47 @@ std::string unknown_word(int arg, int argc, char *argv[])
     return m + "\n";
 }
 
+// "percentile 0.9" asks for the 0.9th percentile, which is what it gets;
+// one line per such word says so and names the one likely meant.
+std::string percentile_notes(const tallyf_list_t &list)
+{
+    std::string notes;
+    std::vector<std::string> said;
+    for (int i = 0; i < list.count; ++i) {
+        const tallyf_t &tf = list.functions[i];
+        if (tf.code != TALLYF_PERCENTILE || tf.percentiles == nullptr)
+            continue;
+        const std::string text = tf.percentiles;
+        size_t from = 0;
+        for (;;) {
+            const size_t comma = text.find(',', from);
+            const std::string item = text.substr(
+                from, comma == std::string::npos ? std::string::npos
+                                                 : comma - from);
+            const double p = std::strtod(item.c_str(), nullptr);
+            if (p > 0 && p < 1 &&
+                std::find(said.begin(), said.end(), item) == said.end()) {
+                said.push_back(item);
+                char meant[64];
+                std::snprintf(meant, sizeof meant, "%.15g", p * 100);
+                const double whole = p * 100;
+                const long w = static_cast<long>(whole);
+                const char *suffix = "th";
+                if (whole == static_cast<double>(w) && w % 100 / 10 != 1)
+                    suffix = w % 10 == 1 ? "st" : w % 10 == 2 ? "nd"
+                           : w % 10 == 3 ? "rd" : "th";
+                notes += "numtally: percentile " + item + " is the " + item +
+                         "th percentile; the " + meant + suffix +
+                         " is percentile " + meant + "\n";
+            }
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+    }
+    return notes;
+}
+
 // What the options mean together, once the whole line is read.
 bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
                     tally_col_names_t &names, tally_error_t *err)
@@ -228,6 +270,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
             tally_input_name_rows(input, &err);
         return report_error(err, argv);
     }
+    notes += percentile_notes(list);
     // The notes follow the report, also where both go to one place.
     const int status = finish_output(0);
     if (status == 0)
