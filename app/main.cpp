@@ -255,7 +255,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
 
     if (!finish_options(&cli, list, names, &err))
         return report_error(err, argv);
-    tallyf_set_quantile_type(cli.quantile_type);
+    tallyf_choose_quantile_type(cli.quantile_type);
     tally_input_t *input = tally_input_open(*files, cli.run.header);
     xt_dsv_set_source(stdin, tally_input_source(input));
 

@@ -14,7 +14,7 @@ struct tally_cli_t {
     tally_run_options_t run;
     bool show_version = false;  // --version: print it and end, status 0
     bool show_help = false;     // --help: print the help and end, status 0
-    int quantile_type = 6;      // --quantile-type N (tallyf_set_quantile_type)
+    int quantile_type = 6;      // --quantile-type N (tallyf_choose_quantile_type)
     bool delims_given = false;  // --delims stood on the line (--csv keeps it)
 };
 

@@ -100,7 +100,7 @@ double rank_value(const tallyf_points_t *pts, uint64_t r)
 
 } // namespace
 
-void tallyf_set_quantile_type(int type) { quantile_type = type; }
+void tallyf_choose_quantile_type(int type) { quantile_type = type; }
 
 int tallyf_quantile_type() { return quantile_type; }
 

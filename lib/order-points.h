@@ -31,7 +31,7 @@ tallyf_points_t tallyf_sorted_points(const double *values, uint64_t n);
 // another before any quantile is computed.  Every quantile reads it: the
 // quantile functions, median, quartile, percentile, iq-range, box-plot,
 // summary, and the medians of mad (tallyf_median_at).
-void tallyf_set_quantile_type(int type);
+void tallyf_choose_quantile_type(int type);
 int tallyf_quantile_type();
 
 // The median of n sorted values under the quantile type: the 0-based rank
