@@ -54,13 +54,17 @@ bool by(tally_cli_t *cli, int *arg, int argc, char *argv[],
     size_t from = 0;
     for (;;) {
         const size_t comma = text.find(',', from);
-        const std::string word = text.substr(
+        std::string word = text.substr(
             from, comma == std::string::npos ? std::string::npos : comma - from);
+        // "=NAME": a name, also one of digits alone.
+        const bool named = word.size() > 1 && word[0] == '=';
+        if (named)
+            word.erase(0, 1);
         if (run.nby == TALLY_KEYS_MAX)
             return tally_fail(err, EX_USAGE,
                               "--by: at most 64 key columns\n");
         const bool digits =
-            !word.empty() &&
+            !named && !word.empty() &&
             word.find_first_not_of("0123456789") == std::string::npos;
         uint64_t number = 0;
         if (digits) {
@@ -92,9 +96,12 @@ bool by(tally_cli_t *cli, int *arg, int argc, char *argv[],
     }
 }
 
-bool help(tally_cli_t *, int *, int, char *[], tally_error_t *err)
+// Ends the command line, as --version does: main prints the help.
+bool help(tally_cli_t *cli, int *, int, char *[], tally_error_t *err)
 {
-    return tally_fail_usage(err);
+    cli->show_help = true;
+    err->status = 0;
+    return false;
 }
 
 bool version(tally_cli_t *cli, int *, int, char *[], tally_error_t *err)
@@ -102,6 +109,21 @@ bool version(tally_cli_t *cli, int *, int, char *[], tally_error_t *err)
     cli->show_version = true;
     err->status = 0;
     return false;
+}
+
+// --quantile-type N: Hyndman and Fan's definition N, 1 to 9.
+bool quantile_type(tally_cli_t *cli, int *arg, int argc, char *argv[],
+                   tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    const char *w = argv[*arg];
+    if (w[0] < '1' || w[0] > '9' || w[1] != '\0')
+        return tally_fail_usage(err, std::string("numtally: --quantile-type "
+                                                 "takes 1 to 9, not '") +
+                                         w + "'\n");
+    cli->quantile_type = w[0] - '0';
+    return true;
 }
 
 bool verbose(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
@@ -115,6 +137,7 @@ bool verbose(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
 // Tested in this order, before the function words.
 const tally_option_t tally_options[] = {
     {"--delims", delims, "STRING"},
+    {"--delim", delims, "STRING"}, // as the usage text spells it
     {"--by", by, "COLUMNS"},
     {"--help", help, nullptr},
     {"--version", version, nullptr},
@@ -122,6 +145,7 @@ const tally_option_t tally_options[] = {
     {"--header", header, nullptr},
     {"--csv", csv, nullptr},
     {"--skip-missing", skip_missing, nullptr},
+    {"--quantile-type", quantile_type, "N"},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];

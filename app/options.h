@@ -13,6 +13,8 @@
 struct tally_cli_t {
     tally_run_options_t run;
     bool show_version = false;  // --version: print it and end, status 0
+    bool show_help = false;     // --help: print the help and end, status 0
+    int quantile_type = 6;      // --quantile-type N (tallyf_choose_quantile_type)
     bool delims_given = false;  // --delims stood on the line (--csv keeps it)
 };
 
@@ -20,7 +22,8 @@ struct tally_option_t {
     const char *word;
     // Applies the option standing at argv[*arg], consuming its value (leave
     // *arg on the last word used).  False ends the command line: with err
-    // set for an error, or with err->status 0 after --version.
+    // set for an error, or with err->status 0 after --version or
+    // --help.
     bool (*apply)(tally_cli_t *cli, int *arg, int argc, char *argv[],
                   tally_error_t *err);
     const char *value;  // what its value is, for documentation; null: none

@@ -1,28 +1,32 @@
-// The usage text, written to standard error on every command-line error.
+// The usage text, written to standard error on every command-line error,
+// and the help, which is the usage text and more, on standard output.
 #include "usage.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <sysexits.h>
 
 #include "functions.h"
 
-void print_usage(char *argv[])
+namespace {
+
+void write_usage(char *argv[], FILE *out)
 {
     const char *name = argv != nullptr && argv[0] != nullptr ? argv[0]
                                                              : "numtally";
-    std::fputs("\nUsage: numtally function arguments [...]\n", stderr);
-    std::fputs("\nSimple functions:\n", stderr);
-    std::fprintf(stderr, "   %s z-table\n", name);
-    std::fprintf(stderr, "   %s z-score x mean SD|SEM\n", name);
-    std::fprintf(stderr, "   %s z-score x mean SSD n\n", name);
-    std::fprintf(stderr, "   %s normal-cdf x [mean SD] (defaults: 0 1)\n\n",
+    std::fputs("\nUsage: numtally function arguments [...]\n", out);
+    std::fputs("\nSimple functions:\n", out);
+    std::fprintf(out, "   %s z-table\n", name);
+    std::fprintf(out, "   %s z-score x mean SD|SEM\n", name);
+    std::fprintf(out, "   %s z-score x mean SSD n\n", name);
+    std::fprintf(out, "   %s normal-cdf x [mean SD] (defaults: 0 1)\n\n",
                  name);
-    std::fprintf(stderr, "   %s t-score x-bar expected-mean SD n\n", name);
-    std::fprintf(stderr, "   %s t-cdf x-bar n\n", name);
-    std::fputs("\nTabular data:\n", stderr);
-    std::fprintf(stderr,
+    std::fprintf(out, "   %s t-score x-bar expected-mean SD n\n", name);
+    std::fprintf(out, "   %s t-cdf x-bar n\n", name);
+    std::fputs("\nTabular data:\n", out);
+    std::fprintf(out,
                  "   %s [--verbose] [--delim 'string'] \\\n"
                  "       function1 [param1] --row|--col N1 \\\n"
                  "       [function2 [param2] --row|--col N2 ...] \\\n"
@@ -30,21 +34,90 @@ void print_usage(char *argv[])
                  name);
     std::fputs("\nFor tabular data at least one of the following functions "
                "is required:\n\n",
-               stderr);
+               out);
     for (size_t i = 0; i < tally_function_count; ++i)
         if (tally_functions[i].usage != nullptr)
-            std::fprintf(stderr, "  %s\n", tally_functions[i].usage);
+            std::fprintf(out, "  %s\n", tally_functions[i].usage);
     std::fputs("\nDefault delimiter is TAB.  The delimiter string may be "
                "multiple characters.\n",
-               stderr);
+               out);
     std::fputs("Multiple consecutive spaces are treated as a single "
                "delimiter.\n",
-               stderr);
+               out);
     std::fputs("\nExample: numtally sample-SD --col 9 pop-var --col 10 < "
                "sample.tsv\n",
-               stderr);
+               out);
     std::fputs("Example: echo '3 6 1 8 2' | numtally mean --row 1\n\n",
-               stderr);
+               out);
+}
+
+// One line for each function the list above leaves out.
+struct help_line_t {
+    const char *word;
+    const char *text;
+};
+
+const help_line_t function_help[] = {
+    {"chi-sq-fit", "chi-sq-fit          chi-square fit of the values to a normal"},
+    {"count", "count               how many values"},
+    {"sum", "sum                 their sum"},
+    {"min", "min                 the lowest value"},
+    {"max", "max                 the highest value"},
+    {"percentile",
+     "percentile P[,P...] the P-th percentiles (P above 0, below 100)"},
+    {"geo-mean", "geo-mean            geometric mean"},
+    {"harm-mean", "harm-mean           harmonic mean"},
+    {"skewness", "skewness            sample skewness"},
+    {"kurtosis", "kurtosis            sample excess kurtosis"},
+    {"mad", "mad                 median absolute deviation"},
+    {"summary", "summary             minimum, quartiles, mean, maximum"},
+    {"covariance", "covariance --col X --col Y   sample covariance"},
+    {"correlation", "correlation --col X --col Y  Pearson's r"},
+    {"regression", "regression --col X --col Y   least-squares line"},
+    {"welch-t", "welch-t --col X --col Y      Welch's two-sample t-test"},
+    {"paired-t", "paired-t --col X --col Y     paired t-test"},
+};
+
+} // namespace
+
+void print_usage(char *argv[])
+{
+    write_usage(argv, stderr);
+}
+
+void print_help(char *argv[])
+{
+    write_usage(argv, stdout);
+    std::fputs("More functions:\n\n", stdout);
+    for (size_t i = 0; i < tally_function_count; ++i) {
+        const tally_function_t &f = tally_functions[i];
+        if (f.usage != nullptr || f.refusal != nullptr)
+            continue;
+        const char *text = f.word;
+        for (const help_line_t &h : function_help)
+            if (std::strcmp(h.word, f.word) == 0)
+                text = h.text;
+        std::printf("  %s\n", text);
+    }
+    std::fputs(
+        "\nOptions:\n\n"
+        "  --delims STRING     the delimiters, each byte one (also --delim);\n"
+        "                      default: blanks and tabs, a run of them one\n"
+        "  --csv               comma-separated, with double-quoted fields\n"
+        "  --header            the first line names the columns: --col NAME\n"
+        "                      (--col =NAME for a name made of digits)\n"
+        "  --by COLUMNS        one report per key (columns by number or name)\n"
+        "  --skip-missing      empty fields and NA, N/A, NaN, nan, NULL, null\n"
+        "                      count in no statistic\n"
+        "  --quantile-type N   quantiles by Hyndman and Fan's definition N\n"
+        "                      (1 to 9, as R's type = N; default 6)\n"
+        "  --verbose           echo every field read\n"
+        "  --help              this text, on standard output\n"
+        "  --version           the version\n"
+        "\nInput: standard input, or the files named after the functions\n"
+        "(\"-\": standard input), read in order as one; gzip and zstd input\n"
+        "is decompressed.\n",
+        stdout);
 }
 
 void usage(char *argv[])

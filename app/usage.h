@@ -10,4 +10,8 @@
 // functions comes from the function table (lib/functions.h).
 void print_usage(char *argv[]);
 
+// "--help": the usage text, then one line for each function and option it
+// leaves out, on standard output.
+void print_help(char *argv[]);
+
 #endif

@@ -11,8 +11,8 @@ _numtally()
         geo-mean harm-mean skewness kurtosis mad summary covariance
         correlation regression welch-t paired-t"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
-    local options="--delims --by --verbose --help --version --header --csv
-        --skip-missing"
+    local options="--delims --delim --by --verbose --help --version --header
+        --csv --skip-missing --quantile-type"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -24,7 +24,11 @@ _numtally()
     case $prev in
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
-    --delims | --by | --row | --col | quantile | sample-t-score | percentile) return ;;
+    --delims | --delim | --by | --row | --col | quantile | sample-t-score | percentile) return ;;
+    --quantile-type)
+        mapfile -t COMPREPLY < <(compgen -W "1 2 3 4 5 6 7 8 9" -- "$cur")
+        return
+        ;;
     esac
     # A function word, or a parameter after its word, wants --row or --col.
     if [[ $before == quantile || $before == sample-t-score ||
@@ -38,5 +42,9 @@ _numtally()
     local words="$functions $options"
     ((COMP_CWORD == 1)) && words="$commands $words"
     mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
+    # After a function's column: the files to read, too.
+    if [[ $before == --row || $before == --col ]]; then
+        mapfile -t -O ${#COMPREPLY[@]} COMPREPLY < <(compgen -f -- "$cur")
+    fi
 }
 complete -F _numtally numtally

@@ -19,10 +19,19 @@ bool tally_resolve_name(const std::string &want,
                                   std::to_string(c + 1) + ")\n");
         found = static_cast<uint32_t>(c + 1);
     }
-    if (found == 0)
+    if (found == 0) {
+        // What the header line holds, cut short: often one field with
+        // commas, where --csv was forgotten.
+        std::string held;
+        for (size_t c = 0; c < header.size(); ++c)
+            held += (c != 0 ? " " : "") + header[c];
+        if (held.size() > 80)
+            held = held.substr(0, 80) + "...";
         return tally_fail(err, EX_DATAERR,
                           "numtally: col " + want +
-                              ": no such column in the header line\n");
+                              ": no such column in the header line (it holds: " +
+                              held + ")\n");
+    }
     *col = found;
     return true;
 }
@@ -31,19 +40,27 @@ bool tally_resolve_names(tallyf_list_t *list, const tally_col_names_t &names,
                          const std::vector<std::string> &header,
                          tally_error_t *err)
 {
-    for (int i = 0; i < list->count; ++i)
+    for (int i = 0; i < list->count; ++i) {
         if (!names.name[i].empty() &&
             !tally_resolve_name(names.name[i], header,
                                 &list->functions[i].col, err))
             return false;
+        if (!names.name2[i].empty() &&
+            !tally_resolve_name(names.name2[i], header,
+                                &list->functions[i].col2, err))
+            return false;
+    }
     return true;
 }
 
 std::string tally_col_text(const tallyf_list_t *list,
                            const tally_col_names_t &names, uint64_t col)
 {
-    for (int i = 0; i < list->count; ++i)
+    for (int i = 0; i < list->count; ++i) {
         if (!names.name[i].empty() && list->functions[i].col == col)
             return names.name[i];
+        if (!names.name2[i].empty() && list->functions[i].col2 == col)
+            return names.name2[i];
+    }
     return std::to_string(col);
 }

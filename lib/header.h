@@ -13,6 +13,10 @@
 // was chosen by number.
 struct tally_col_names_t {
     std::string name[TALLYF_LIST_MAX];
+    std::string name2[TALLYF_LIST_MAX]; // the second column of a pair
+    // How the report names a pair's columns when one was chosen by name
+    // ("wt,mpg", "wt,2"); empty for the others.
+    std::string pair_label[TALLYF_LIST_MAX];
 };
 
 // The column (from 1) that holds the name want in header.  False, with a

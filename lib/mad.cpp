@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "double-double.h"
+#include "order-points.h"
 
 namespace {
 
@@ -72,25 +73,31 @@ tallyf_mad_t tallyf_mad(const double *v, uint64_t count)
         if (std::isfinite(x))
             largest = std::fmax(largest, std::fabs(x));
     w.half = largest >= 0x1p1022 ? 0.5 : 1.0;
-    if (n % 2 == 1) {
-        w.m = dd(v[n / 2]);
-        w.twice_m = dd(2 * w.half * v[n / 2]);
-        w.left = n / 2;
-        w.right = n / 2 + 1;
+    // The median: one value, or the mean of two neighbours (the quantile
+    // type says which).
+    uint64_t at;
+    bool two;
+    tallyf_median_at(count, &at, &two);
+    const int64_t c = static_cast<int64_t>(at);
+    if (!two) {
+        w.m = dd(v[c]);
+        w.twice_m = dd(2 * w.half * v[c]);
+        w.left = c;
+        w.right = c + 1;
     } else {
-        w.twice_m = w.sum(v[n / 2 - 1], v[n / 2]);
+        w.twice_m = w.sum(v[c], v[c + 1]);
         w.m = w.half == 1 ? dd_t{w.twice_m.hi / 2, w.twice_m.lo / 2}
                           : w.twice_m;
-        w.left = n / 2 - 1;
-        w.right = n / 2;
+        w.left = c;
+        w.right = c + 1;
     }
     if (!std::isfinite(w.twice_m.hi))
         return none; // an infinite median
-    // The middle deviation(s), at the same positions as the median's.
-    for (int64_t i = 1; i < (n + 1) / 2; ++i)
+    // The median of the deviations, at the same ranks as the values'.
+    for (int64_t i = 0; i < c; ++i)
         w.next();
     dd_t mad = w.next();
-    if (n % 2 == 0) {
+    if (two) {
         const dd_t upper = w.next();
         mad = std::isinf(upper.hi) ? upper
                                    : dd_div(dd_add(mad, upper), dd(2));

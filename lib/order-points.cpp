@@ -13,11 +13,75 @@ struct position_t {
     double f;
 };
 
+int quantile_type = 6;
+
+// The whole part of a position, and its fraction: for the discontinuous
+// types a fraction within a few units of rounding of a whole position is
+// taken as none (p is rarely exact: percentile 10 is 0.1).
+position_t split(long double h)
+{
+    if (h <= 0)
+        return {0, 0};
+    const uint64_t k = static_cast<uint64_t>(h);
+    return {k, static_cast<double>(h - static_cast<long double>(k))};
+}
+
+// The position num / d, its fraction from the exact remainder (thirds
+// and eighths of a position would not be exact as a quotient).
+position_t split_over(long double num, int d)
+{
+    if (num <= 0)
+        return {0, 0};
+    const long double k = std::floor(num / d);
+    const long double rem = num - k * d;
+    if (rem >= d)
+        return {static_cast<uint64_t>(k) + 1, 0};
+    if (rem < 0)
+        return {static_cast<uint64_t>(k) - 1,
+                static_cast<double>((rem + d) / d)};
+    return {static_cast<uint64_t>(k), static_cast<double>(rem / d)};
+}
+
 position_t position_of(uint64_t n, double p)
 {
-    const double position = p * static_cast<double>(n + 1);
-    const uint64_t k = static_cast<uint64_t>(position);
-    return {k, position - static_cast<double>(k)};
+    if (quantile_type == 6) {
+        const double position = p * static_cast<double>(n + 1);
+        const uint64_t k = static_cast<uint64_t>(position);
+        return {k, position - static_cast<double>(k)};
+    }
+    const long double N = static_cast<long double>(n);
+    const long double P = p;
+    constexpr long double fuzz = 4 * 2.220446049250313e-16L;
+    switch (quantile_type) {
+    case 1:
+    case 2:
+    case 3: {
+        // x_j where np (less a half for type 3) falls on a whole j, or
+        // the next value; type 2 averages at whole positions, type 3 takes
+        // the even one of the two.
+        const long double h = N * P - (quantile_type == 3 ? 0.5L : 0.0L);
+        const long double j = std::floor(h + fuzz);
+        const bool whole = std::fabs(h - j) <= fuzz;
+        const uint64_t k = j <= 0 ? 0 : static_cast<uint64_t>(j);
+        if (!whole)
+            return {k + 1, 0};
+        if (quantile_type == 1)
+            return {k, 0};
+        if (quantile_type == 2)
+            return {k, 0.5};
+        return (k % 2 == 0) ? position_t{k, 0} : position_t{k + 1, 0};
+    }
+    case 4:
+        return split(N * P);
+    case 5:
+        return split(N * P + 0.5L);
+    case 7:
+        return split((N - 1) * P + 1);
+    case 8:
+        return split_over((3 * N + 1) * P + 1, 3);
+    default:
+        return split_over((8 * N + 2) * P + 3, 8);
+    }
 }
 
 constexpr size_t kMaxRanks = 64; // beyond this, a full sort is cheaper
@@ -35,6 +99,22 @@ double rank_value(const tallyf_points_t *pts, uint64_t r)
 }
 
 } // namespace
+
+void tallyf_choose_quantile_type(int type) { quantile_type = type; }
+
+int tallyf_quantile_type() { return quantile_type; }
+
+void tallyf_median_at(uint64_t n, uint64_t *rank, bool *two)
+{
+    const position_t at = position_of(n, 0.5);
+    if (at.k < 1 || at.k >= n || at.f == 0) {
+        *rank = at.k < 1 ? 0 : at.k >= n ? n - 1 : at.k - 1;
+        *two = false;
+        return;
+    }
+    *rank = at.k - 1;
+    *two = true; // f is a half: at p = 1/2 no type reads another fraction
+}
 
 tallyf_points_t tallyf_sorted_points(const double *values, uint64_t n)
 {

@@ -26,7 +26,19 @@ void tallyf_select_points(double *values, uint64_t n, const double *p,
 // Points over values already sorted in the order of xt_double_cmp.
 tallyf_points_t tallyf_sorted_points(const double *values, uint64_t n);
 
-// The value at fraction p (position p (n + 1) counted from 1, interpolated
+// The definition of the quantiles, Hyndman and Fan's 1 to 9 (as R's
+// quantile(type = N)): 6, the (n + 1)p rule below, unless a run sets
+// another before any quantile is computed.  Every quantile reads it: the
+// quantile functions, median, quartile, percentile, iq-range, box-plot,
+// summary, and the medians of mad (tallyf_median_at).
+void tallyf_choose_quantile_type(int type);
+int tallyf_quantile_type();
+
+// The median of n sorted values under the quantile type: the 0-based rank
+// *rank, and *two when it is the mean of that rank's value and the next.
+void tallyf_median_at(uint64_t n, uint64_t *rank, bool *two);
+
+// The value at fraction p (under type 6, position p (n + 1) counted from 1, interpolated
 // between its two neighbours; positions outside the values read the nearest
 // end), for a fraction the points were made for (or any, over sorted
 // values); never overflowing where the exact interpolated value fits a

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "feed-kind.h"
 #include "fma-dispatch.h"
+#include "functions.h"
 #include "missing-value.h"
 #include "parse-number.h"
 #include "pass.h"
@@ -375,7 +377,12 @@ bool tally_read_pass(const tally_selection_t &sel,
 {
     using namespace tally_pass_body;
     const auto room = std::make_unique<room_t>();
-    const bool paired = sel.npair_cols != 0;
+    bool paired = sel.npair_cols != 0;
+    // Pairs chosen by name get their columns only from the header line.
+    if (!paired && input.names != nullptr)
+        for (int i = 0; i < input.list->count; ++i)
+            paired |= tally_feeds_pairs(
+                tally_feed_of(input.list->functions[i].code));
     // (A sink that never takes rows never gets the shapes built for them.)
     const bool rows = Sink::rows && sel.rows[0].number != UINT64_MAX;
     const shape_t shape =

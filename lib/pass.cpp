@@ -8,6 +8,7 @@
 
 #include <sysexits.h>
 
+#include "missing-value.h"
 #include "text-escape.h"
 
 namespace tally_pass_body {
@@ -31,7 +32,10 @@ bool invalid_number(
                         : "Invalid number: ";
     m += xt_escape_text(field, len, shown);
     m += ": row " + std::to_string(at.row()) + ", col " +
-         col_text(input, at.col()) + "\n";
+         col_text(input, at.col());
+    if (is_missing_value(field, len))
+        m += " (--skip-missing skips it)";
+    m += "\n";
     return tally_fail(err, EX_DATAERR, std::move(m));
 }
 

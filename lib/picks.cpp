@@ -43,7 +43,12 @@ bool tally_parse_picks(const char *text, bool names_allowed,
         uint32_t a, b;
         const char *dash = static_cast<const char *>(
             std::memchr(p, '-', static_cast<size_t>(end - p)));
-        if (digits_value(p, end, &a)) {
+        if (names_allowed && *p == '=') {
+            // "=NAME": a name, also one made of digits alone.
+            if (end == p + 1)
+                return false;
+            add({0, p + 1, static_cast<size_t>(end - p - 1)});
+        } else if (digits_value(p, end, &a)) {
             add({a, nullptr, 0});
         } else if (dash != nullptr && digits_value(p, dash, &a) &&
                    digits_value(dash + 1, end, &b)) {

@@ -18,7 +18,8 @@ struct tally_pick_t {
 // number (at most 4294967295), two such words
 // joined by '-' a rising range of them, any other word a name when
 // names_allowed.  Stores at most room picks at out, in list order, ranges
-// expanded, and their count in *count; more than room makes *count
+// expanded, and their count in *count; with names_allowed, "=NAME" is the
+// name NAME whatever it holds (a header name of digits alone); more than room makes *count
 // room + 1.  False for an empty item, a falling range, a number too
 // large, or a name where names are not allowed.
 bool tally_parse_picks(const char *text, bool names_allowed,

@@ -87,6 +87,10 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
         }
     }
 
+    if (i + 1 < argc && tally_function_by_word(argv[i + 1]) != nullptr)
+        return tally_fail_usage(err, std::string("numtally: '") + argv[*arg] +
+                                         "' needs a --row or --col of its "
+                                         "own before '" + argv[i + 1] + "'\n");
     if (i + 2 >= argc)
         return tally_fail_usage(err);
     const char *text = argv[i + 2];
@@ -100,6 +104,12 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
     } else if (extras == nullptr ||
                !tally_parse_picks(text, extras->names_allowed && !is_row,
                                   picks, TALLYF_LIST_MAX + 1, &count)) {
+        size_t named;
+        if (extras != nullptr && !extras->names_allowed && is_col &&
+            std::strchr("0123456789+-", text[0]) == nullptr &&
+            tally_parse_picks(text, true, picks, TALLYF_LIST_MAX + 1, &named))
+            return refuse(err, "Invalid row/col: %s (a column name needs "
+                               "--header)\n", text);
         return refuse(err, "Invalid row/col: %s\n", text);
     }
     if (!is_row && !is_col)
@@ -115,22 +125,42 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
                                   std::to_string(XT_DSV_FIELD_MAX) +
                                   " bytes\n");
     if (f != nullptr && f->param == tally_param_t::two_columns) {
-        // FUNCTION --col X --col Y: one pair of columns, by number.
-        uint32_t second;
-        if (!is_col || count != 1 || picks[0].name != nullptr ||
+        // FUNCTION --col X --col Y: one pair of columns, by number or
+        // (where names are allowed) by name.
+        const bool names_ok = extras != nullptr && extras->names_allowed &&
+                              extras->names2 != nullptr;
+        if (!is_col || count != 1 || (picks[0].name != nullptr && !names_ok) ||
             i + 4 >= argc || std::strcmp(argv[i + 3], "--col") != 0)
             return refuse(err, "%s: two columns are needed: --col X --col Y\n",
                           argv[*arg]);
-        if (!parse_uint32_arg(argv[i + 4], &second))
+        tally_pick_t second;
+        size_t nsecond = 0;
+        if (parse_uint32_arg(argv[i + 4], &second.number)) {
+            second.name = nullptr;
+            second.name_len = 0;
+        } else if (!names_ok ||
+                   !tally_parse_picks(argv[i + 4], true, &second, 1,
+                                      &nsecond) ||
+                   nsecond != 1 || second.name == nullptr) {
             return refuse(err, "Invalid row/col: %s\n", argv[i + 4]);
+        } else if (second.name_len > XT_DSV_FIELD_MAX) {
+            return tally_fail(err, EX_USAGE,
+                              "--col: a column name longer than " +
+                                  std::to_string(XT_DSV_FIELD_MAX) +
+                                  " bytes\n");
+        }
         tf->row = 0;
         tf->col = picks[0].number;
         tf->by_row = false;
-        tf->col2 = second;
+        tf->col2 = second.number;
         tallyf_sums2_init(&tf->pairs);
         tf->sum_x = tf->sum_x_2 = tf->sum_y = tf->sum_y_2 = tf->sum_x_y = 0;
         if (extras != nullptr)
-            extras->names[list->count].clear();
+            extras->names[list->count].assign(
+                picks[0].name != nullptr ? picks[0].name : "", picks[0].name_len);
+        if (names_ok)
+            extras->names2[list->count].assign(
+                second.name != nullptr ? second.name : "", second.name_len);
         ++list->count;
         *arg = i + 4;
         return true;

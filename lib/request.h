@@ -26,6 +26,7 @@ bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,
 struct tally_request_extras_t {
     bool names_allowed;
     std::string *names; // per record of the list
+    std::string *names2 = nullptr; // the second column of a pair, per record
 };
 
 bool tally_add_request(tallyf_list_t *list, tallyf_code_t code, int *arg,

@@ -11,7 +11,11 @@
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i)
 {
-    if (options.names == nullptr || options.names->name[i].empty())
+    if (options.names == nullptr)
+        return nullptr;
+    if (!options.names->pair_label[i].empty())
+        return options.names->pair_label[i].c_str();
+    if (options.names->name[i].empty())
         return nullptr;
     return options.names->name[i].c_str();
 }

@@ -286,6 +286,8 @@ struct FileInput {
 // r->error).
 size_t read_some(xt_dsv_reader_t *r, unsigned char *dst, size_t room)
 {
+    if (r->source != nullptr)
+        return r->source->read(r->source->ctx, dst, room, &r->error);
     FILE *fp = r->stream;
 #if defined(__GLIBC__)
     const size_t held = static_cast<size_t>(fp->_IO_read_end - fp->_IO_read_ptr);
@@ -841,11 +843,23 @@ int xt_dsv_skip_line(FILE *fp)
 
 // ---- The pass reader -------------------------------------------------------------
 
+namespace {
+FILE *source_stream = nullptr;
+const xt_dsv_source_t *stream_source = nullptr;
+} // namespace
+
+void xt_dsv_set_source(FILE *stream, const xt_dsv_source_t *source)
+{
+    source_stream = source != nullptr ? stream : nullptr;
+    stream_source = source;
+}
+
 xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
                                 const char *delims, size_t capacity,
                                 unsigned flags)
 {
     r->stream = stream;
+    r->source = stream == source_stream ? stream_source : nullptr;
     xt_dsv_table_build(&r->table, delims, (flags & XT_DSV_QUOTES) != 0);
     r->bom_pending = (flags & XT_DSV_SKIP_BOM) != 0;
     r->capacity = capacity != 0 ? capacity : DEFAULT_CAPACITY;

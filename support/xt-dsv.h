@@ -73,6 +73,15 @@ struct xt_dsv_table_t {
 void xt_dsv_table_build(xt_dsv_table_t *t, const char *delims,
                         bool quotes = false);
 
+// Where a stream's bytes come from instead of its descriptor: read gives up
+// to room bytes at dst, 0 at the end of input, or 0 with *error set (an
+// errno value) when the input fails.  Files read one after the other and
+// compressed input are decoded there, into the reader's own buffer.
+struct xt_dsv_source_t {
+    size_t (*read)(void *ctx, unsigned char *dst, size_t room, int *error);
+    void *ctx;
+};
+
 // Where a pass reader stands.  Its caller keeps it in a variable of its own
 // and hands it to every call, so that the position can stay in registers
 // while other code runs between the fields.
@@ -86,6 +95,7 @@ struct xt_dsv_pos_t {
 // The pass reader.  Its fields are read only through the calls below.
 struct xt_dsv_reader_t {
     FILE *stream;
+    const xt_dsv_source_t *source; // where the bytes come from, or null
     xt_dsv_table_t table;
     unsigned char *base;  // the buffer: head room, data, padding
     size_t capacity;      // bytes of data it holds at most
@@ -100,6 +110,10 @@ struct xt_dsv_reader_t {
 #endif
     char field[XT_DSV_FIELD_MAX + 1 + XT_DSV_PAD]; // fields not in the buffer
 };
+
+// Readers opened on stream from now on read through source (null: from the
+// stream itself again).  The source must outlive them.
+void xt_dsv_set_source(FILE *stream, const xt_dsv_source_t *source);
 
 // Starts reading stream, from where it stands, with the delimiters delims
 // and a buffer of capacity bytes (0: the default, 128 KiB), reading as

@@ -18,6 +18,8 @@
 //   env: NAME=VALUE     adds to the environment
 //   stdout-to: PATH     standard output goes to PATH (say /dev/full), and the
 //                       stdout section stays empty
+//   cwd: DIR            runs in DIR, a folder beside the case files (say
+//                       "files", which holds the input files cases name)
 //   close: WHICH        closes stdin, stdout and/or stderr before the start
 //   ulimit: -n N | -v KB
 //                       limits open files or address space, as the shell's
@@ -74,6 +76,7 @@ struct Case {
     std::string in, out, err;
     int status = 0;
     std::string stdout_to;                     // "" for a file to compare
+    std::string cwd;                           // under CLI_CASES_DIR; "": none
     std::vector<int> close_fds;
     std::vector<std::pair<int, rlim_t>> limits; // resource, value
     std::vector<std::string> skip;
@@ -271,6 +274,8 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
             cases.back().args = split_args(line.substr(5));
         } else if (line.rfind("env: ", 0) == 0) {
             cases.back().env.push_back(line.substr(5));
+        } else if (line.rfind("cwd: ", 0) == 0) {
+            cases.back().cwd = line.substr(5);
         } else if (line.rfind("stdout-to: ", 0) == 0) {
             cases.back().stdout_to = line.substr(11);
         } else if (line.rfind("close:", 0) == 0) {
@@ -398,6 +403,9 @@ Result run(const Case &c)
         }
         for (const auto &e : c.env)
             putenv(const_cast<char *>(e.c_str()));
+        if (!c.cwd.empty() &&
+            chdir((std::string(CLI_CASES_DIR) + "/" + c.cwd).c_str()) != 0)
+            _exit(126);
         std::vector<char *> argv;
         for (const auto &w : wrapper)
             argv.push_back(const_cast<char *>(w.c_str()));

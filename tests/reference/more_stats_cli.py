@@ -187,7 +187,9 @@ def main():
                 percentiles("Col 1", twenty, "25,50,95,99.9,0.5") +
                 ["Col 1 low            1.000000",
                  "Col 1 quantile(0.50) " + fmt(order_point(twenty, 0.5)),
-                 "Col 1 high           20.000000"])
+                 "Col 1 high           20.000000"],
+                ["numtally: percentile 0.5 is the 0.5th percentile; "
+                 "the 50th is percentile 50"])
     out += case("geometric and harmonic mean of ratios",
                 "geo-mean --row 1 harm-mean --row 1",
                 [" ".join(repr(x) for x in ratios)], positive("Row 1", ratios))
