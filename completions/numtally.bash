@@ -12,7 +12,7 @@ _numtally()
         correlation regression welch-t paired-t"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --by --verbose --help --version --header --csv
-        --skip-missing"
+        --skip-missing --format --long --digits"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -24,7 +24,12 @@ _numtally()
     case $prev in
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
-    --delims | --by | --row | --col | quantile | sample-t-score | percentile) return ;;
+    --delims | --by | --row | --col | quantile | sample-t-score | percentile | \
+        --digits) return ;;
+    --format)
+        mapfile -t COMPREPLY < <(compgen -W "report tsv csv json" -- "$cur")
+        return
+        ;;
     esac
     # A function word, or a parameter after its word, wants --row or --col.
     if [[ $before == quantile || $before == sample-t-score ||

@@ -58,6 +58,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
 {
     if (options.header && !tally_check_header_rows(list, err))
         return false;
+    if (!tally_check_layout(list, options, err))
+        return false;
     if (options.nby != 0) {
         return tally_run_grouped(list, stream, options, err, notes);
     }
@@ -82,6 +84,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
     if (options.skip_missing)
         sink.pair_lines = pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &sel};
+    std::vector<std::string> fields;
+    ctx.fields = &fields;
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
@@ -96,16 +100,26 @@ bool run_list(tallyf_list_t *list, FILE *stream,
                                 tally_col_name(options, i)))
             return false;
     const tally_gap_counts_t gaps{stats.row_gaps, stats.col_gaps, pair_lines};
+    const auto records = tally_make_records(list, options, nullptr, fields);
+    if (records != nullptr)
+        records->begin(stdout, {}, 0);
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         tally_printer_t p = tally_record_printer(tf);
         p.col_name = tally_col_name(options, i);
+        p.digits = options.layout.digits;
+        if (records != nullptr) {
+            p.records = records.get();
+            records->request(i, p);
+        }
         if (!tally_report_record(tf, p, nullptr, err))
             return false;
         if (options.skip_missing)
             p.stat_count("missing", TALLY_NAME_WIDTH,
                          tally_gaps_of(*tf, i, sel, gaps));
     }
+    if (records != nullptr)
+        records->end();
     // A geometric or harmonic mean over a value at or below 0 prints nan;
     // the run says why, once.
     char positive[200];
@@ -116,6 +130,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
     std::string said;
     tally_group_notices(list->functions, list->count, options, sel, stats,
                         gaps, noticed ? positive : nullptr, {}, &said);
+    if (records != nullptr)
+        said += records->notes();
     tally_short_notices(list, options, sel, stats, &said);
     if (notes != nullptr)
         *notes = std::move(said);

@@ -22,7 +22,9 @@ offers "--row --col" numtally quantile 4 --
 offers "" numtally quantile ""
 offers "" numtally mean --row ""
 offers "sample-var sample-SD sample-SE sample-z-scores sample-t-score" numtally mean --row 1 sample-
-offers "--delims" numtally mean --row 1 --d
+offers "--delims --digits" numtally mean --row 1 --d
+offers "csv" numtally --format c
+offers "" numtally --digits ""
 offers "--by" numtally mean --col 2 --b
 offers "" numtally mean --col 2 --by ""
 offers "--verbose --version" numtally --ve
