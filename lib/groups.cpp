@@ -530,6 +530,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
         tally_group_notices(s, requests, options, sel, stats, gap_table.of(g),
                             noticed ? positive : nullptr, prefix, &said);
     }
+    if (records != nullptr && groups == 0)
+        tally_records_names_only(records.get(), list, options, report.file());
     if (records != nullptr)
         said += records->notes();
     tally_short_notices(list, options, sel, stats, &said);

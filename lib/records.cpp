@@ -193,6 +193,21 @@ void tally_records_t::begin(FILE *out, std::string_view key, int nkeys)
     column_ = s;
 }
 
+void tally_records_t::begin_names(FILE *out)
+{
+    out_ = out;
+    names_only_ = true;
+    keys_.clear();
+    row_.clear();
+    names_ = key_names_;
+    column_ = key_names_.size();
+    if (layout_.long_rows && !started_) {
+        for (const char *n : {"target", "function", "statistic", "value"})
+            names_.emplace_back(n);
+        write_header();
+    }
+}
+
 void tally_records_t::request(int i, const tally_printer_t &p)
 {
     current_ = i;
@@ -298,6 +313,8 @@ void tally_records_t::value(const char *label, const char *suffix,
     }
     if (naming_)
         name(label, suffix);
+    if (names_only_)
+        return;
     if (json) {
         // Names are known once the first record is whole: its values wait.
         if (naming_) {
@@ -313,6 +330,29 @@ void tally_records_t::value(const char *label, const char *suffix,
     }
 }
 
+// Names unique: a repeated one gets " (2)", " (3)" and so on; then each
+// one's JSON key.
+void tally_records_t::unique_names()
+{
+    for (size_t i = 1; i < names_.size(); ++i) {
+        const std::string base = names_[i];
+        for (int n = 2;; ++n) {
+            bool seen = false;
+            for (size_t j = 0; j < i && !seen; ++j)
+                seen = names_[j] == names_[i];
+            if (!seen)
+                break;
+            names_[i] = base + " (" + std::to_string(n) + ")";
+        }
+    }
+    for (const std::string &n : names_) {
+        std::string k;
+        json_string(n, &k);
+        k.push_back(':');
+        json_keys_.push_back(std::move(k));
+    }
+}
+
 void tally_records_t::flush_if_big()
 {
     if (row_.size() >= (size_t{1} << 16)) {
@@ -323,30 +363,20 @@ void tally_records_t::flush_if_big()
 
 void tally_records_t::end()
 {
+    if (names_only_) {
+        if (!layout_.long_rows && naming_) {
+            naming_ = false;
+            unique_names();
+            write_header();
+        }
+        row_.clear();
+        return;
+    }
     if (!layout_.long_rows) {
         const bool json = layout_.format == tally_format_t::json;
         if (naming_) {
             naming_ = false;
-            // Names unique: a repeated one gets " (2)", " (3)" and so on.
-            for (size_t i = 1; i < names_.size(); ++i) {
-                for (int n = 2;; ++n) {
-                    bool seen = false;
-                    for (size_t j = 0; j < i && !seen; ++j)
-                        seen = names_[j] == names_[i];
-                    if (!seen)
-                        break;
-                    const size_t cut = names_[i].rfind(" (");
-                    if (n > 2 && cut != std::string::npos)
-                        names_[i].resize(cut);
-                    names_[i] += " (" + std::to_string(n) + ")";
-                }
-            }
-            for (const std::string &n : names_) {
-                std::string k;
-                json_string(n, &k);
-                k.push_back(':');
-                json_keys_.push_back(std::move(k));
-            }
+            unique_names();
             if (json) {
                 // The first record's keys were written before their names
                 // were sure: again, with the names as they stand now.

@@ -54,6 +54,9 @@ public:
     // encoded as the key table holds them (one field as it stands, or each
     // field after its 4-byte length).  Records go to out.
     void begin(FILE *out, std::string_view key, int nkeys);
+    // A run without records: the header line alone, written at end() (the
+    // results handed over until then name the wide columns; no row).
+    void begin_names(FILE *out);
     // The results that follow are record i's of the list, printed by p.
     void request(int i, const tally_printer_t &p);
     // The group's record ends: written out (a wide one; long ones are
@@ -80,6 +83,7 @@ private:
     void field(std::string_view text, bool quoted_text, std::string *out) const;
     void write_header();
     void flush_if_big();
+    void unique_names();
 
     tally_layout_t layout_;
     const tallyf_list_t *list_;
@@ -91,6 +95,7 @@ private:
     FILE *out_ = nullptr;
     bool started_ = false;      // the header line is written
     bool naming_ = true;        // the first record: columns get names
+    bool names_only_ = false;   // begin_names: no row
     std::vector<std::string> names_;    // the wide columns, keys first
     std::string keys_;          // this record's key fields, formatted
     std::string row_;           // what is still to be written

@@ -7,6 +7,7 @@
 #include <sysexits.h>
 
 #include "functions.h"
+#include "report.h"
 #include "xt-dsv.h"
 
 // The name record i's column was chosen by, or null.
@@ -62,6 +63,31 @@ tally_make_records(const tallyf_list_t *list, const tally_run_options_t &options
     return std::make_unique<tally_records_t>(
         options.layout, list, std::move(keys),
         options.header ? &fields : nullptr);
+}
+
+void tally_records_names_only(tally_records_t *records,
+                              const tallyf_list_t *list,
+                              const tally_run_options_t &options, FILE *out)
+{
+    records->begin_names(out);
+    if (!options.layout.long_rows) {
+        for (int i = 0; i < list->count; ++i) {
+            // The request as asked, with nothing collected.
+            tallyf_t tf = list->functions[i];
+            tf.nums = nullptr;
+            tf.num_count = 0;
+            tf.array_size = 0;
+            tf.tmp_file = nullptr;
+            tally_printer_t p = tally_record_printer(&tf);
+            p.col_name = tally_col_name(options, i);
+            p.records = records;
+            records->request(i, p);
+            tally_listing_t none{nullptr, 0};
+            tally_error_t err;
+            tally_report_record(&tf, p, &none, &err);
+        }
+    }
+    records->end();
 }
 
 bool tally_check_layout(const tallyf_list_t *list,

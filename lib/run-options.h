@@ -59,6 +59,12 @@ std::unique_ptr<tally_records_t>
 tally_make_records(const tallyf_list_t *list, const tally_run_options_t &options,
                    const uint32_t *by, const std::vector<std::string> &fields);
 
+// The header line alone, for a grouped run without groups: the names come
+// from each record's report over no values.
+void tally_records_names_only(tally_records_t *records,
+                              const tallyf_list_t *list,
+                              const tally_run_options_t &options, FILE *out);
+
 // A wide record layout cannot hold a listing (the z-scores) or the box
 // plot's drawing: such a run is refused (64), before reading input.
 bool tally_check_layout(const tallyf_list_t *list,
