@@ -28,6 +28,10 @@ void print_usage(char *argv[])
                  "       [function2 [param2] --row|--col N2 ...] \\\n"
                  "       < input-file\n",
                  name);
+    std::fputs("\n   Records for other programs: --format tsv|csv|json "
+               "(one row per group;\n   --long: one per result); --digits N "
+               "(1 to 17 significant digits)\n",
+               stderr);
     std::fputs("\nFor tabular data at least one of the following functions "
                "is required:\n\n",
                stderr);
