@@ -215,8 +215,11 @@ void tally_records_t::request(int i, const tally_printer_t &p)
     const auto at = static_cast<size_t>(i);
     if (targets_[at].empty()) {
         // A column by the name it was chosen by, else the header line's
-        // name for it, else its number.
+        // name for it, else its number ("col N" in the wide names too).
+        bool named = false;
         const auto col_text = [&](uint32_t col, const char *chosen) {
+            named = named || chosen != nullptr ||
+                    (header_ != nullptr && col >= 1 && col <= header_->size());
             if (chosen != nullptr)
                 return std::string(chosen);
             if (header_ != nullptr && col >= 1 && col <= header_->size())
@@ -233,7 +236,6 @@ void tally_records_t::request(int i, const tally_printer_t &p)
             t = col_text(p.num, p.col_name);
             l = "col " + t;
         }
-        const bool named = p.col_name != nullptr || header_ != nullptr;
         targets_[at] = named ? t : l;
         long_targets_[at] = l;
     }
@@ -276,13 +278,9 @@ void tally_records_t::name(std::string_view label, const char *suffix)
 }
 
 void tally_records_t::value(const char *label, const char *suffix,
-                            kind_t kind, std::string_view text)
+                            bool quoted, std::string_view text)
 {
     const bool json = layout_.format == tally_format_t::json;
-    // JSON has no NaN nor infinities: they are strings.
-    const bool quoted = kind == kind_t::text ||
-                        (kind == kind_t::number && !text.empty() &&
-                         (text.back() == 'n' || text.back() == 'f'));
     if (layout_.long_rows) {
         row_.append(lead_);
         if (json) {
@@ -415,29 +413,30 @@ void tally_records_t::number(const char *label, double x)
 {
     char buf[48];
     const size_t n = tally_format_double(x, layout_.digits, buf);
-    value(label, nullptr, kind_t::number, std::string_view(buf, n));
+    // JSON has no NaN nor infinities: they are strings.
+    value(label, nullptr, !std::isfinite(x), std::string_view(buf, n));
 }
 
 void tally_records_t::count(const char *label, uint64_t n)
 {
     char buf[24];
     const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, n);
-    value(label, nullptr, kind_t::count,
+    value(label, nullptr, false,
           std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
 }
 
 void tally_records_t::text(const char *label, const char *text)
 {
-    value(label, nullptr, kind_t::text, text);
+    value(label, nullptr, true, text);
 }
 
 void tally_records_t::interval(const char *label, double low, double high)
 {
     char buf[48];
     size_t n = tally_format_double(low, layout_.digits, buf);
-    value(label, "low", kind_t::number, std::string_view(buf, n));
+    value(label, "low", !std::isfinite(low), std::string_view(buf, n));
     n = tally_format_double(high, layout_.digits, buf);
-    value(label, "high", kind_t::number, std::string_view(buf, n));
+    value(label, "high", !std::isfinite(high), std::string_view(buf, n));
 }
 
 void tally_records_t::listed(double x, double z, double cdf)

@@ -76,9 +76,10 @@ public:
     const std::string &notes() const { return notes_; }
 
 private:
-    enum class kind_t : uint8_t { number, count, text };
     void name(std::string_view label, const char *suffix);
-    void value(const char *label, const char *suffix, kind_t kind,
+    // A result's value: text (escaped or quoted as the format has it), a
+    // string in JSON when quoted, else a number as it stands.
+    void value(const char *label, const char *suffix, bool quoted,
                std::string_view text);
     void field(std::string_view text, bool quoted_text, std::string *out) const;
     void write_header();
