@@ -171,8 +171,11 @@ void tally_records_t::begin(FILE *out, std::string_view key, int nkeys)
     }
     if (json)
         keys_.push_back('{');
+    note_prefix_.clear();
     size_t s = 0;
     each_key(key, nkeys, [&](std::string_view k) {
+        tally_tsv_escape(k, &note_prefix_);
+        note_prefix_.push_back('\t');
         if (json) {
             if (layout_.long_rows || naming_) {
                 json_string(key_names_[s], &keys_);
@@ -454,7 +457,12 @@ void tally_records_t::listed(double x, double z, double cdf)
 
 void tally_records_t::note(const char *text)
 {
+    // Headed as a grouped run's notices are: the key fields, then what it
+    // is about.
+    notes_.append(note_prefix_);
     notes_.append("numtally: ");
+    notes_.append(long_targets_[static_cast<size_t>(current_)]);
+    notes_.append(": ");
     notes_.append(text);
     notes_.push_back('\n');
 }

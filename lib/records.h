@@ -104,6 +104,7 @@ private:
     int current_ = 0;
     uint64_t position_ = 0;     // of a listed value in its column
     std::string notes_;
+    std::string note_prefix_;   // this record's key fields, TSV, a TAB each
     std::string scratch_;
     size_t column_ = 0;         // of the wide record's next value
     std::vector<std::string> json_keys_;  // per wide column: "NAME":

@@ -15,6 +15,10 @@ import os
 from decimal import Decimal
 from fractions import Fraction as F
 
+import mpmath as mp
+
+mp.mp.dps = 60
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "cli", "formats.cases")
 
@@ -58,8 +62,16 @@ def csv_line(fields):
 
 
 def json_line(pairs):
-    return json.dumps(dict(pairs), ensure_ascii=False,
-                      separators=(",", ":")) + "\n"
+    """A JSON object; text by the json module, a float as shortest() has
+    it (an integral one without ".0", as C++ writes it)."""
+    def one(v):
+        if isinstance(v, float):
+            text = shortest(v)
+            return json.dumps(text) if text.lstrip("-") in ("nan", "inf") \
+                else text
+        return json.dumps(v, ensure_ascii=False)
+    return "{" + ",".join(json.dumps(k, ensure_ascii=False) + ":" + one(v)
+                          for k, v in pairs) + "}\n"
 
 
 def esc(text):
@@ -80,8 +92,8 @@ def mean(values):
 CASES = []
 
 
-def case(title, args, stdin, stdout, status=0, stderr=""):
-    CASES.append((title, args, stdin, stdout, status, stderr))
+def case(title, args, stdin, stdout, status=0, stderr="", extra=""):
+    CASES.append((title, args + "\n" + extra, stdin, stdout, status, stderr))
 
 
 # One grouped mean per key: a key per rule of escaping, in every layout.
@@ -151,14 +163,29 @@ case("--long: one record per result, the function with its parameter",
      csv_line(["a", "col 1", "mean", "mean", "2"]) +
      csv_line(["b", "col 1", "percentile 50", "percentile(50)", "10"]) +
      csv_line(["b", "col 1", "mean", "mean", "10"]))
+# The listing: the SD the exact root (mpmath), each z-score the double
+# quotient, its CDF the exact normal probability rounded once.
+xs = [1.0, 2.0, 3.0]
+mu = F(sum(F(x) for x in xs)) / len(xs)
+var = sum((F(x) - mu) ** 2 for x in xs) / len(xs)
+sd = float(mp.sqrt(mp.mpf(var.numerator) / var.denominator))
+listing = [("sum-squares", float(var * len(xs))), ("pop-var", float(var)),
+           ("pop-SD", sd), ("pop-mean", float(mu))]
+for k, x in enumerate(xs, 1):
+    z = (x - float(mu)) / sd
+    listing += [(f"value({k})", x), (f"z-score({k})", z),
+                (f"cdf({k})", float(mp.ncdf(z)))]
 case("--long json: the listing's values by position",
-     "--format json --long pop-z-scores --col 1", "1\n3\n",
+     "--format json --long pop-z-scores --col 1", "1\n2\n3\n",
      "".join(json_line([("target", "col 1"), ("function", "pop-z-scores"),
-                        ("statistic", s), ("value", v)])
-             for s, v in [("sum-squares", 2), ("pop-var", 1), ("pop-SD", 1),
-                          ("pop-mean", 2), ("value(1)", 1), ("z-score(1)", -1),
-                          ("cdf(1)", 0.15865525393145707), ("value(2)", 3),
-                          ("z-score(2)", 1), ("cdf(2)", 0.8413447460685429)]))
+                        ("statistic", st), ("value", v)])
+             for st, v in listing))
+case("--long: a small sample's warning goes to standard error, headed by "
+     "the key", "--format tsv --long sample-z-scores --col 1 --by 2",
+     "1 a\n3 a\n", "",
+     stderr="a\tnumtally: col 1: Warning: Sample size is < 30.\n"
+            "a\tnumtally: col 1: You may want to use a t-distribution "
+            "instad.\n", extra="stdout-to: /dev/null\n")
 case("a grouped run without groups: the header line alone",
      "--format tsv mean --col 1 sum --col 1 --by 2", "",
      "col 2\tcol 1 mean\tcol 1 sum\n")
@@ -191,7 +218,7 @@ def main():
                 "written by Python's csv\n# and json modules): do not edit "
                 "by hand.\n")
         for title, args, stdin, stdout, status, stderr in CASES:
-            f.write(f"\n=== {title}\nargs: {args}\n")
+            f.write(f"\n=== {title}\nargs: {args}")
             f.write(section("stdin", stdin) or "--- stdin\n")
             f.write(section("stdout", stdout))
             f.write(section("stderr", stderr))
