@@ -445,12 +445,19 @@ void tally_records_t::interval(const char *label, double low, double high)
 void tally_records_t::listed(double x, double z, double cdf)
 {
     ++position_;
-    char label[48];
+    // "value(K)", "z-score(K)", "cdf(K)": the position written once.
+    char pos[24];
+    const std::to_chars_result r = std::to_chars(pos, pos + sizeof pos,
+                                                 position_);
+    const size_t n = static_cast<size_t>(r.ptr - pos);
     const double v[3] = {x, z, cdf};
-    const char *what[3] = {"value", "z-score", "cdf"};
+    const std::string_view what[3] = {"value(", "z-score(", "cdf("};
+    char label[48];
     for (int k = 0; k < 3; ++k) {
-        std::snprintf(label, sizeof label, "%s(%llu)", what[k],
-                      static_cast<unsigned long long>(position_));
+        std::memcpy(label, what[k].data(), what[k].size());
+        std::memcpy(label + what[k].size(), pos, n);
+        label[what[k].size() + n] = ')';
+        label[what[k].size() + n + 1] = '\0';
         number(label, v[k]);
     }
 }
