@@ -202,6 +202,10 @@ bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
                 (names.name2[i].empty() ? std::to_string(tf.col2) : names.name2[i]);
         }
     }
+    if (cli->run.layout.long_rows &&
+        cli->run.layout.format == tally_format_t::report)
+        return tally_fail(err, EX_USAGE,
+                          "--long: needs --format tsv, csv or json\n");
     return true;
 }
 
@@ -217,6 +221,10 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
     // Columns by name need --header, which may stand anywhere: without the
     // word on the line a name is refused where it stands, as ever.
     static tally_col_names_t names;
+    // Each record's function as given, with its parameter: the record
+    // layouts name it so.
+    static std::string words[TALLYF_LIST_MAX];
+    cli.run.layout.words = words;
     tally_request_extras_t extras{false, names.name, names.name2};
     for (int arg = 1; arg < argc; ++arg)
         extras.names_allowed |= std::strcmp(argv[arg], "--header") == 0;
@@ -239,9 +247,17 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
                 return report_error(err, argv);
             }
         } else if (f != nullptr) {
+            const int first = list.count;
+            const bool param = f->param != tally_param_t::none &&
+                               f->param != tally_param_t::two_columns &&
+                               arg + 1 < argc;
+            const std::string given =
+                param ? std::string(word) + " " + argv[arg + 1] : word;
             if (!tally_add_request(&list, f->code, &arg, argc, argv, &err,
                                    extras))
                 return report_error(err, argv);
+            for (int k = first; k < list.count; ++k)
+                words[k] = given;
         } else if (list.count != 0 &&
                    (!files->empty() || names_file(word) ||
                     (tally_suggest(word).empty() && word[0] != '-'))) {

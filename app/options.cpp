@@ -132,6 +132,57 @@ bool verbose(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
     return true;
 }
 
+// --format FORMAT: report, tsv, csv or json.
+bool format(tally_cli_t *cli, int *arg, int argc, char *argv[],
+            tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    static const struct {
+        const char *word;
+        tally_format_t format;
+    } formats[] = {{"report", tally_format_t::report},
+                   {"tsv", tally_format_t::tsv},
+                   {"csv", tally_format_t::csv},
+                   {"json", tally_format_t::json}};
+    for (const auto &f : formats) {
+        if (std::strcmp(argv[*arg], f.word) == 0) {
+            cli->run.layout.format = f.format;
+            return true;
+        }
+    }
+    return tally_fail(err, EX_USAGE,
+                      std::string("Invalid --format: ") + argv[*arg] +
+                          " (report, tsv, csv or json)\n");
+}
+
+bool long_rows(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
+{
+    cli->run.layout.long_rows = true;
+    return true;
+}
+
+// --digits N: significant digits, 1 to 17.
+bool digits(tally_cli_t *cli, int *arg, int argc, char *argv[],
+            tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    const char *text = argv[*arg];
+    int n = 0;
+    bool ok = *text != '\0' && std::strlen(text) <= 2;
+    for (const char *c = text; ok && *c != '\0'; ++c) {
+        ok = *c >= '0' && *c <= '9';
+        n = n * 10 + (*c - '0');
+    }
+    if (!ok || n < 1 || n > 17)
+        return tally_fail(err, EX_USAGE,
+                          std::string("Invalid --digits: ") + text +
+                              " (1 to 17)\n");
+    cli->run.layout.digits = n;
+    return true;
+}
+
 } // namespace
 
 // Tested in this order, before the function words.
@@ -146,6 +197,9 @@ const tally_option_t tally_options[] = {
     {"--csv", csv, nullptr},
     {"--skip-missing", skip_missing, nullptr},
     {"--quantile-type", quantile_type, "N"},
+    {"--format", format, "FORMAT"},
+    {"--long", long_rows, nullptr},
+    {"--digits", digits, "N"},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];

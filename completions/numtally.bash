@@ -12,7 +12,7 @@ _numtally()
         correlation regression welch-t paired-t"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
-        --csv --skip-missing --quantile-type"
+        --csv --skip-missing --quantile-type --format --long --digits"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -24,9 +24,14 @@ _numtally()
     case $prev in
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
-    --delims | --delim | --by | --row | --col | quantile | sample-t-score | percentile) return ;;
+    --delims | --delim | --by | --row | --col | quantile | sample-t-score | \
+        percentile | --digits) return ;;
     --quantile-type)
         mapfile -t COMPREPLY < <(compgen -W "1 2 3 4 5 6 7 8 9" -- "$cur")
+        return
+        ;;
+    --format)
+        mapfile -t COMPREPLY < <(compgen -W "report tsv csv json" -- "$cur")
         return
         ;;
     esac

@@ -29,12 +29,13 @@ namespace {
 // is read alone).
 constexpr uint64_t kWindowValues = uint64_t{1} << 22;
 
-// The line prefix of a group: its key fields, a TAB after each.
+// The line prefix of a group: its key fields, a TAB after each (a tab,
+// line break or backslash in a field escaped as a TSV field holds it).
 void key_prefix(std::string_view key, int nkeys, std::string *prefix)
 {
     prefix->clear();
     if (nkeys == 1) {
-        prefix->append(key);
+        tally_tsv_escape(key, prefix);
         prefix->push_back('\t');
         return;
     }
@@ -43,7 +44,7 @@ void key_prefix(std::string_view key, int nkeys, std::string *prefix)
         uint32_t len;
         std::memcpy(&len, key.data() + at, sizeof len);
         at += sizeof len;
-        prefix->append(key.substr(at, len));
+        tally_tsv_escape(key.substr(at, len), prefix);
         prefix->push_back('\t');
         at += len;
     }
@@ -402,6 +403,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                                 options.skip_missing);
     sink.gap_table = &gap_table;
     tally_header_ctx_t ctx{list, &options, by, &sel};
+    std::vector<std::string> fields;
+    ctx.fields = &fields;
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     tally_pass_stats_t stats;
     if (!tally_read_pass(sel, input, sink, err, &stats))
@@ -448,6 +451,7 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     if (!report.open(any_spilled, err))
         return false;
     std::string prefix;
+    const auto records = tally_make_records(list, options, by, fields);
     std::vector<uint64_t> counts;
     // A chain gathered: the values of one group's record at a time.
     std::unique_ptr<double, decltype(&xt_free)> values(nullptr, xt_free);
@@ -478,6 +482,8 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                 return false;
         }
         key_prefix(keys.key(g), options.nby, &prefix);
+        if (records != nullptr)
+            records->begin(report.file(), keys.key(g), options.nby);
         char positive[200];
         bool noticed = false;
         for (int i = 0; i < requests; ++i) {
@@ -486,6 +492,11 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
             p.prefix = prefix.data();
             p.prefix_len = prefix.size();
             p.out = report.file();
+            p.digits = options.layout.digits;
+            if (records != nullptr) {
+                p.records = records.get();
+                records->request(i, p);
+            }
             tally_listing_t listing{nullptr, 0};
             if (spilled[i])
                 listing = spill.values_of(uint64_t{g} * requests + i);
@@ -516,11 +527,17 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                 p.stat_count("missing", TALLY_NAME_WIDTH,
                              tally_gaps_of(s[i], i, sel, gap_table.of(g)));
         }
+        if (records != nullptr)
+            records->end();
         // What the run says of the group, headed by its key as its report
         // lines are.
         tally_group_notices(s, requests, options, sel, stats, gap_table.of(g),
                             noticed ? positive : nullptr, prefix, &said);
     }
+    if (records != nullptr && groups == 0)
+        tally_records_names_only(records.get(), list, options, report.file());
+    if (records != nullptr)
+        said += records->notes();
     tally_short_notices(list, options, sel, stats, &said);
     if (!report.write_out(err))
         return false;

@@ -4,6 +4,9 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "exact-fixed.h"
+#include "records.h"
+
 void tally_printer_t::start() const
 {
     if (prefix_len != 0)
@@ -40,13 +43,20 @@ void tally_printer_t::stat(const char *name, int width, double value) const
 void tally_printer_t::stat_value(const char *name, int width,
                                  double value) const
 {
+    if (records != nullptr)
+        return records->number(name, value);
     head();
-    std::fprintf(out, "%-*s %f\n", width - 1, name, value);
+    if (digits != 0)
+        std::fprintf(out, "%-*s %.*g\n", width - 1, name, digits, value);
+    else
+        std::fprintf(out, "%-*s %f\n", width - 1, name, value);
 }
 
 void tally_printer_t::stat_count(const char *name, int width,
                                  uint64_t value) const
 {
+    if (records != nullptr)
+        return records->count(name, value);
     head();
     std::fprintf(out, "%-*s %" PRIu64 "\n", width - 1, name, value);
 }
@@ -54,6 +64,8 @@ void tally_printer_t::stat_count(const char *name, int width,
 void tally_printer_t::stat_text(const char *name, int width,
                                 const char *text) const
 {
+    if (records != nullptr)
+        return records->text(name, text);
     head();
     std::fprintf(out, "%-*s %s\n", width - 1, name, text);
 }
@@ -61,6 +73,12 @@ void tally_printer_t::stat_text(const char *name, int width,
 void tally_printer_t::stat_number(const char *name, int width,
                                   const tallyf_number_t &value) const
 {
+    if (records != nullptr || digits != 0) {
+        // The exact number rounded once to the nearest double.
+        const double x = value.exact ? exact_fixed_round(&value.fixed, false)
+                                     : value.value;
+        return stat_value(name, width, x);
+    }
     char text[400];
     tallyf_format_number(&value, text, sizeof text);
     stat_text(name, width, text);
@@ -69,13 +87,22 @@ void tally_printer_t::stat_number(const char *name, int width,
 void tally_printer_t::stat_interval(const char *name, int width, double low,
                                     double high) const
 {
+    if (records != nullptr)
+        return records->interval(name, unsigned_zero(low),
+                                 unsigned_zero(high));
     head();
-    std::fprintf(out, "%-*s (%f, %f)\n", width - 1, name, unsigned_zero(low),
-                 unsigned_zero(high));
+    if (digits != 0)
+        std::fprintf(out, "%-*s (%.*g, %.*g)\n", width - 1, name, digits,
+                     unsigned_zero(low), digits, unsigned_zero(high));
+    else
+        std::fprintf(out, "%-*s (%f, %f)\n", width - 1, name,
+                     unsigned_zero(low), unsigned_zero(high));
 }
 
 void tally_printer_t::line(const char *text) const
 {
+    if (records != nullptr)
+        return records->note(text);
     start();
     std::fputs(text, out);
     std::putc('\n', out);
@@ -83,12 +110,21 @@ void tally_printer_t::line(const char *text) const
 
 void tally_printer_t::labelled(const char *text) const
 {
+    if (records != nullptr)
+        return; // a listing's heading
     head();
     std::fprintf(out, "%s\n", text);
 }
 
 void tally_printer_t::row3(double a, double b, double c) const
 {
+    if (records != nullptr)
+        return records->listed(a, unsigned_zero(b), unsigned_zero(c));
     start();
-    std::fprintf(out, "%16f %16f %16f\n", a, unsigned_zero(b), unsigned_zero(c));
+    if (digits != 0)
+        std::fprintf(out, "%16.*g %16.*g %16.*g\n", digits, a, digits,
+                     unsigned_zero(b), digits, unsigned_zero(c));
+    else
+        std::fprintf(out, "%16f %16f %16f\n", a, unsigned_zero(b),
+                     unsigned_zero(c));
 }

@@ -12,6 +12,8 @@
 
 #include "tallyf-number.h"
 
+class tally_records_t;
+
 struct tally_printer_t {
     const char *prefix;     // written first on every line
     size_t prefix_len;
@@ -21,6 +23,11 @@ struct tally_printer_t {
     bool pair = false;      // two columns: "LABEL NUM,NUM2"
     uint32_t num2 = 0;
     FILE *out = stdout;     // where the lines go
+    // A record layout: every result goes there instead of to a line, and
+    // lines that are no result become its notes.
+    tally_records_t *records = nullptr;
+    // Significant digits of every number ("%.*g"); 0: "%f" as below.
+    int digits = 0;
 
     // "LABEL NUM NAME VALUE\n", NAME padded with blanks to width - 1
     // characters and one more blank; the value as "%f" (or "%" PRIu64,
@@ -40,7 +47,8 @@ struct tally_printer_t {
     // The prefix and "LABEL NUM text\n".
     void labelled(const char *text) const;
     // A listing row: "%16f %16f %16f\n" after the prefix; a the value
-    // read, b and c computed from it (an exact zero unsigned).
+    // read, b and c computed from it (an exact zero unsigned).  The record
+    // layouts take them as the value, its z-score and its CDF.
     void row3(double a, double b, double c) const;
 
 private:

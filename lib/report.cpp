@@ -144,7 +144,8 @@ bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
     char head[64];
     std::snprintf(head, sizeof head, "%16s %16s %16s", "Val", "z-score",
                   "CDF = P(x < Val)");
-    p.line(head);
+    if (p.records == nullptr)
+        p.line(head);
     return each_listed(tf, listing, err, [&](double x) {
         const double xs = std::ldexp(x, scale); // exact: scale is 0 or up
         p.row3(x, z_score(xs, m, sd), normal_cdf(xs, m, sd));

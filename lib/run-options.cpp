@@ -6,6 +6,8 @@
 
 #include <sysexits.h>
 
+#include "functions.h"
+#include "report.h"
 #include "xt-dsv.h"
 
 // The name record i's column was chosen by, or null.
@@ -44,6 +46,78 @@ bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
             !tally_resolve_name(options.by_name[s], fields, &h.by[s], err))
             return false;
     tally_select(h.list, h.by, options.nby, h.sel);
+    if (h.fields != nullptr)
+        *h.fields = fields;
+    return true;
+}
+
+std::unique_ptr<tally_records_t>
+tally_make_records(const tallyf_list_t *list, const tally_run_options_t &options,
+                   const uint32_t *by, const std::vector<std::string> &fields)
+{
+    if (options.layout.format == tally_format_t::report)
+        return nullptr;
+    std::vector<std::string> keys;
+    for (int s = 0; s < options.nby; ++s) {
+        if (options.header && by[s] >= 1 && by[s] <= fields.size())
+            keys.push_back(fields[by[s] - 1]);
+        else
+            keys.push_back("col " + std::to_string(by[s]));
+    }
+    return std::make_unique<tally_records_t>(
+        options.layout, list, std::move(keys),
+        options.header ? &fields : nullptr);
+}
+
+void tally_records_names_only(tally_records_t *records,
+                              const tallyf_list_t *list,
+                              const tally_run_options_t &options, FILE *out)
+{
+    records->begin_names(out);
+    if (!options.layout.long_rows) {
+        for (int i = 0; i < list->count; ++i) {
+            // The request as asked, with nothing collected.
+            tallyf_t tf = list->functions[i];
+            tf.nums = nullptr;
+            tf.num_count = 0;
+            tf.array_size = 0;
+            tf.tmp_file = nullptr;
+            tally_printer_t p = tally_record_printer(&tf);
+            p.col_name = tally_col_name(options, i);
+            p.records = records;
+            records->request(i, p);
+            tally_listing_t none{nullptr, 0};
+            tally_error_t err;
+            tally_report_record(&tf, p, &none, &err);
+        }
+    }
+    records->end();
+}
+
+bool tally_check_layout(const tallyf_list_t *list,
+                        const tally_run_options_t &options, tally_error_t *err)
+{
+    if (options.layout.format == tally_format_t::report ||
+        options.layout.long_rows)
+        return true;
+    for (int i = 0; i < list->count; ++i) {
+        const tally_function_t *f =
+            tally_function_by_stored(list->functions[i].code);
+        if (f == nullptr || (f->report != tally_report_t::population_listing &&
+                             f->report != tally_report_t::sample_listing &&
+                             f->report != tally_report_t::box_plot))
+            continue;
+        const std::string &word = options.layout.words != nullptr &&
+                                          !options.layout.words[i].empty()
+                                      ? options.layout.words[i]
+                                      : std::string(f->word);
+        return tally_fail(err, EX_USAGE,
+                          word + ": its " +
+                              (f->report == tally_report_t::box_plot
+                                   ? "drawing"
+                                   : "listing") +
+                              " does not fit one row; add --long\n");
+    }
     return true;
 }
 

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "header.h"
 #include "pass.h"
+#include "records.h"
 #include "selection.h"
 #include "tally-error.h"
 #include "tallyf-list.h"
@@ -32,6 +34,7 @@ struct tally_run_options_t {
     // Per record, the name its column was chosen by (resolved against the
     // header line); null: every column by number.
     const tally_col_names_t *names = nullptr;
+    tally_layout_t layout;      // labelled lines, or records
 };
 
 // The header line's hook for the pass (tally_pass_input_t::on_header):
@@ -42,11 +45,30 @@ struct tally_header_ctx_t {
     const tally_run_options_t *options;
     uint32_t *by;             // the --by columns, names resolved in place
     tally_selection_t *sel;
+    std::vector<std::string> *fields = nullptr; // the header line, kept here
 };
 // A field longer than the field limit (long_col) cannot be told from
 // others that start alike: where names are looked up it is refused (65).
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
                      uint64_t long_col, tally_error_t *err);
+
+// A record layout's records for a run (null for the labelled layout): key
+// columns by (nby of options) named by the header line's fields where
+// there is one, else "col N".
+std::unique_ptr<tally_records_t>
+tally_make_records(const tallyf_list_t *list, const tally_run_options_t &options,
+                   const uint32_t *by, const std::vector<std::string> &fields);
+
+// The header line alone, for a grouped run without groups: the names come
+// from each record's report over no values.
+void tally_records_names_only(tally_records_t *records,
+                              const tallyf_list_t *list,
+                              const tally_run_options_t &options, FILE *out);
+
+// A wide record layout cannot hold a listing (the z-scores) or the box
+// plot's drawing: such a run is refused (64), before reading input.
+bool tally_check_layout(const tallyf_list_t *list,
+                        const tally_run_options_t &options, tally_error_t *err);
 
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <sysexits.h>
 
@@ -62,6 +63,7 @@ struct plain_pass_t {
     tally_feed_t pair_kinds[TALLYF_LIST_MAX];
     int npairs = 0;
     uint64_t pair_lines[TALLYF_LIST_MAX] = {};
+    std::vector<std::string> fields; // the header line's, for record names
 };
 
 // Readies the list's records and runs the pass over stream into them,
@@ -85,6 +87,7 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
     if (options.skip_missing)
         sink.pair_lines = r->pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &r->sel};
+    ctx.fields = &r->fields;
     const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
     return tally_read_pass(r->sel, input, sink, err, &r->stats);
 }
@@ -109,16 +112,26 @@ bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
             return false;
     const tally_gap_counts_t gaps{stats.row_gaps, stats.col_gaps,
                                   r->pair_lines};
+    const auto records = tally_make_records(list, options, nullptr, r->fields);
+    if (records != nullptr)
+        records->begin(stdout, {}, 0);
     for (int i = 0; i < list->count; ++i) {
         tallyf_t *tf = &list->functions[i];
         tally_printer_t p = tally_record_printer(tf);
         p.col_name = tally_col_name(options, i);
+        p.digits = options.layout.digits;
+        if (records != nullptr) {
+            p.records = records.get();
+            records->request(i, p);
+        }
         if (!tally_report_record(tf, p, nullptr, err))
             return false;
         if (options.skip_missing)
             p.stat_count("missing", TALLY_NAME_WIDTH,
                          tally_gaps_of(*tf, i, sel, gaps));
     }
+    if (records != nullptr)
+        records->end();
     // A geometric or harmonic mean over a value at or below 0 prints nan;
     // the run says why, once.
     char positive[200];
@@ -129,6 +142,8 @@ bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
     std::string said;
     tally_group_notices(list->functions, list->count, options, sel, stats,
                         gaps, noticed ? positive : nullptr, {}, &said);
+    if (records != nullptr)
+        said += records->notes();
     tally_short_notices(list, options, sel, stats, &said);
     if (notes != nullptr)
         *notes = std::move(said);
@@ -142,6 +157,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
               std::string *notes)
 {
     if (options.header && !tally_check_header_rows(list, err))
+        return false;
+    if (!tally_check_layout(list, options, err))
         return false;
     if (options.nby != 0) {
         return tally_run_grouped(list, stream, options, err, notes);

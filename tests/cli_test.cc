@@ -523,7 +523,7 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
             }
             keys.push_back(key);
         }
-        std::vector<std::string> lines, line_keys;
+        std::vector<std::string> lines, line_keys, line_prefixes;
         for (size_t l = 0, n = 1 + pick(big ? 12000 : 120); l < n; ++l) {
             const std::string &k1 = keys[pick(keys.size())];
             const std::string &k2 = keys[pick(keys.size())];
@@ -546,6 +546,17 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
             if (two_keys)
                 identity += k2 + '\t';
             line_keys.push_back(identity);
+            // The key fields as the lines show them: a tab or backslash in
+            // one escaped as a TSV field holds it.
+            const auto shown = [](const std::string &k) {
+                std::string e;
+                for (const char c : k)
+                    e += c == '\t' ? std::string("\\t")
+                         : c == '\\' ? std::string("\\\\")
+                                     : std::string(1, c);
+                return e + '\t';
+            };
+            line_prefixes.push_back(shown(k1) + (two_keys ? shown(k2) : ""));
         }
         std::vector<std::string> args = {"--delims", ","};
         if (skip)
@@ -599,9 +610,9 @@ TEST(Grouped, EachGroupAsTheUngroupedRunOverItsLines)
             }
             std::istringstream out(r.out), err(r.err);
             for (std::string line; std::getline(out, line);)
-                expected += key + line + "\n";
+                expected += line_prefixes[l] + line + "\n";
             for (std::string line; std::getline(err, line);)
-                expected_err += key + line + "\n";
+                expected_err += line_prefixes[l] + line + "\n";
         }
         const Result r = run(grouped);
         EXPECT_EQ(expected_status, r.status) << r.err;

@@ -22,11 +22,13 @@ offers "--row --col" numtally quantile 4 --
 offers "" numtally quantile ""
 offers "" numtally mean --row ""
 offers "sample-var sample-SD sample-SE sample-z-scores sample-t-score" numtally mean --row 1 sample-
-offers "--delims --delim" numtally mean --row 1 --d
+offers "--delims --delim --digits" numtally mean --row 1 --d
 offers "1 2 3 4 5 6 7 8 9" numtally --quantile-type ""
 dir=$(mktemp -d) && touch "$dir/data.tsv.gz"
 offers "$dir/data.tsv.gz" numtally mean --col 2 "$dir/data"
 rm -r "$dir"
+offers "csv" numtally --format c
+offers "" numtally --digits ""
 offers "--by" numtally mean --col 2 --b
 offers "" numtally mean --col 2 --by ""
 offers "--verbose --version" numtally --ve
