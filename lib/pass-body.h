@@ -134,7 +134,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     int n = 0;
     int ngaps = 0;
     // With a header line: its width, which no data line may pass (0: none).
-    uint64_t header_width = 0;
+    uint64_t header_width = input.header_fields;
     const bool verbose = Shape == shape_t::full && input.verbose;
     const bool quotes = Shape == shape_t::quoted ||
                         Shape == shape_t::quoted_columns ||
@@ -149,7 +149,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     const size_t gap_len = skip_missing ? 4 : 0;
     xt_dsv_pos_t pos = xt_dsv_reader_open(
         &in, input.stream, input.delims, 0,
-        XT_DSV_SKIP_BOM | (quotes ? XT_DSV_QUOTES : 0u));
+        (input.at_start ? XT_DSV_SKIP_BOM : 0u) | (quotes ? XT_DSV_QUOTES : 0u));
     if (input.on_header != nullptr) {
         std::vector<std::string> fields;
         uint64_t long_col = 0, fault_col = 0;
@@ -165,7 +165,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
         if (!input.on_header(input.header_ctx, fields, long_col, err))
             return false;
     }
-    tally_cursor_t at(sel);
+    tally_cursor_t at(sel, input.first_row);
     // Whether the current row is wanted: never, in a shape without rows.
     const auto row_wanted = [&at]() __attribute__((always_inline)) {
         return rows && at.row_wanted();
@@ -311,7 +311,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
          !sink.template line_end<Fma>(staged, n, gaps, ngaps, key, at.row(),
                                       err)))
         return false;
-    stats.lines = at.row() - 1 + (at.col() > 1 ? 1 : 0);
+    stats.lines = at.row() - input.first_row + (at.col() > 1 ? 1 : 0);
     if (in.error != 0 || std::ferror(input.stream))
         return tally_fail_io(err, "read error",
                              in.error != 0 ? in.error : errno);

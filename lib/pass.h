@@ -79,6 +79,12 @@ struct tally_pass_input_t {
     // How messages name a column, when some were chosen by name.
     const tallyf_list_t *list = nullptr;
     const tally_col_names_t *names = nullptr;
+    // A later part of an input (one cut at line ends): the row number of
+    // its first line, the width of the header line an earlier part read
+    // (0: none), and no byte-order mark skipped at its start.
+    uint64_t first_row = 1;
+    uint64_t header_fields = 0;
+    bool at_start = true;
 };
 
 // What the pass saw besides the values.

@@ -51,8 +51,10 @@ void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
 // the current row, and the next column of the line that something wants.
 class tally_cursor_t {
 public:
-    explicit tally_cursor_t(const tally_selection_t &sel)
-        : row_group_(sel.rows), cols_(sel.cols), col_group_(sel.cols)
+    explicit tally_cursor_t(const tally_selection_t &sel,
+                            uint64_t first_row = 1)
+        : row_(first_row), row_group_(sel.rows), cols_(sel.cols),
+          col_group_(sel.cols)
     {
         start_row();
     }

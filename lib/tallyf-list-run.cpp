@@ -68,9 +68,12 @@ struct plain_pass_t {
 
 // Readies the list's records and runs the pass over stream into them,
 // leaving their exact sums unsettled (so that parts can be merged).
+// later: for a later part of an input, where it stands (its first row, the
+// header line's width) and no header line of its own; null for a whole
+// input or its first part.
 bool pass_list(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, plain_pass_t *r,
-               tally_error_t *err)
+               tally_error_t *err, const tally_pass_input_t *later = nullptr)
 {
     if (!prepare_records(list, err))
         return false;
@@ -88,7 +91,13 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
         sink.pair_lines = r->pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &r->sel};
     ctx.fields = &r->fields;
-    const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
+    tally_pass_input_t input = tally_run_input(stream, options, &ctx);
+    if (later != nullptr) {
+        input.on_header = nullptr;
+        input.first_row = later->first_row;
+        input.header_fields = later->header_fields;
+        input.at_start = false;
+    }
     return tally_read_pass(r->sel, input, sink, err, &r->stats);
 }
 
@@ -176,8 +185,12 @@ void merge_stats(tally_pass_stats_t *into, const tally_pass_stats_t &from)
         into->widest = from.widest;
     for (int g = 0; g <= TALLYF_LIST_MAX; ++g)
         into->row_gaps[g] += from.row_gaps[g];
-    for (int g = 0; g <= TALLY_WANTED_COLS_MAX; ++g)
+    for (int g = 0; g <= TALLY_WANTED_COLS_MAX; ++g) {
         into->col_gaps[g] += from.col_gaps[g];
+        if (into->col_short[g] == 0)
+            into->col_short_row[g] = from.col_short_row[g];
+        into->col_short[g] += from.col_short[g];
+    }
 }
 
 // Gives back what a part's records hold once merged.
@@ -197,17 +210,19 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes)
 {
-    for (int i = 0; i < list->count; ++i) {
-        const tallyf_t &tf = list->functions[i];
-        if (tallyf_over_row(&tf))
-            return tally_fail(err, EX_USAGE, "row functions do not merge");
-    }
-    if (options.nby != 0 || options.header || nparts < 1)
-        return tally_fail(err, EX_USAGE,
-                          "only plain runs without a header line merge");
+    if (options.nby != 0 || nparts < 1)
+        return tally_fail(err, EX_USAGE, "only plain runs merge");
+    if (options.header && !tally_check_header_rows(list, err))
+        return false;
+    if (!tally_check_layout(list, options, err))
+        return false;
     const auto first = std::make_unique<plain_pass_t>();
     if (!pass_list(list, parts[0], options, first.get(), err))
         return false;
+    // Where each later part stands in the whole.
+    tally_pass_input_t later{};
+    later.first_row = 1 + first->stats.lines;
+    later.header_fields = first->fields.size();
     for (int k = 1; k < nparts; ++k) {
         // A part's records start as the list's did: empty, with no values
         // and no file of their own yet.
@@ -226,15 +241,21 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
             tallyf_sums2_init(&tf.pairs);
         }
         const auto r = std::make_unique<plain_pass_t>();
-        bool ok = pass_list(part.get(), parts[k], options, r.get(), err);
+        bool ok = pass_list(part.get(), parts[k], options, r.get(), err,
+                            &later);
+        later.first_row += r->stats.lines;
         for (int i = 0; ok && i < list->count; ++i)
             ok = tally_merge_record(&list->functions[i], &part->functions[i],
                                     first->kind[i]);
         release_records(part.get());
-        if (!ok)
-            return err->status != 0 ||
-                   tally_fail_io(err, "cannot merge a listing", errno);
+        if (!ok) {
+            if (err->status == 0)
+                tally_fail_io(err, "cannot merge a listing", errno);
+            return false;
+        }
         merge_stats(&first->stats, r->stats);
+        for (int i = 0; i < list->count; ++i)
+            first->pair_lines[i] += r->pair_lines[i];
     }
     return report_list(list, options, first.get(), err, notes);
 }

@@ -100,7 +100,7 @@ std::string random_field(std::mt19937_64 &rng, bool wild)
         return buf;
     }
     if (!wild || k < 94)
-        return "";
+        return k % 2 != 0 ? "" : "NA";
     static const char *const odd[] = {"inf", "-inf", "nan", "1e308",
                                       "-1e308", "4.9e-324"};
     return odd[k % 6];
@@ -130,8 +130,14 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         words.push_back(w);
     }
     std::mt19937_64 rng(20261210);
-    for (int trial = 0; trial < 300; ++trial) {
+    for (int trial = 0; trial < 250; ++trial) {
         const bool wild = trial % 3 == 0;
+        // The options, each now and then: a header line, missing values
+        // skipped, CSV with quoted fields.
+        const bool header = rng() % 4 == 0;
+        const bool skip = rng() % 3 == 0;
+        const bool csv = rng() % 4 == 0;
+        const char delim = csv ? ',' : '\t';
         const int cols = 1 + static_cast<int>(rng() % 3);
         const int nlines = 1 + static_cast<int>(rng() % (trial % 5 == 0 ? 400 : 40));
         std::vector<std::string> lines;
@@ -139,11 +145,19 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
             std::string line;
             for (int c = 0; c < cols; ++c) {
                 if (c != 0)
-                    line += '\t';
-                line += random_field(rng, wild);
+                    line += delim;
+                const std::string field = random_field(rng, wild);
+                line += csv && rng() % 5 == 0 ? '"' + field + '"' : field;
             }
             line += '\n';
             lines.push_back(line);
+        }
+        if (header) {
+            std::string names;
+            for (int c = 0; c < cols; ++c)
+                names += (c != 0 ? std::string(1, delim) : "") + "c" +
+                         std::to_string(c + 1);
+            lines.insert(lines.begin(), names + "\n");
         }
         std::vector<std::string> argv{"numtally"};
         const int nfunctions = 1 + static_cast<int>(rng() % 6);
@@ -152,6 +166,11 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
             argv.push_back(w.word);
             if (!w.param.empty())
                 argv.push_back(w.param);
+            if (!w.two && rng() % 5 == 0) { // a row, perhaps beyond the last
+                argv.push_back("--row");
+                argv.push_back(std::to_string(1 + rng() % (lines.size() + 1)));
+                continue;
+            }
             for (int c = 0; c < (w.two ? 2 : 1); ++c) {
                 argv.push_back("--col");
                 argv.push_back(std::to_string(1 + rng() % cols));
@@ -160,8 +179,10 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         // Cut points: 1 to 7 line boundaries (parts may be empty).
         const int nparts = 2 + static_cast<int>(rng() % 7);
         std::vector<size_t> cuts{0};
+        // The header line, where there is one, is in the first part.
+        const size_t first = header ? 1 : 0;
         for (int p = 1; p < nparts; ++p)
-            cuts.push_back(rng() % (lines.size() + 1));
+            cuts.push_back(first + rng() % (lines.size() + 1 - first));
         std::sort(cuts.begin(), cuts.end());
         cuts.push_back(lines.size());
         std::string whole;
@@ -178,8 +199,16 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         for (const auto &a : argv)
             cmd += a + " ";
         SCOPED_TRACE("trial " + std::to_string(trial) + ": " + cmd +
+                     (header ? "--header " : "") +
+                     (skip ? "--skip-missing " : "") + (csv ? "--csv " : "") +
                      "over\n" + whole);
-        const tally_run_options_t options;
+        tally_run_options_t options;
+        options.header = header;
+        options.skip_missing = skip;
+        if (csv) {
+            options.delims = ",";
+            options.quotes = true;
+        }
         List one(argv);
         const Outcome a = capture([&](tally_error_t *err, std::string *notes) {
             FILE *in = fmemopen(whole.data(), whole.size(), "r");
@@ -201,7 +230,7 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         });
         release(&one.list);
         release(&merged.list);
-        ASSERT_EQ(a.ok, b.ok);
+        ASSERT_EQ(a.ok, b.ok) << a.message << b.message;
         ASSERT_EQ(a.status, b.status);
         ASSERT_EQ(a.message, b.message);
         ASSERT_EQ(a.out, b.out);
