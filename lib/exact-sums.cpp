@@ -137,37 +137,35 @@ void add_finite(rest_t *r, double x, bool squares)
         exact_wide_add_product(&r->q, x, x);
 }
 
-// Adds the exact term t to the pair hi + lo, or to the rest's number
-// (which) where the pair cannot hold it exactly.
-void add_term(tallyf_t *tf, double *hi, double *lo, double t,
-              exact_wide_t rest_t::*which)
+// Adds the exact term t to the pair hi + lo where the pair holds it
+// exactly; false (the pair untouched) where it does not.
+bool add_exactly(double *hi, double *lo, double t)
 {
     using error_free::sum_error;
     const double s = *hi + t;
     const double e = sum_error(*hi, t, s);
     const double l = *lo + e;
-    if (sum_error(*lo, e, l) == 0) {
-        *hi = s;
-        *lo = l;
-    } else {
+    if (sum_error(*lo, e, l) != 0)
+        return false;
+    *hi = s;
+    *lo = l;
+    return true;
+}
+
+// The same, or to the rest's number (which) where the pair cannot hold it.
+void add_term(tallyf_t *tf, double *hi, double *lo, double t,
+              exact_wide_t rest_t::*which)
+{
+    if (!add_exactly(hi, lo, t))
         exact_wide_add(&(make_rest(tf)->*which), t);
-    }
 }
 
 // The same into one lane's number of a two-column record's rest.
 void add_lane_term(tallyf_t *tf, double *hi, double *lo, double t,
                    exact_wide_t (rest_t::*which)[2], int lane)
 {
-    using error_free::sum_error;
-    const double s = *hi + t;
-    const double e = sum_error(*hi, t, s);
-    const double l = *lo + e;
-    if (sum_error(*lo, e, l) == 0) {
-        *hi = s;
-        *lo = l;
-    } else {
+    if (!add_exactly(hi, lo, t))
         exact_wide_add(&(make_rest(tf)->*which)[lane], t);
-    }
 }
 
 } // namespace

@@ -436,11 +436,12 @@ tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
 namespace tally_feed_body {
 
 // The engine's exact sums of a pair of one line, x and y side by side in
-// the lanes of a vector (tallyf_sums2_t: values, squares and their errors,
-// products and their errors); where an addition would round, the pair
-// goes to the record's rest.
-template <bool Fma>
-[[gnu::always_inline]] inline void exact_pair(tallyf_t *tf, double x, double y)
+// the lanes of a vector (tallyf_sums2_t: values, squares and their errors;
+// with Products, the pair's product and its error too, as covariance and
+// the like need, not the two samples of welch-t); where an addition would
+// round, the pair goes to the record's rest.
+template <bool Fma, bool Products>
+[[gnu::always_inline]] inline void exact_lanes(tallyf_t *tf, double x, double y)
 {
     tallyf_sums2_t *t = &tf->pairs;
     const pair_v v = {x, y};
@@ -458,61 +459,23 @@ template <bool Fma>
     const pair_v r = r0 + pe;
     const pair_v re = error_free::sum_error(r0, pe, r);
     const pair_v rl = rl0 + re;
-    const double c = x * y;
-    // The product and its error, side by side.
-    const pair_v cc = {c, times_error<Fma>(x, y, c)};
-    const pair_v h0 = load2(&t->dxy), hl0 = load2(&t->dxy_lo);
-    const pair_v h = h0 + cc;
-    const pair_v he = error_free::sum_error(h0, cc, h);
-    const pair_v hl = hl0 + he;
-    const bool exact = both(added_exactly2(l0, e, l) &
-                            added_exactly2(ql0, qe, ql) &
-                            added_exactly2(rl0, re, rl) &
-                            added_exactly2(hl0, he, hl)) &
-                       product_exact(x, x, p[0]) & product_exact(y, y, p[1]) &
-                       product_exact(x, y, c);
-    if (exact) [[likely]] {
-        store2(t->d, s);
-        store2(t->d_lo, l);
-        store2(t->d2, q);
-        store2(t->d2_lo, ql);
-        store2(t->e2, r);
-        store2(t->e2_lo, rl);
-        store2(&t->dxy, h);
-        store2(&t->dxy_lo, hl);
-    } else {
-        tally_rest_pair(tf, x, y);
+    mask_v ok = added_exactly2(l0, e, l) & added_exactly2(ql0, qe, ql) &
+                added_exactly2(rl0, re, rl);
+    bool products_ok = true;
+    pair_v h, hl;
+    if constexpr (Products) {
+        const double c = x * y;
+        // The product and its error, side by side.
+        const pair_v cc = {c, times_error<Fma>(x, y, c)};
+        const pair_v h0 = load2(&t->dxy), hl0 = load2(&t->dxy_lo);
+        h = h0 + cc;
+        const pair_v he = error_free::sum_error(h0, cc, h);
+        hl = hl0 + he;
+        ok &= added_exactly2(hl0, he, hl);
+        products_ok = product_exact(x, y, c);
     }
-    ++t->n[0];
-    ++t->n[1];
-}
-
-// Both lanes' samples at once (welch-t, a line with both fields): the
-// pair's sums without the products.
-template <bool Fma>
-[[gnu::always_inline]] inline void exact_samples(tallyf_t *tf, double x,
-                                                 double y)
-{
-    tallyf_sums2_t *t = &tf->pairs;
-    const pair_v v = {x, y};
-    const pair_v s0 = load2(t->d), l0 = load2(t->d_lo);
-    const pair_v s = s0 + v;
-    const pair_v e = error_free::sum_error(s0, v, s);
-    const pair_v l = l0 + e;
-    const pair_v p = v * v;
-    const pair_v pe = {times_error<Fma>(x, x, p[0]), times_error<Fma>(y, y, p[1])};
-    const pair_v q0 = load2(t->d2), ql0 = load2(t->d2_lo);
-    const pair_v q = q0 + p;
-    const pair_v qe = fast_error2(q0, p, q);
-    const pair_v ql = ql0 + qe;
-    const pair_v r0 = load2(t->e2), rl0 = load2(t->e2_lo);
-    const pair_v r = r0 + pe;
-    const pair_v re = error_free::sum_error(r0, pe, r);
-    const pair_v rl = rl0 + re;
-    const bool exact = both(added_exactly2(l0, e, l) &
-                            added_exactly2(ql0, qe, ql) &
-                            added_exactly2(rl0, re, rl)) &
-                       product_exact(x, x, p[0]) & product_exact(y, y, p[1]);
+    const bool exact = both(ok) & product_exact(x, x, p[0]) &
+                       product_exact(y, y, p[1]) & products_ok;
     if (exact) [[likely]] {
         store2(t->d, s);
         store2(t->d_lo, l);
@@ -520,6 +483,12 @@ template <bool Fma>
         store2(t->d2_lo, ql);
         store2(t->e2, r);
         store2(t->e2_lo, rl);
+        if constexpr (Products) {
+            store2(&t->dxy, h);
+            store2(&t->dxy_lo, hl);
+        }
+    } else if constexpr (Products) {
+        tally_rest_pair(tf, x, y);
     } else {
         tally_rest_sample(tf, 0, x);
         tally_rest_sample(tf, 1, y);
@@ -580,11 +549,11 @@ template <bool Fma>
     using namespace tally_feed_body;
     if (kind == tally_feed_t::pairs) {
         if (x != nullptr && y != nullptr)
-            exact_pair<Fma>(tf, *x, *y);
+            exact_lanes<Fma, true>(tf, *x, *y);
         return;
     }
     if (x != nullptr && y != nullptr) [[likely]] {
-        exact_samples<Fma>(tf, *x, *y);
+        exact_lanes<Fma, false>(tf, *x, *y);
         return;
     }
     if (y != nullptr)
