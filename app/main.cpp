@@ -330,7 +330,10 @@ int run(int argc, char *argv[])
         print_usage(argv);
         return end_with(EX_USAGE);
     }
+    // Static, and so emptied here: a caller may run the program again in
+    // one process (the fuzz targets do).
     static std::vector<const char *> files;
+    files.clear();
     return run_tabular(argc, argv, &files);
 }
 

@@ -148,6 +148,7 @@ int run_program(const std::function<int()> &body)
     case 0:
     case EX_USAGE:
     case EX_DATAERR:
+    case EX_NOINPUT: // a file operand that cannot be opened
     case EX_OSERR:
     case EX_IOERR:
         return status;

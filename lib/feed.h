@@ -176,7 +176,7 @@ template <bool Fma>
 // where |a| >= |b| and r - b gives a back where |b| >= |a| (both exact
 // there, as in Fast2Sum), and neither where r was rounded.  False for a
 // NaN anywhere.  Cheaper than the error itself.
-[[gnu::always_inline]] inline bool added_exactly(double a, double b, double r)
+[[gnu::always_inline]] inline unsigned added_exactly(double a, double b, double r)
 {
     // Both tests at once, in the two lanes of a vector.
     using v2 = double __attribute__((vector_size(16)));
@@ -222,7 +222,7 @@ using mask_v = long long __attribute__((vector_size(16)));
     return ((r - a) == b) & ((r - b) == a);
 }
 
-[[gnu::always_inline]] inline bool both(mask_v m)
+[[gnu::always_inline]] inline unsigned both(mask_v m)
 {
     return (m[0] & m[1]) != 0;
 }
@@ -238,7 +238,7 @@ template <bool Fma>
 
 // A product's error is a double where the product is far enough above the
 // subnormals (a product that underflowed to 0 included).
-[[gnu::always_inline]] inline bool product_exact(double a, double b, double p)
+[[gnu::always_inline]] inline unsigned product_exact(double a, double b, double p)
 {
     return (std::fabs(p) >= 0x1p-969) | (a == 0) | (b == 0);
 }
