@@ -1,0 +1,246 @@
+// The frequency family and the one-sample t-test.
+#include "frequency.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "double-double.h"
+#include "exact-fixed.h"
+
+namespace {
+
+constexpr int W = TALLY_NAME_WIDTH;
+constexpr int S = TALLY_SAMPLE_WIDTH;
+
+dd_t dd_of(long double x)
+{
+    const double hi = static_cast<double>(x);
+    return {hi, static_cast<double>(x - hi)};
+}
+
+// t.test(x, mu = MU): the mean, SD and standard error from the exact sums,
+// t and the interval from about twice double precision, rounded once.
+void print_t_test(const tallyf_t *tf, const tally_printer_t &p)
+{
+    const uint64_t n = tf->num_count;
+    const double mean = tallyf_mean(tf);
+    int exp;
+    const double ss = tallyf_sum_squares_scaled(tf, &exp); // times 2^-exp
+    const dd_t var = dd_div(dd(ss), dd(static_cast<double>(n) - 1));
+    const dd_t se = dd_sqrt(dd_div(var, dd(static_cast<double>(n))));
+    const double df = n < 2 ? NAN : static_cast<double>(n - 1);
+    const dd_t diff = dd_sum(mean, -tf->expected_mean);
+    // No spread: t is infinite, or NaN where the mean is MU.
+    const double t =
+        se.hi == 0 ? (diff.hi == 0 ? NAN : std::copysign(INFINITY, diff.hi))
+                   : dd_round(dd_div(dd_ldexp(diff, -exp / 2), se));
+    double pv = NAN, low = NAN, high = NAN;
+    if (!std::isnan(df) && !std::isnan(t)) {
+        pv = static_cast<double>(2 * student_t_cdf(df, -std::fabs(t)));
+        const double half = dd_round(dd_ldexp(
+            dd_mul(dd_of(student_t_quantile(df, 0.975)), se), exp / 2));
+        tallyf_mean_interval(tf, half, &low, &high);
+    }
+    p.stat_count("n", S, n);
+    p.stat("mean", S, mean);
+    p.stat("SD", S, std::ldexp(dd_round(dd_sqrt(var)), exp / 2));
+    p.stat("SE", S, std::ldexp(dd_round(se), exp / 2));
+    p.stat("t", S, t);
+    if (std::isnan(df))
+        p.stat("df", S, df);
+    else
+        p.stat_count("df", S, n - 1);
+    p.stat("p-value", S, pv);
+    p.stat_interval("95%-CI", S, low, high);
+}
+
+bool same(double a, double b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+// Calls each(value, count) for every run of equal values of the sorted
+// record, in value order (NaN, sorted last, one value).
+template <class Each>
+void each_run(const tallyf_t *tf, Each each)
+{
+    const double *v = tf->nums;
+    const uint64_t n = tf->num_count;
+    for (uint64_t i = 0; i < n;) {
+        uint64_t j = i + 1;
+        while (j < n && same(v[j], v[i]))
+            ++j;
+        each(v[i], j - i);
+        i = j;
+    }
+}
+
+// count as a percentage of n, rounded once (100 count is exact).
+double percent(uint64_t count, uint64_t n)
+{
+    return static_cast<double>(count) * 100 / static_cast<double>(n);
+}
+
+void table_head(const tally_printer_t &p, const char *title,
+                const char *head)
+{
+    p.labelled(title);
+    if (p.records == nullptr)
+        p.line(head);
+}
+
+void print_frequency(const tallyf_t *tf, const tally_printer_t &p)
+{
+    char head[80];
+    std::snprintf(head, sizeof head, "%16s %16s %16s %16s", "Val", "count",
+                  "percent", "cum-percent");
+    table_head(p, "frequency:", head);
+    static const char *const names[] = {"value", "count", "percent",
+                                        "cum-percent"};
+    static const bool counts[] = {false, true, false, false};
+    uint64_t below = 0;
+    each_run(tf, [&](double x, uint64_t c) {
+        below += c;
+        const double row[] = {x, static_cast<double>(c),
+                              percent(c, tf->num_count),
+                              percent(below, tf->num_count)};
+        p.row(names, row, counts, 4, nullptr);
+    });
+}
+
+void print_top(const tallyf_t *tf, const tally_printer_t &p)
+{
+    struct run_t {
+        double value;
+        uint64_t count;
+    };
+    std::vector<run_t> runs;
+    each_run(tf, [&](double x, uint64_t c) { runs.push_back({x, c}); });
+    const size_t k = std::min<size_t>(tf->partitions, runs.size());
+    // The most frequent first; a tie keeps value order.
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const run_t &a, const run_t &b) {
+                         return a.count > b.count;
+                     });
+    char head[64];
+    std::snprintf(head, sizeof head, "%16s %16s %16s", "Val", "count",
+                  "percent");
+    table_head(p, "top:", head);
+    static const char *const names[] = {"value", "count", "percent"};
+    static const bool counts[] = {false, true, false};
+    for (size_t i = 0; i < k; ++i) {
+        const double row[] = {runs[i].value,
+                              static_cast<double>(runs[i].count),
+                              percent(runs[i].count, tf->num_count)};
+        p.row(names, row, counts, 3, nullptr);
+    }
+}
+
+// ((B - i) low + i high) / B, correctly rounded: the exact sum of the two
+// products (each exact as a pair of doubles) divided with its remainder.
+// Plain arithmetic where the products leave the room the exact sum has.
+double bin_edge(double low, double high, uint32_t bins, uint32_t i)
+{
+    if (i == 0)
+        return low;
+    if (i == bins)
+        return high;
+    const auto in_room = [](double x) {
+        return x == 0 || (std::fabs(x) < 0x1p1000 && std::fabs(x) > 0x1p-900);
+    };
+    if (!in_room(low) || !in_room(high))
+        return low + (high - low) * i / bins;
+    const dd_t a = dd_prod(static_cast<double>(bins - i), low);
+    const dd_t b = dd_prod(static_cast<double>(i), high);
+    exact_fixed_t v;
+    exact_fixed_clear(&v);
+    exact_fixed_add_scaled(&v, a.hi, 0);
+    exact_fixed_add_scaled(&v, a.lo, 0);
+    exact_fixed_add_scaled(&v, b.hi, 0);
+    exact_fixed_add_scaled(&v, b.lo, 0);
+    const uint64_t rest = exact_fixed_div(&v, bins);
+    return exact_fixed_round(&v, rest != 0);
+}
+
+constexpr uint64_t BAR_WIDTH = 40;
+
+void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
+{
+    const double *v = tf->nums;
+    uint64_t m = tf->num_count; // the values that are numbers: NaN last
+    while (m > 0 && std::isnan(v[m - 1]))
+        --m;
+    // Sturges' rule: ceil(log2(m) + 1) bins.
+    const uint32_t bins =
+        tf->partitions != 0 ? tf->partitions
+        : m <= 1            ? 1
+                            : static_cast<uint32_t>(std::bit_width(m - 1)) + 1;
+    p.stat_count("bins", W, bins);
+    std::vector<double> edges(bins + 1, NAN);
+    std::vector<uint64_t> counts(bins, 0);
+    if (m > 0) {
+        for (uint32_t i = 0; i <= bins; ++i)
+            edges[i] = bin_edge(v[0], v[m - 1], bins, i);
+        // A value on an edge falls in the bin above it; the highest value
+        // in the last bin.
+        uint32_t b = 0;
+        for (uint64_t i = 0; i < m; ++i) {
+            while (b + 1 < bins && v[i] >= edges[b + 1])
+                ++b;
+            ++counts[b];
+        }
+    }
+    const uint64_t most = *std::max_element(counts.begin(), counts.end());
+    char head[80];
+    std::snprintf(head, sizeof head, "%16s %16s %16s %s", "from", "to",
+                  "count", "bar");
+    table_head(p, "histogram:", head);
+    static const char *const names[] = {"from", "to", "count"};
+    static const bool is_count[] = {false, false, true};
+    std::string bar;
+    for (uint32_t i = 0; i < bins; ++i) {
+        const uint64_t c = counts[i];
+        // The longest bar BAR_WIDTH marks; any count at least one.
+        uint64_t len = most == 0 ? 0 : (c * BAR_WIDTH + most / 2) / most;
+        if (c != 0 && len == 0)
+            len = 1;
+        bar.assign(len, '#');
+        const double row[] = {edges[i], edges[i + 1], static_cast<double>(c)};
+        p.row(names, row, is_count, 3, len != 0 ? bar.c_str() : nullptr);
+    }
+    if (m != tf->num_count)
+        p.stat_count("nan-values", W, tf->num_count - m);
+}
+
+} // namespace
+
+void tally_report_frequency(tallyf_t *tf, tally_report_t kind,
+                            const tally_printer_t &p)
+{
+    if (kind == tally_report_t::t_test)
+        return print_t_test(tf, p);
+    tallyf_sort(tf);
+    switch (kind) {
+    case tally_report_t::frequency:
+        print_frequency(tf, p);
+        break;
+    case tally_report_t::top:
+        print_top(tf, p);
+        break;
+    case tally_report_t::distinct: {
+        uint64_t d = 0;
+        each_run(tf, [&](double, uint64_t) { ++d; });
+        p.stat_count("distinct", W, d);
+        break;
+    }
+    case tally_report_t::histogram:
+        print_histogram(tf, p);
+        break;
+    default:
+        break;
+    }
+}
