@@ -58,25 +58,97 @@ void print_t_test(const tallyf_t *tf, const tally_printer_t &p)
     p.stat_interval("95%-CI", S, low, high);
 }
 
-bool same(double a, double b)
+struct counted_t {
+    double value;
+    uint64_t count;
+};
+
+// The distinct values of the sorted values with their counts, in value
+// order (NaN, sorted last, one value; -0 and 0 one value, shown as the first
+// in order).
+std::vector<counted_t> runs_of_sorted(const double *v, uint64_t n)
 {
-    return a == b || (std::isnan(a) && std::isnan(b));
+    std::vector<counted_t> runs;
+    for (uint64_t i = 0; i < n;) {
+        uint64_t j = i + 1;
+        while (j < n && (v[j] == v[i] || (std::isnan(v[j]) && std::isnan(v[i]))))
+            ++j;
+        runs.push_back({v[i], j - i});
+        i = j;
+    }
+    return runs;
 }
 
-// Calls each(value, count) for every run of equal values of the sorted
-// record, in value order (NaN, sorted last, one value).
-template <class Each>
-void each_run(const tallyf_t *tf, Each each)
+// The same, counted in a hash table of the values' bits, the distinct
+// values sorted afterwards: a pass over the values instead of a sort of
+// them.  Where most values are distinct the table would outgrow a sort's
+// work and memory: then the values are sorted after all.
+std::vector<counted_t> runs_of(tallyf_t *tf)
 {
     const double *v = tf->nums;
     const uint64_t n = tf->num_count;
-    for (uint64_t i = 0; i < n;) {
-        uint64_t j = i + 1;
-        while (j < n && same(v[j], v[i]))
-            ++j;
-        each(v[i], j - i);
-        i = j;
+    struct slot_t {
+        uint64_t bits;
+        uint64_t count; // 0: empty
+    };
+    int shift = 64 - 10;
+    std::vector<slot_t> table(size_t{1} << 10, slot_t{0, 0});
+    size_t used = 0;
+    uint64_t nans = 0, negative_zeros = 0;
+    double first_nan = NAN;
+    constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
+    const auto insert = [&](std::vector<slot_t> &t, int sh, uint64_t bits,
+                            uint64_t count) {
+        const size_t mask = t.size() - 1;
+        size_t at = static_cast<size_t>((bits * kMul) >> sh);
+        while (t[at].count != 0 && t[at].bits != bits)
+            at = (at + 1) & mask;
+        if (t[at].count == 0) {
+            t[at].bits = bits;
+            ++used;
+        }
+        t[at].count += count;
+    };
+    for (uint64_t i = 0; i < n; ++i) {
+        const double x = v[i];
+        if (std::isnan(x)) {
+            if (nans++ == 0)
+                first_nan = x;
+            continue;
+        }
+        if (x == 0 && std::signbit(x))
+            ++negative_zeros;
+        insert(table, shift, x == 0 ? 0 : std::bit_cast<uint64_t>(x), 1);
+        if (used * 2 > table.size()) {
+            if (used > (uint64_t{1} << 16) && used > n / 4) {
+                tallyf_sort(tf);
+                return runs_of_sorted(tf->nums, n);
+            }
+            std::vector<slot_t> bigger(table.size() * 2, slot_t{0, 0});
+            --shift;
+            used = 0;
+            for (const slot_t &s : table)
+                if (s.count != 0)
+                    insert(bigger, shift, s.bits, s.count);
+            table.swap(bigger);
+        }
     }
+    std::vector<counted_t> runs;
+    runs.reserve(used + 1);
+    for (const slot_t &s : table)
+        if (s.count != 0)
+            runs.push_back({std::bit_cast<double>(s.bits), s.count});
+    std::sort(runs.begin(), runs.end(),
+              [](const counted_t &a, const counted_t &b) {
+                  return a.value < b.value;
+              });
+    if (negative_zeros != 0)
+        for (counted_t &r : runs)
+            if (r.value == 0)
+                r.value = -0.0; // sorted first among the zeros
+    if (nans != 0)
+        runs.push_back({first_nan, nans});
+    return runs;
 }
 
 // count as a percentage of n, rounded once (100 count is exact).
@@ -93,7 +165,7 @@ void table_head(const tally_printer_t &p, const char *title,
         p.line(head);
 }
 
-void print_frequency(const tallyf_t *tf, const tally_printer_t &p)
+void print_frequency(tallyf_t *tf, const tally_printer_t &p)
 {
     char head[80];
     std::snprintf(head, sizeof head, "%16s %16s %16s %16s", "Val", "count",
@@ -103,27 +175,22 @@ void print_frequency(const tallyf_t *tf, const tally_printer_t &p)
                                         "cum-percent"};
     static const bool counts[] = {false, true, false, false};
     uint64_t below = 0;
-    each_run(tf, [&](double x, uint64_t c) {
-        below += c;
-        const double row[] = {x, static_cast<double>(c),
-                              percent(c, tf->num_count),
+    for (const counted_t &r : runs_of(tf)) {
+        below += r.count;
+        const double row[] = {r.value, static_cast<double>(r.count),
+                              percent(r.count, tf->num_count),
                               percent(below, tf->num_count)};
         p.row(names, row, counts, 4, nullptr);
-    });
+    }
 }
 
-void print_top(const tallyf_t *tf, const tally_printer_t &p)
+void print_top(tallyf_t *tf, const tally_printer_t &p)
 {
-    struct run_t {
-        double value;
-        uint64_t count;
-    };
-    std::vector<run_t> runs;
-    each_run(tf, [&](double x, uint64_t c) { runs.push_back({x, c}); });
+    std::vector<counted_t> runs = runs_of(tf);
     const size_t k = std::min<size_t>(tf->partitions, runs.size());
     // The most frequent first; a tie keeps value order.
     std::stable_sort(runs.begin(), runs.end(),
-                     [](const run_t &a, const run_t &b) {
+                     [](const counted_t &a, const counted_t &b) {
                          return a.count > b.count;
                      });
     char head[64];
@@ -171,9 +238,19 @@ constexpr uint64_t BAR_WIDTH = 40;
 void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
 {
     const double *v = tf->nums;
-    uint64_t m = tf->num_count; // the values that are numbers: NaN last
-    while (m > 0 && std::isnan(v[m - 1]))
-        --m;
+    const uint64_t n = tf->num_count;
+    uint64_t m = 0; // the values that are numbers
+    double low = INFINITY, high = -INFINITY;
+    for (uint64_t i = 0; i < n; ++i) {
+        if (std::isnan(v[i]))
+            continue;
+        ++m;
+        // The lowest in sorted order: -0 before 0.
+        if (v[i] < low || (v[i] == low && std::signbit(v[i])))
+            low = v[i];
+        if (v[i] > high || (v[i] == high && !std::signbit(v[i])))
+            high = v[i];
+    }
     // Sturges' rule: ceil(log2(m) + 1) bins.
     const uint32_t bins =
         tf->partitions != 0 ? tf->partitions
@@ -184,15 +261,16 @@ void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
     std::vector<uint64_t> counts(bins, 0);
     if (m > 0) {
         for (uint32_t i = 0; i <= bins; ++i)
-            edges[i] = bin_edge(v[0], v[m - 1], bins, i);
+            edges[i] = bin_edge(low, high, bins, i);
         // A value on an edge falls in the bin above it; the highest value
-        // in the last bin.
-        uint32_t b = 0;
-        for (uint64_t i = 0; i < m; ++i) {
-            while (b + 1 < bins && v[i] >= edges[b + 1])
-                ++b;
-            ++counts[b];
-        }
+        // in the last bin: the bin is the number of inner edges at or
+        // below the value.
+        const double *inner = edges.data() + 1;
+        const double *inner_end = edges.data() + bins;
+        for (uint64_t i = 0; i < n; ++i)
+            if (!std::isnan(v[i]))
+                ++counts[static_cast<size_t>(
+                    std::upper_bound(inner, inner_end, v[i]) - inner)];
     }
     const uint64_t most = *std::max_element(counts.begin(), counts.end());
     char head[80];
@@ -212,8 +290,8 @@ void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
         const double row[] = {edges[i], edges[i + 1], static_cast<double>(c)};
         p.row(names, row, is_count, 3, len != 0 ? bar.c_str() : nullptr);
     }
-    if (m != tf->num_count)
-        p.stat_count("nan-values", W, tf->num_count - m);
+    if (m != n)
+        p.stat_count("nan-values", W, n - m);
 }
 
 } // namespace
@@ -223,7 +301,6 @@ void tally_report_frequency(tallyf_t *tf, tally_report_t kind,
 {
     if (kind == tally_report_t::t_test)
         return print_t_test(tf, p);
-    tallyf_sort(tf);
     switch (kind) {
     case tally_report_t::frequency:
         print_frequency(tf, p);
@@ -231,12 +308,9 @@ void tally_report_frequency(tallyf_t *tf, tally_report_t kind,
     case tally_report_t::top:
         print_top(tf, p);
         break;
-    case tally_report_t::distinct: {
-        uint64_t d = 0;
-        each_run(tf, [&](double, uint64_t) { ++d; });
-        p.stat_count("distinct", W, d);
+    case tally_report_t::distinct:
+        p.stat_count("distinct", W, runs_of(tf).size());
         break;
-    }
     case tally_report_t::histogram:
         print_histogram(tf, p);
         break;

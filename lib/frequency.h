@@ -12,7 +12,7 @@
 inline constexpr uint32_t TALLY_HISTOGRAM_BINS_MAX = 100000;
 
 // Prints the block of a record whose report kind is t_test, frequency,
-// top, distinct or histogram.  Value-keeping records are sorted.
+// top, distinct or histogram.  Value-keeping records may be reordered.
 void tally_report_frequency(tallyf_t *tf, tally_report_t kind,
                             const tally_printer_t &p);
 
