@@ -265,12 +265,31 @@ void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
         // A value on an edge falls in the bin above it; the highest value
         // in the last bin: the bin is the number of inner edges at or
         // below the value.
+        // The bin is guessed from the value's place in the range, then
+        // moved to the edges themselves.
         const double *inner = edges.data() + 1;
         const double *inner_end = edges.data() + bins;
-        for (uint64_t i = 0; i < n; ++i)
-            if (!std::isnan(v[i]))
-                ++counts[static_cast<size_t>(
-                    std::upper_bound(inner, inner_end, v[i]) - inner)];
+        const double scale = bins / (high - low);
+        const bool guess = std::isfinite(scale) && std::isfinite(low);
+        const double last = bins - 1;
+        for (uint64_t i = 0; i < n; ++i) {
+            const double x = v[i];
+            if (std::isnan(x))
+                continue;
+            size_t b;
+            if (guess) {
+                b = static_cast<size_t>(
+                    std::clamp((x - low) * scale, 0.0, last));
+                while (b > 0 && x < edges[b])
+                    --b;
+                while (b + 1 < bins && x >= edges[b + 1])
+                    ++b;
+            } else {
+                b = static_cast<size_t>(
+                    std::upper_bound(inner, inner_end, x) - inner);
+            }
+            ++counts[b];
+        }
     }
     const uint64_t most = *std::max_element(counts.begin(), counts.end());
     char head[80];
