@@ -33,7 +33,10 @@ void print_t_test(const tallyf_t *tf, const tally_printer_t &p)
     const dd_t var = dd_div(dd(ss), dd(static_cast<double>(n) - 1));
     const dd_t se = dd_sqrt(dd_div(var, dd(static_cast<double>(n))));
     const double df = n < 2 ? NAN : static_cast<double>(n - 1);
-    const dd_t diff = dd_sum(mean, -tf->expected_mean);
+    // The exact mean less MU, rounded once.
+    double mean_less_mu, unused;
+    tallyf_mean_interval(tf, tf->expected_mean, &mean_less_mu, &unused);
+    const dd_t diff = dd(mean_less_mu);
     // No spread: t is infinite, or NaN where the mean is MU.
     const double t =
         se.hi == 0 ? (diff.hi == 0 ? NAN : std::copysign(INFINITY, diff.hi))

@@ -35,6 +35,12 @@ W = 15
 BAR = 40
 
 
+def dfmt(x):
+    """fmt of the double nearest x where a double's step passes the sixth
+    decimal (from 2^33): the program prints a double."""
+    return fmt(float(x)) if abs(x) >= 2 ** 33 else fmt(x)
+
+
 def t_test(head, xs, mu_text):
     mu = F(float(mu_text))
     n, mean, var = ms.sample(xs)
@@ -42,13 +48,13 @@ def t_test(head, xs, mu_text):
     t, df, p, lo, hi = ms.test_tail(mean - mu, se2, n - 1)
     sp = stats.ttest_1samp([x - xs[0] for x in xs], float(mu - F(xs[0])))
     assert ms.close(sp.pvalue, p), (sp.pvalue, p)
-    return [line(head, "n", S, n), line(head, "mean", S, fmt(mean)),
+    return [line(head, "n", S, n), line(head, "mean", S, dfmt(mean)),
             line(head, "SD", S, fmt(mp.sqrt(ms.m(var)))),
             line(head, "SE", S, fmt(mp.sqrt(ms.m(se2)))),
             line(head, "t", S, fmt(t)), line(head, "df", S, n - 1),
             line(head, "p-value", S, fmt(p)),
             line(head, "95%-CI", S,
-                 f"({fmt(lo + ms.m(mu))}, {fmt(hi + ms.m(mu))})")]
+                 f"({dfmt(lo + ms.m(mu))}, {dfmt(hi + ms.m(mu))})")]
 
 
 def runs(xs):
@@ -157,6 +163,12 @@ def main():
     out += case("t-test of a mean near 1e9 against a MU beside it",
                 "t-test 1000000000.5 --col 1", [repr(x) for x in offset],
                 t_test("Col 1", offset, "1000000000.5"))
+    # The mean rounded to a double would be MU itself: t needs the exact
+    # mean less MU.
+    near = [1e15 + k * 0.125 for k in (1, 3, 2, 5, 4, 7)]
+    out += case("t-test of a mean whose nearest double is MU",
+                "t-test 1000000000000000.5 --col 1", [repr(x) for x in near],
+                t_test("Col 1", near, "1000000000000000.5"))
     out += case("t-test: one value has no SD, t, df, p nor interval",
                 "t-test 1 --row 1", ["5"],
                 ["Row 1 n                 1", "Row 1 mean              5.000000",
