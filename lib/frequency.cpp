@@ -222,6 +222,8 @@ double bin_edge(double low, double high, uint32_t bins, uint32_t i)
     const auto in_room = [](double x) {
         return x == 0 || (std::fabs(x) < 0x1p1000 && std::fabs(x) > 0x1p-900);
     };
+    if (!std::isfinite(high - low))
+        return NAN; // an infinite range has no inner edges
     if (!in_room(low) || !in_room(high))
         return low + (high - low) * i / bins;
     const dd_t a = dd_prod(static_cast<double>(bins - i), low);
@@ -269,7 +271,8 @@ void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
         // in the last bin: the bin is the number of inner edges at or
         // below the value.
         // The bin is guessed from the value's place in the range, then
-        // moved to the edges themselves.
+        // moved to the edges themselves.  (An infinite range: every value
+        // in the last bin.)
         const double *inner = edges.data() + 1;
         const double *inner_end = edges.data() + bins;
         const double scale = bins / (high - low);

@@ -198,6 +198,13 @@ def main():
     out += case("histogram: NaN in no bin, counted after; one value one bin",
                 "histogram --row 1 histogram --row 2", [" ".join(repr(x) for x in odd), "7"],
                 histogram("Row 1", odd) + histogram("Row 2", [7.0]))
+    out += case("histogram: an infinite value leaves the inner edges nan, "
+                "every value in the last bin", "histogram 2 --col 1",
+                ["1", "inf", "-inf"],
+                ["Col 1 bins           2", "Col 1 histogram:",
+                 f"{'from':>16} {'to':>16} {'count':>16} bar",
+                 f"{'-inf':>16} {'nan':>16} {0:>16}",
+                 f"{'nan':>16} {'inf':>16} {3:>16} " + "#" * BAR])
     keys = ["a" if c == 4 else "b" for c in cyl]
     ga = [x for k, x in zip(keys, carb) if k == "a"]
     gb = [x for k, x in zip(keys, carb) if k == "b"]
