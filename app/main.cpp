@@ -250,7 +250,10 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
             const int first = list.count;
             const bool param = f->param != tally_param_t::none &&
                                f->param != tally_param_t::two_columns &&
-                               arg + 1 < argc;
+                               arg + 1 < argc &&
+                               (f->param != tally_param_t::optional_bins ||
+                                (std::strcmp(argv[arg + 1], "--row") != 0 &&
+                                 std::strcmp(argv[arg + 1], "--col") != 0));
             const std::string given =
                 param ? std::string(word) + " " + argv[arg + 1] : word;
             if (!tally_add_request(&list, f->code, &arg, argc, argv, &err,

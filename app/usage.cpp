@@ -76,6 +76,12 @@ const help_line_t function_help[] = {
     {"regression", "regression --col X --col Y   least-squares line"},
     {"welch-t", "welch-t --col X --col Y      Welch's two-sample t-test"},
     {"paired-t", "paired-t --col X --col Y     paired t-test"},
+    {"t-test", "t-test MU           one-sample t-test of the mean against MU"},
+    {"frequency", "frequency           each value's count, percent, cumulative"},
+    {"top", "top K               the K most frequent values"},
+    {"distinct", "distinct            how many distinct values"},
+    {"histogram",
+     "histogram [B]       B equal bins (default: Sturges' rule), drawn"},
 };
 
 } // namespace

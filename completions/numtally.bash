@@ -9,7 +9,8 @@ _numtally()
         sample-var sample-SD sample-SE sample-z-scores sample-t-score mode
         range iq-range box-plot chi-sq-fit count sum min max percentile
         geo-mean harm-mean skewness kurtosis mad summary covariance
-        correlation regression welch-t paired-t"
+        correlation regression welch-t paired-t t-test frequency top distinct
+        histogram"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
         --csv --skip-missing --quantile-type --format --long --digits"
@@ -25,7 +26,12 @@ _numtally()
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
     --delims | --delim | --by | --row | --col | quantile | sample-t-score | \
-        percentile | --digits) return ;;
+        percentile | t-test | top | --digits) return ;;
+    # An optional bin count, or the column.
+    histogram)
+        mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")
+        return
+        ;;
     --quantile-type)
         mapfile -t COMPREPLY < <(compgen -W "1 2 3 4 5 6 7 8 9" -- "$cur")
         return
@@ -37,10 +43,11 @@ _numtally()
     esac
     # A function word, or a parameter after its word, wants --row or --col.
     if [[ $before == quantile || $before == sample-t-score ||
-        $before == percentile ]] ||
+        $before == percentile || $before == t-test || $before == top ]] ||
+        [[ $before == histogram && $prev != --row && $prev != --col ]] ||
         [[ " ${functions//$'\n'/ } " == *" $prev "* &&
             $prev != quantile && $prev != sample-t-score &&
-            $prev != percentile ]]; then
+            $prev != percentile && $prev != t-test && $prev != top ]]; then
         mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")
         return
     fi

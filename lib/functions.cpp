@@ -85,6 +85,16 @@ const tally_function_t tally_functions[] = {
      F::samples, R::welch_t, nullptr, nullptr},
     {"paired-t", TALLYF_PAIRED_T, TALLYF_PAIRED_T, 0, P::two_columns,
      F::pairs, R::paired_t, nullptr, nullptr},
+    {"t-test", TALLYF_T_TEST, TALLYF_T_TEST, 0, P::expected_mean,
+     F::squares, R::t_test, nullptr, nullptr},
+    {"frequency", TALLYF_FREQUENCY, TALLYF_FREQUENCY, 0, P::none, F::values,
+     R::frequency, nullptr, nullptr},
+    {"top", TALLYF_TOP, TALLYF_TOP, 0, P::count, F::values, R::top, nullptr,
+     nullptr},
+    {"distinct", TALLYF_DISTINCT, TALLYF_DISTINCT, 0, P::none, F::values,
+     R::distinct, nullptr, nullptr},
+    {"histogram", TALLYF_HISTOGRAM, TALLYF_HISTOGRAM, 0, P::optional_bins,
+     F::values, R::histogram, nullptr, nullptr},
 };
 
 const size_t tally_function_count =

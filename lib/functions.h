@@ -19,6 +19,9 @@ enum class tally_param_t : uint8_t {
     expected_mean,  // sample-t-score M: a number (strtod)
     percentiles,    // percentile P[,P...]: percentages above 0, below 100
     two_columns,    // none, but a second "--col N" after the first
+    count,          // top K: a count from 1 (strtoul, low 32 bits)
+    optional_bins,  // histogram [B]: a count from 1, or nothing before
+                    // --row/--col
 };
 
 // How a record reports: one block printer per kind (lib/report.h).
@@ -51,6 +54,11 @@ enum class tally_report_t : uint8_t {
     regression,
     welch_t,
     paired_t,
+    t_test,
+    frequency,
+    top,
+    distinct,
+    histogram,
     none,           // prints nothing (a refused word's code)
 };
 

@@ -128,3 +128,25 @@ void tally_printer_t::row3(double a, double b, double c) const
         std::fprintf(out, "%16f %16f %16f\n", a, unsigned_zero(b),
                      unsigned_zero(c));
 }
+
+void tally_printer_t::row(const char *const *names, const double *values,
+                          const bool *is_count, int k,
+                          const char *tail) const
+{
+    if (records != nullptr)
+        return records->table_row(names, values, is_count, k);
+    start();
+    for (int i = 0; i < k; ++i) {
+        if (i != 0)
+            std::putc(' ', out);
+        if (is_count[i])
+            std::fprintf(out, "%16.0f", values[i]);
+        else if (digits != 0)
+            std::fprintf(out, "%16.*g", digits, values[i]);
+        else
+            std::fprintf(out, "%16f", values[i]);
+    }
+    if (tail != nullptr)
+        std::fprintf(out, " %s", tail);
+    std::putc('\n', out);
+}

@@ -50,6 +50,12 @@ struct tally_printer_t {
     // read, b and c computed from it (an exact zero unsigned).  The record
     // layouts take them as the value, its z-score and its CDF.
     void row3(double a, double b, double c) const;
+    // A table's row: k numbers (at most 4), each in a field of 16 after
+    // the prefix, those with is_count set as whole numbers, then tail (or
+    // nothing) after a blank.  The record layouts take each as the result
+    // "NAME(K)", K the row's position in its table, and leave the tail out.
+    void row(const char *const *names, const double *values,
+             const bool *is_count, int k, const char *tail) const;
 
 private:
     void start() const;     // the prefix

@@ -462,6 +462,24 @@ void tally_records_t::listed(double x, double z, double cdf)
     }
 }
 
+void tally_records_t::table_row(const char *const *names,
+                                const double *values, const bool *is_count,
+                                int k)
+{
+    ++position_;
+    char pos[24];
+    const std::to_chars_result r = std::to_chars(pos, pos + sizeof pos,
+                                                 position_);
+    const std::string at(pos, static_cast<size_t>(r.ptr - pos));
+    for (int i = 0; i < k; ++i) {
+        const std::string label = std::string(names[i]) + "(" + at + ")";
+        if (is_count[i])
+            count(label.c_str(), static_cast<uint64_t>(values[i]));
+        else
+            number(label.c_str(), values[i]);
+    }
+}
+
 void tally_records_t::note(const char *text)
 {
     // Headed as a grouped run's notices are: the key fields, then what it

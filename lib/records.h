@@ -69,6 +69,10 @@ public:
     void text(const char *label, const char *text);
     void interval(const char *label, double low, double high);
     void listed(double value, double z, double cdf);
+    // A table's row (frequency, top, histogram): "NAME(K)" for each of the
+    // k results, K counting the rows of the record's table from 1.
+    void table_row(const char *const *names, const double *values,
+                   const bool *is_count, int k);
     // A line of text that is no result (a warning): kept for the notices.
     void note(const char *text);
 

@@ -8,6 +8,7 @@
 
 #include <sysexits.h>
 
+#include "frequency.h"
 #include "functions.h"
 #include "mean-interval.h"
 #include "order-points.h"
@@ -380,6 +381,13 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
     case tally_report_t::welch_t:
     case tally_report_t::paired_t:
         tally_report_more(tf, f->report, p);
+        break;
+    case tally_report_t::t_test:
+    case tally_report_t::frequency:
+    case tally_report_t::top:
+    case tally_report_t::distinct:
+    case tally_report_t::histogram:
+        tally_report_frequency(tf, f->report, p);
         break;
     case tally_report_t::none:
         break;

@@ -8,6 +8,7 @@
 
 #include <sysexits.h>
 
+#include "frequency.h"
 #include "functions.h"
 #include "parse-number.h"
 #include "percentile-list.h"
@@ -83,6 +84,26 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
             break;
         }
         case tally_param_t::two_columns:
+            break;
+        case tally_param_t::count:
+            if (++i >= argc)
+                return tally_fail_usage(err);
+            if (!parse_uint32_arg(argv[i], &tf->partitions) ||
+                tf->partitions == 0)
+                return refuse(err, "Invalid count for top: %s\n", argv[i]);
+            break;
+        case tally_param_t::optional_bins:
+            // histogram [B]: a B only where --row or --col does not follow.
+            tf->partitions = 0;
+            if (i + 1 < argc && std::strcmp(argv[i + 1], "--row") != 0 &&
+                std::strcmp(argv[i + 1], "--col") != 0) {
+                ++i;
+                if (!parse_uint32_arg(argv[i], &tf->partitions) ||
+                    tf->partitions == 0 ||
+                    tf->partitions > TALLY_HISTOGRAM_BINS_MAX)
+                    return refuse(err, "Invalid bin count for histogram: %s\n",
+                                  argv[i]);
+            }
             break;
         }
     }

@@ -105,6 +105,9 @@ bool tally_check_layout(const tallyf_list_t *list,
             tally_function_by_stored(list->functions[i].code);
         if (f == nullptr || (f->report != tally_report_t::population_listing &&
                              f->report != tally_report_t::sample_listing &&
+                             f->report != tally_report_t::frequency &&
+                             f->report != tally_report_t::top &&
+                             f->report != tally_report_t::histogram &&
                              f->report != tally_report_t::box_plot))
             continue;
         const std::string &word = options.layout.words != nullptr &&

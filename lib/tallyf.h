@@ -46,6 +46,11 @@ enum tallyf_code_t : uint32_t {
     TALLYF_REGRESSION,
     TALLYF_WELCH_T,         // two columns, each its own sample
     TALLYF_PAIRED_T,
+    TALLYF_T_TEST,          // one sample against an expected mean
+    TALLYF_FREQUENCY,       // the frequency family: every value kept
+    TALLYF_TOP,
+    TALLYF_DISTINCT,
+    TALLYF_HISTOGRAM,
 };
 
 struct tallyf_t {
@@ -67,12 +72,13 @@ struct tallyf_t {
                             // xt_free (xt.h)
     uint64_t num_count;     // values fed
     uint64_t array_size;    // capacity of nums, in values
-    uint32_t partitions;    // quantiles: number of equal divisions
+    uint32_t partitions;    // quantiles: number of equal divisions; top:
+                            // K; histogram: bins (0: Sturges' rule)
     double sum_x;           // codes 5 to 12 and 16: sum of the values
     double sum_x_2;         // codes 5 to 12 and 16: sum of their squares
     double *row_sums;       // not used by the program
     double *col_sums;       // not used by the program
-    double expected_mean;   // sample-t-score: the mean to test against
+    double expected_mean;   // sample-t-score, t-test: the mean to test against
     double sum_y;           // two-column functions: sums of the second
     double sum_y_2;         //   column's values, their squares and the
     double sum_x_y;         //   products of the pairs, rounded from pairs

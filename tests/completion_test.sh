@@ -16,7 +16,7 @@ offers() { # expected words, then the command line being completed
     fi
 }
 offers "pop-var pop-SD pop-z-scores" numtally pop-
-offers "t-score t-cdf t-table" numtally t-
+offers "t-score t-cdf t-table t-test" numtally t-
 offers "--row --col" numtally mean ""
 offers "--row --col" numtally quantile 4 --
 offers "" numtally quantile ""
@@ -34,4 +34,9 @@ offers "" numtally mean --col 2 --by ""
 offers "--verbose --version" numtally --ve
 offers "chi-sq-fit" numtally chi-
 offers "" numtally t-cdf ""
+offers "" numtally top ""
+offers "--row --col" numtally top 3 ""
+offers "--row --col" numtally histogram ""
+offers "--row --col" numtally histogram 8 ""
+offers "" numtally histogram --col ""
 exit $fail

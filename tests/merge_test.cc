@@ -127,6 +127,8 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
             w.param = "1.5";
         else if (f.param == tally_param_t::percentiles)
             w.param = "10,50,95";
+        else if (f.param == tally_param_t::count)
+            w.param = "2";
         words.push_back(w);
     }
     std::mt19937_64 rng(20261210);

@@ -186,6 +186,72 @@ case("--long: a small sample's warning goes to standard error, headed by "
      stderr="a\tnumtally: col 1: Warning: Sample size is < 30.\n"
             "a\tnumtally: col 1: You may want to use a t-distribution "
             "instad.\n", extra="stdout-to: /dev/null\n")
+# Tables by position: each row's results numbered from 1 in its table,
+# counts as integers, percents the doubles nearest the exact fractions.
+rows_a = [("value(1)", 1.0), ("count(1)", 2), ("percent(1)", float(F(200, 3))),
+          ("cum-percent(1)", float(F(200, 3))), ("value(2)", 3.0),
+          ("count(2)", 1), ("percent(2)", float(F(100, 3))),
+          ("cum-percent(2)", 100.0)]
+rows_b = [("value(1)", 10.0), ("count(1)", 1), ("percent(1)", 100.0),
+          ("cum-percent(1)", 100.0)]
+top_a = [("value(1)", 1.0), ("count(1)", 2), ("percent(1)", float(F(200, 3)))]
+top_b = [("value(1)", 10.0), ("count(1)", 1), ("percent(1)", 100.0)]
+# Two bins: a's edges 1, 2, 3; b's one value in the last of two empty-width
+# bins.
+hist_a = [("bins", 2), ("from(1)", 1.0), ("to(1)", 2.0), ("count(1)", 2),
+          ("from(2)", 2.0), ("to(2)", 3.0), ("count(2)", 1)]
+hist_b = [("bins", 2), ("from(1)", 10.0), ("to(1)", 10.0), ("count(1)", 0),
+          ("from(2)", 10.0), ("to(2)", 10.0), ("count(2)", 1)]
+
+
+def long_csv(key, function, results):
+    return "".join(csv_line([key, "col 1", function, st,
+                             shortest(v) if isinstance(v, float) else str(v)])
+                   for st, v in results)
+
+
+case("--long csv: frequency, top and histogram tables row by row, per group",
+     "--format csv --long frequency --col 1 top 1 --col 1 histogram 2 "
+     "--col 1 --by 2", "1 a\n3 a\n1 a\n10 b\n",
+     csv_line(["col 2", "target", "function", "statistic", "value"]) +
+     long_csv("a", "frequency", rows_a) + long_csv("a", "top 1", top_a) +
+     long_csv("a", "histogram 2", hist_a) +
+     long_csv("b", "frequency", rows_b) + long_csv("b", "top 1", top_b) +
+     long_csv("b", "histogram 2", hist_b))
+
+
+def t_test_record(xs, mu):
+    """t.test(xs, mu = mu) to 8 significant digits, as --digits 8 writes
+    them (counts whole)."""
+    n = len(xs)
+    mean = sum(F(x) for x in xs) / n
+    var = sum((F(x) - mean) ** 2 for x in xs) / (n - 1)
+    se = mp.sqrt(mp.mpf(var.numerator) / var.denominator / n)
+    t = (mp.mpf(mean.numerator) / mean.denominator - mu) / se
+    df = n - 1
+    tail = mp.betainc(mp.mpf(df) / 2, mp.mpf(1) / 2, 0, df / (df + t * t),
+                      regularized=True)
+    q = mp.findroot(lambda x: mp.betainc(mp.mpf(df) / 2, mp.mpf(1) / 2, 0,
+                                         df / (df + x * x),
+                                         regularized=True) / 2 - 0.025, 2)
+    m = mp.mpf(mean.numerator) / mean.denominator
+    g = lambda x: "%.8g" % float(x)
+    return [("n", str(n)), ("mean", g(m)),
+            ("SD", g(mp.sqrt(mp.mpf(var.numerator) / var.denominator))),
+            ("SE", g(se)), ("t", g(t)), ("df", str(df)), ("p-value", g(tail)),
+            ("95%-CI low", g(m - q * se)), ("95%-CI high", g(m + q * se))]
+
+
+ta = [5.1, 4.9, 6.2, 5.8, 6.0]
+tb = [7.5, 6.8, 7.9]
+case("--digits 8 json: t-test and distinct, one record per group",
+     "--format json --digits 8 t-test 5.5 --col 1 distinct --col 1 --by 2",
+     "".join(f"{x} a\n" for x in ta) + "".join(f"{x} b\n" for x in tb),
+     "".join("{" + ",".join([json.dumps("col 2") + ":" + json.dumps(k)] +
+                            [json.dumps("col 1 " + st) + ":" + v
+                             for st, v in t_test_record(xs, 5.5)] +
+                            [json.dumps("col 1 distinct") + ":" + str(len(xs))])
+             + "}\n" for k, xs in (("a", ta), ("b", tb))))
 case("a grouped run without groups: the header line alone",
      "--format tsv mean --col 1 sum --col 1 --by 2", "",
      "col 2\tcol 1 mean\tcol 1 sum\n")
@@ -197,6 +263,9 @@ case("a listing in a wide layout is refused and points to --long",
 case("the box plot's drawing in a wide layout is refused",
      "--format json box-plot --col 1 --by 2", "1 a\n", "", 64,
      "box-plot: its drawing does not fit one row; add --long\n")
+case("a frequency table or histogram in a wide layout is refused",
+     "--format tsv histogram --col 1", "1\n", "", 64,
+     "histogram: its listing does not fit one row; add --long\n")
 case("--long without a record format is refused",
      "--long mean --col 1", "1\n", "", 64,
      "--long: needs --format tsv, csv or json\n")
