@@ -78,3 +78,17 @@ tally_gap_counts_t tally_gap_table_t::of(uint32_t g) const
     const uint64_t *c = counts_.data() + size_t{g} * n;
     return {nullptr, c, c + ncols_};
 }
+
+void tally_gap_table_t::add(uint32_t g, const tally_gap_table_t &other,
+                            uint32_t og)
+{
+    const size_t n = other.stride();
+    if (other.counts_.size() < (size_t{og} + 1) * n)
+        return; // no gap there
+    if (counts_.size() < (size_t{g} + 1) * stride())
+        counts_.resize((size_t{g} + 1) * stride());
+    const uint64_t *from = other.counts_.data() + size_t{og} * n;
+    uint64_t *to = counts_.data() + size_t{g} * n;
+    for (size_t k = 0; k < n; ++k)
+        to[k] += from[k];
+}

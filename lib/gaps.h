@@ -55,6 +55,9 @@ public:
     // The gaps of one line of group g.
     void count(uint32_t g, const tally_group_t *const *gaps, int ngaps);
     tally_gap_counts_t of(uint32_t g) const;
+    // Adds the gaps of group og of another run's table (of the same list)
+    // to group g's.
+    void add(uint32_t g, const tally_gap_table_t &other, uint32_t og);
 
 private:
     size_t stride() const;

@@ -298,6 +298,25 @@ void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf)
     h->count = tally_hot_sum_t::kInRecord;
 }
 
+bool tally_hot_add(tally_hot_sum_t *a, const tally_hot_sum_t &b)
+{
+    using error_free::sum_error;
+    double hi = a->sum, lo = a->lo;
+    for (double t : {b.sum, b.lo}) {
+        const double s = hi + t;
+        const double e = sum_error(hi, t, s);
+        const double l = lo + e;
+        if (sum_error(lo, e, l) != 0)
+            return false;
+        hi = s;
+        lo = l;
+    }
+    a->sum = hi;
+    a->lo = lo;
+    a->count += b.count;
+    return true;
+}
+
 void tally_group_sink_t::grow_hot()
 {
     const size_t room = hot_room == 0 ? 1024 : 2 * hot_room;
@@ -328,15 +347,40 @@ void tally_group_sink_t::encode(const tally_line_key_t &key)
     }
 }
 
-bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
-                       const tally_run_options_t &options, tally_error_t *err,
-                       std::string *notes)
+namespace {
+
+// One grouped pass over an input or a part of one, and what it keeps: the
+// key table, each group's states and value chains, the listings' spill
+// file and the gaps.  Members point at each other: made once, never moved.
+struct grouped_t {
+    int requests = 0;
+    tally_feed_t kind[TALLYF_LIST_MAX];
+    bool spilled[TALLYF_LIST_MAX];
+    bool any_spilled = false;
+    bool chained[TALLYF_LIST_MAX];
+    int chain[TALLYF_LIST_MAX];
+    int chains = 0;
+    int pairs[TALLYF_LIST_MAX];
+    tally_spill_t spill;
+    tally_selection_t sel;
+    tally_key_table_t keys;
+    std::unique_ptr<tally_group_states_t> states;
+    tally_value_arena_t arena;
+    tally_group_sink_t sink{};
+    std::unique_ptr<tally_gap_table_t> gap_table;
+    std::vector<std::string> fields;
+    tally_pass_stats_t stats;
+
+    grouped_t() = default;
+    grouped_t(const grouped_t &) = delete;
+    grouped_t &operator=(const grouped_t &) = delete;
+    ~grouped_t() { xt_free(sink.hot); }
+};
+
+// Refuses a row function (64): a grouped run has no rows to give it.
+bool refuse_rows(const tallyf_list_t *list, tally_error_t *err)
 {
-    uint32_t by[TALLY_KEYS_MAX];
-    if (!resolve_key_names(options, by, err))
-        return false;
-    const int requests = list->count;
-    for (int i = 0; i < requests; ++i) {
+    for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
         if (tallyf_over_row(&tf)) {
             const tally_function_t *f = tally_function_by_stored(tf.code);
@@ -348,68 +392,175 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
             return tally_fail(err, EX_USAGE, m);
         }
     }
+    return true;
+}
+
+// Makes a pass's structures for the list, before any input is read.
+bool grouped_setup(grouped_t *r, const tallyf_list_t *list,
+                   const tally_run_options_t &options, const uint32_t *by,
+                   tally_error_t *err)
+{
+    const int requests = r->requests = list->count;
     // Listing values go to the one spill file; their records keep the sums.
-    tally_feed_t kind[TALLYF_LIST_MAX];
-    bool spilled[TALLYF_LIST_MAX];
-    bool any_spilled = false;
     for (int i = 0; i < requests; ++i) {
-        kind[i] = tally_feed_of(list->functions[i].code);
-        spilled[i] = kind[i] == tally_feed_t::squares_listed;
-        if (spilled[i])
-            kind[i] = tally_feed_t::squares;
-        any_spilled = any_spilled || spilled[i];
+        r->kind[i] = tally_feed_of(list->functions[i].code);
+        r->spilled[i] = r->kind[i] == tally_feed_t::squares_listed;
+        if (r->spilled[i])
+            r->kind[i] = tally_feed_t::squares;
+        r->any_spilled = r->any_spilled || r->spilled[i];
     }
     // The spill file is left to the end of the process, as the records'
     // files are.
-    tally_spill_t spill;
-    if (any_spilled && !spill.open(err))
+    if (r->any_spilled && !r->spill.open(err))
         return false;
-
-    const auto selection = std::make_unique<tally_selection_t>();
-    tally_selection_t &sel = *selection;
-    tally_select(list, by, options.nby, &sel);
+    tally_select(list, by, options.nby, &r->sel);
     // Value-keeping requests keep their values in chains.
-    bool chained[TALLYF_LIST_MAX];
-    int chain[TALLYF_LIST_MAX];
-    int chains = 0;
     for (int i = 0; i < requests; ++i) {
-        chained[i] = kind[i] == tally_feed_t::values;
-        chain[i] = chained[i] ? chains++ : -1;
+        r->chained[i] = r->kind[i] == tally_feed_t::values;
+        r->chain[i] = r->chained[i] ? r->chains++ : -1;
     }
-    tally_key_table_t keys;
-    tally_group_states_t states(list, chained);
-    tally_value_arena_t arena;
+    r->states = std::make_unique<tally_group_states_t>(list, r->chained);
     const uint64_t all_keys = options.nby == 64
                                   ? ~uint64_t{0}
                                   : (uint64_t{1} << options.nby) - 1;
-    tally_group_sink_t sink{&keys,  &states,  &arena,      kind,
-                            chain,  spilled,  &spill,      requests,
-                            options.nby, all_keys, by, {}};
-    int pairs[TALLYF_LIST_MAX];
+    tally_group_sink_t &sink = r->sink;
+    sink = tally_group_sink_t{&r->keys,  r->states.get(), &r->arena,
+                              r->kind,   r->chain,        r->spilled,
+                              &r->spill, requests,        options.nby,
+                              all_keys,  by,              {}};
     for (int i = 0; i < requests; ++i)
-        if (tally_feeds_pairs(kind[i]))
-            pairs[sink.npairs++] = i;
-    sink.pairs = pairs;
-    sink.plain_feeds = chains == 0 && !any_spilled && sink.npairs == 0;
+        if (tally_feeds_pairs(r->kind[i]))
+            r->pairs[sink.npairs++] = i;
+    sink.pairs = r->pairs;
+    sink.plain_feeds = r->chains == 0 && !r->any_spilled && sink.npairs == 0;
     sink.single_feed = sink.plain_feeds && requests == 1;
-    // The hot sums, freed whichever way the run ends.
-    struct hot_owner_t {
-        tally_group_sink_t *sink;
-        ~hot_owner_t() { xt_free(sink->hot); }
-    } hot_owner{&sink};
-    if (sink.single_feed && kind[0] == tally_feed_t::sum)
+    if (sink.single_feed && r->kind[0] == tally_feed_t::sum)
         sink.grow_hot();
-    tally_gap_table_t gap_table(list, &sel, pairs, sink.npairs,
-                                options.skip_missing);
-    sink.gap_table = &gap_table;
-    tally_header_ctx_t ctx{list, &options, by, &sel};
-    std::vector<std::string> fields;
-    ctx.fields = &fields;
-    const tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    tally_pass_stats_t stats;
-    if (!tally_read_pass(sel, input, sink, err, &stats))
-        return false;
+    r->gap_table = std::make_unique<tally_gap_table_t>(
+        list, &r->sel, r->pairs, sink.npairs, options.skip_missing);
+    sink.gap_table = r->gap_table.get();
+    return true;
+}
 
+// The pass over stream; later as for tally_run_parts's later parts.
+bool grouped_pass(grouped_t *r, tallyf_list_t *list, FILE *stream,
+                  const tally_run_options_t &options, uint32_t *by,
+                  const tally_pass_input_t *later, tally_error_t *err)
+{
+    tally_header_ctx_t ctx{list, &options, by, &r->sel};
+    ctx.fields = &r->fields;
+    tally_pass_input_t input = tally_run_input(stream, options, &ctx);
+    if (later != nullptr) {
+        input.on_header = nullptr;
+        input.first_row = later->first_row;
+        input.header_fields = later->header_fields;
+        input.at_start = false;
+    }
+    return tally_read_pass(r->sel, input, r->sink, err, &r->stats);
+}
+
+// A group's record made from its hot sums (with nothing else to keep).
+tallyf_t *hot_record(grouped_t *r, uint32_t g)
+{
+    tally_hot_sum_t &h = r->sink.hot[g];
+    tallyf_t *tf = r->states->made(g);
+    if (h.count != tally_hot_sum_t::kInRecord)
+        tally_hand_over(&h, tf);
+    return tf;
+}
+
+// Adds what a later part's pass kept to what the earlier parts' kept: its
+// groups in the order their keys first appeared, new ones after the rest,
+// each state merged (lib/exact-sums.h), each chain and listing appended.
+bool grouped_merge(grouped_t *into, grouped_t *from, tally_error_t *err)
+{
+    const uint32_t groups = from->states->groups();
+    std::vector<uint32_t> to(groups);
+    const int requests = into->requests;
+    for (uint32_t g = 0; g < groups; ++g) {
+        const std::string_view key = from->keys.key(g);
+        bool added;
+        const uint32_t G = into->keys.find_or_add(key.data(), key.size(),
+                                                  &added);
+        to[g] = G;
+        into->gap_table->add(G, *from->gap_table, g);
+        if (into->sink.hot != nullptr) {
+            if (added) {
+                into->states->add_unmade();
+                if (G == into->sink.hot_room)
+                    into->sink.grow_hot();
+                into->sink.hot[G] = tally_hot_sum_t{};
+            }
+            tally_hot_sum_t &a = into->sink.hot[G];
+            const tally_hot_sum_t &b = from->sink.hot[g];
+            if (a.count != tally_hot_sum_t::kInRecord &&
+                b.count != tally_hot_sum_t::kInRecord &&
+                tally_hot_add(&a, b))
+                continue;
+            tallyf_t scratch;
+            tallyf_t *fr = &scratch;
+            if (b.count == tally_hot_sum_t::kInRecord) {
+                fr = from->states->made(g);
+            } else {
+                from->states->copy_empty(&scratch);
+                tally_hot_sum_t h = b;
+                tally_hand_over(&h, &scratch);
+            }
+            tally_merge_record(hot_record(into, G), fr, tally_feed_t::sum);
+            continue;
+        }
+        if (added)
+            into->states->add();
+        tallyf_t *a = into->states->of(G);
+        tallyf_t *b = from->states->of(g);
+        for (int i = 0; i < requests; ++i) {
+            const int c = into->chain[i];
+            if (c >= 0) {
+                // The later part's values after the earlier parts'.
+                const uint64_t n = b[i].num_count;
+                std::vector<double> v(n);
+                tally_value_arena_t::gather(from->states->chains_of(g)[c], n,
+                                            v.data());
+                for (double x : v)
+                    into->arena.push(&into->states->chains_of(G)[c], x);
+            }
+            if (!tally_merge_record(&a[i], &b[i], into->kind[i]))
+                return tally_fail_io(err, "cannot merge a listing", errno);
+        }
+    }
+    if (into->any_spilled &&
+        !from->spill.replay(
+            [&](uint64_t state, double x) {
+                const uint64_t g = state / static_cast<uint64_t>(requests);
+                into->spill.put(uint64_t{to[g]} * requests +
+                                    state % static_cast<uint64_t>(requests),
+                                x);
+            },
+            err))
+        return false;
+    tally_merge_pass_stats(&into->stats, from->stats);
+    return true;
+}
+
+// The groups' statistics, the checks and the report, held whole before
+// any of it is written, and what the run has to say.
+bool grouped_report(grouped_t *r, tallyf_list_t *list,
+                    const tally_run_options_t &options, const uint32_t *by,
+                    tally_error_t *err, std::string *notes)
+{
+    const int requests = r->requests;
+    const tally_feed_t *kind = r->kind;
+    const bool *spilled = r->spilled;
+    const bool any_spilled = r->any_spilled;
+    const int *chain = r->chain;
+    tally_group_sink_t &sink = r->sink;
+    tally_group_states_t &states = *r->states;
+    tally_key_table_t &keys = r->keys;
+    tally_spill_t &spill = r->spill;
+    const tally_selection_t &sel = r->sel;
+    const tally_pass_stats_t &stats = r->stats;
+    const tally_gap_table_t &gap_table = *r->gap_table;
+    const std::vector<std::string> &fields = r->fields;
     // Every count valid and every listing value kept, before any line.
     const uint32_t groups = states.groups();
     // A group's states: where its sums stayed hot to the end, a record
@@ -546,6 +697,48 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     else
         std::fputs(said.c_str(), stderr);
     return true;
+}
+
+
+} // namespace
+
+bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
+                       const tally_run_options_t &options, tally_error_t *err,
+                       std::string *notes)
+{
+    uint32_t by[TALLY_KEYS_MAX];
+    if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
+        return false;
+    const auto r = std::make_unique<grouped_t>();
+    return grouped_setup(r.get(), list, options, by, err) &&
+           grouped_pass(r.get(), list, stream, options, by, nullptr, err) &&
+           grouped_report(r.get(), list, options, by, err, notes);
+}
+
+bool tally_run_grouped_parts(tallyf_list_t *list, FILE *const *parts,
+                             int nparts, const tally_run_options_t &options,
+                             tally_error_t *err, std::string *notes)
+{
+    uint32_t by[TALLY_KEYS_MAX];
+    if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
+        return false;
+    const auto first = std::make_unique<grouped_t>();
+    if (!grouped_setup(first.get(), list, options, by, err) ||
+        !grouped_pass(first.get(), list, parts[0], options, by, nullptr, err))
+        return false;
+    tally_pass_input_t later{};
+    later.first_row = 1 + first->stats.lines;
+    later.header_fields = first->fields.size();
+    for (int k = 1; k < nparts; ++k) {
+        const auto part = std::make_unique<grouped_t>();
+        if (!grouped_setup(part.get(), list, options, by, err) ||
+            !grouped_pass(part.get(), list, parts[k], options, by, &later,
+                          err) ||
+            !grouped_merge(first.get(), part.get(), err))
+            return false;
+        later.first_row += part->stats.lines;
+    }
+    return grouped_report(first.get(), list, options, by, err, notes);
 }
 
 // The pass, built for this run's sink.

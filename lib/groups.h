@@ -32,6 +32,13 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                        const tally_run_options_t &options, tally_error_t *err,
                        std::string *notes);
 
+// The same over consecutive parts of one input (tally_run_parts): each
+// part's pass keeps groups of its own, merged into the first part's before
+// the report.
+bool tally_run_grouped_parts(tallyf_list_t *list, FILE *const *parts,
+                             int nparts, const tally_run_options_t &options,
+                             tally_error_t *err, std::string *notes);
+
 // The states of every group: per group, one record per request, made from
 // the request's record with nothing collected, and one value chain per
 // value-keeping request (its records keep no array: their values go to the
@@ -96,6 +103,10 @@ struct tally_hot_sum_t {
 
 // Hands the sums to the record (made with nothing collected).
 void tally_hand_over(tally_hot_sum_t *h, tallyf_t *tf);
+
+// Adds b's sums to a's where a's pair holds them exactly; false (a
+// untouched) where it does not.
+bool tally_hot_add(tally_hot_sum_t *a, const tally_hot_sum_t &b);
 
 // The grouped run's sink of the pass: the line's key finds (or makes) its
 // group, and the staged values go to that group's states.

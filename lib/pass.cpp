@@ -122,3 +122,19 @@ void note_short(const tally_selection_t &sel,
 }
 
 } // namespace tally_pass_body
+
+void tally_merge_pass_stats(tally_pass_stats_t *into,
+                            const tally_pass_stats_t &from)
+{
+    into->lines += from.lines;
+    if (from.widest > into->widest)
+        into->widest = from.widest;
+    for (int g = 0; g <= TALLYF_LIST_MAX; ++g)
+        into->row_gaps[g] += from.row_gaps[g];
+    for (int g = 0; g <= TALLY_WANTED_COLS_MAX; ++g) {
+        into->col_gaps[g] += from.col_gaps[g];
+        if (into->col_short[g] == 0)
+            into->col_short_row[g] = from.col_short_row[g];
+        into->col_short[g] += from.col_short[g];
+    }
+}

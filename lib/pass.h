@@ -104,6 +104,11 @@ struct tally_pass_stats_t {
     uint64_t col_short_row[TALLY_WANTED_COLS_MAX + 1] = {};
 };
 
+// Adds what a pass saw over a later part of an input to what the passes
+// over the parts before it saw.
+void tally_merge_pass_stats(tally_pass_stats_t *into,
+                            const tally_pass_stats_t &from);
+
 // Reads the whole input.  False on a field that is not a number or a
 // faulty quoted field (65), a read error (74) or whatever the sink or the
 // header hook refuses; with a header line, a data line with more fields

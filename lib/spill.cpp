@@ -46,3 +46,8 @@ bool tally_spill_t::load(uint64_t first, uint64_t last, const uint64_t *counts,
         return tally_fail_io(err, "cannot read temporary file", errno);
     return true;
 }
+
+bool tally_spill_t::replay_failed(tally_error_t *err)
+{
+    return tally_fail_io(err, "cannot read back a temporary file", errno);
+}

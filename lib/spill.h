@@ -29,6 +29,22 @@ public:
 #endif
     }
 
+    // Calls each(state, value) for every record put so far, in the order
+    // put (a later part's listings, merged into an earlier part's file).
+    // False when the file cannot be read back (74).
+    template <class Each>
+    bool replay(Each each, tally_error_t *err)
+    {
+        if (file_ == nullptr)
+            return true;
+        if (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0)
+            return replay_failed(err);
+        record_t r;
+        while (std::fread(&r, sizeof r, 1, file_) == 1)
+            each(r.state, r.value);
+        return !std::ferror(file_) || replay_failed(err);
+    }
+
     // Checks that the file holds all the records put, count in all (74).
     bool finish(uint64_t count, tally_error_t *err);
 
@@ -45,6 +61,8 @@ public:
     }
 
 private:
+    bool replay_failed(tally_error_t *err);
+
     struct record_t {
         uint64_t state;
         double value;

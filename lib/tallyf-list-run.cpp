@@ -177,22 +177,6 @@ bool run_list(tallyf_list_t *list, FILE *stream,
            report_list(list, options, r.get(), err, notes);
 }
 
-// What a pass saw over a later part, added to what it saw before.
-void merge_stats(tally_pass_stats_t *into, const tally_pass_stats_t &from)
-{
-    into->lines += from.lines;
-    if (from.widest > into->widest)
-        into->widest = from.widest;
-    for (int g = 0; g <= TALLYF_LIST_MAX; ++g)
-        into->row_gaps[g] += from.row_gaps[g];
-    for (int g = 0; g <= TALLY_WANTED_COLS_MAX; ++g) {
-        into->col_gaps[g] += from.col_gaps[g];
-        if (into->col_short[g] == 0)
-            into->col_short_row[g] = from.col_short_row[g];
-        into->col_short[g] += from.col_short[g];
-    }
-}
-
 // Gives back what a part's records hold once merged.
 void release_records(tallyf_list_t *list)
 {
@@ -210,12 +194,15 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes)
 {
-    if (options.nby != 0 || nparts < 1)
-        return tally_fail(err, EX_USAGE, "only plain runs merge");
+    if (nparts < 1)
+        return tally_fail(err, EX_USAGE, "no part to read");
     if (options.header && !tally_check_header_rows(list, err))
         return false;
     if (!tally_check_layout(list, options, err))
         return false;
+    if (options.nby != 0)
+        return tally_run_grouped_parts(list, parts, nparts, options, err,
+                                       notes);
     const auto first = std::make_unique<plain_pass_t>();
     if (!pass_list(list, parts[0], options, first.get(), err))
         return false;
@@ -253,7 +240,7 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                 tally_fail_io(err, "cannot merge a listing", errno);
             return false;
         }
-        merge_stats(&first->stats, r->stats);
+        tally_merge_pass_stats(&first->stats, r->stats);
         for (int i = 0; i < list->count; ++i)
             first->pair_lines[i] += r->pair_lines[i];
     }

@@ -40,8 +40,8 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
 // The same report from consecutive parts of one input: each part's pass
 // fills records of its own, merged into the list's in input order before
 // the report, which is the one tally_run prints over the parts' whole.
-// Plain runs (a grouped one is refused, 64); a part's rows are numbered on
-// from the parts before it, and only the first holds the header line.
+// A part's rows are numbered on from the parts before it, and only the
+// first part holds the header line.
 bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                      const tally_run_options_t &options, tally_error_t *err,
                      std::string *notes = nullptr);

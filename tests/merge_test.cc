@@ -141,6 +141,10 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         const bool csv = rng() % 4 == 0;
         const char delim = csv ? ',' : '\t';
         const int cols = 1 + static_cast<int>(rng() % 3);
+        // Grouped by a key column after the values, of a few keys.
+        const bool by = rng() % 3 == 0;
+        static const char *const keys[] = {"a", "b", "c", "d e", "", "f"};
+        const int nkeys = 1 + static_cast<int>(rng() % 6);
         const int nlines = 1 + static_cast<int>(rng() % (trial % 5 == 0 ? 400 : 40));
         std::vector<std::string> lines;
         for (int l = 0; l < nlines; ++l) {
@@ -151,12 +155,16 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
                 const std::string field = random_field(rng, wild);
                 line += csv && rng() % 5 == 0 ? '"' + field + '"' : field;
             }
+            if (by) {
+                line += delim;
+                line += keys[rng() % nkeys];
+            }
             line += '\n';
             lines.push_back(line);
         }
         if (header) {
             std::string names;
-            for (int c = 0; c < cols; ++c)
+            for (int c = 0; c < cols + (by ? 1 : 0); ++c)
                 names += (c != 0 ? std::string(1, delim) : "") + "c" +
                          std::to_string(c + 1);
             lines.insert(lines.begin(), names + "\n");
@@ -168,7 +176,7 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
             argv.push_back(w.word);
             if (!w.param.empty())
                 argv.push_back(w.param);
-            if (!w.two && rng() % 5 == 0) { // a row, perhaps beyond the last
+            if (!w.two && !by && rng() % 5 == 0) { // a row, perhaps beyond the last
                 argv.push_back("--row");
                 argv.push_back(std::to_string(1 + rng() % (lines.size() + 1)));
                 continue;
@@ -201,12 +209,16 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         for (const auto &a : argv)
             cmd += a + " ";
         SCOPED_TRACE("trial " + std::to_string(trial) + ": " + cmd +
-                     (header ? "--header " : "") +
+                     (header ? "--header " : "") + (by ? "--by LAST " : "") +
                      (skip ? "--skip-missing " : "") + (csv ? "--csv " : "") +
                      "over\n" + whole);
         tally_run_options_t options;
         options.header = header;
         options.skip_missing = skip;
+        if (by) {
+            options.by[0] = static_cast<uint32_t>(cols + 1);
+            options.nby = 1;
+        }
         if (csv) {
             options.delims = ",";
             options.quotes = true;
