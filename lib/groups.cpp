@@ -449,13 +449,8 @@ bool grouped_pass(grouped_t *r, tallyf_list_t *list, FILE *stream,
 {
     tally_header_ctx_t ctx{list, &options, by, &r->sel};
     ctx.fields = &r->fields;
-    tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    if (later != nullptr) {
-        input.on_header = nullptr;
-        input.first_row = later->first_row;
-        input.header_fields = later->header_fields;
-        input.at_start = false;
-    }
+    const tally_pass_input_t input =
+        tally_run_input(stream, options, &ctx, later);
     return tally_read_pass(r->sel, input, r->sink, err, &r->stats);
 }
 

@@ -126,7 +126,8 @@ bool tally_check_layout(const tallyf_list_t *list,
 
 tally_pass_input_t tally_run_input(FILE *stream,
                                    const tally_run_options_t &options,
-                                   tally_header_ctx_t *ctx)
+                                   tally_header_ctx_t *ctx,
+                                   const tally_pass_input_t *later)
 {
     tally_pass_input_t input{stream, options.delims, options.verbose,
                              options.nby};
@@ -138,6 +139,12 @@ tally_pass_input_t tally_run_input(FILE *stream,
     }
     input.list = ctx->list;
     input.names = options.names;
+    if (later != nullptr) {
+        input.on_header = nullptr;
+        input.first_row = later->first_row;
+        input.header_fields = later->header_fields;
+        input.at_start = false;
+    }
     return input;
 }
 

@@ -75,9 +75,13 @@ const char *tally_col_name(const tally_run_options_t &options, int i);
 
 // What the pass of a run reads and how: the options' delimiters, echo,
 // key columns, quoting, missing values and header hook (with ctx).
+// later: for a later part of an input, where it stands (its first row,
+// the header line's width) and no header line of its own; null for a whole
+// input or its first part.
 tally_pass_input_t tally_run_input(FILE *stream,
                                    const tally_run_options_t &options,
-                                   tally_header_ctx_t *ctx);
+                                   tally_header_ctx_t *ctx,
+                                   const tally_pass_input_t *later = nullptr);
 
 // A row function on the header line (row 1) is refused (64).
 bool tally_check_header_rows(const tallyf_list_t *list, tally_error_t *err);

@@ -68,9 +68,7 @@ struct plain_pass_t {
 
 // Readies the list's records and runs the pass over stream into them,
 // leaving their exact sums unsettled (so that parts can be merged).
-// later: for a later part of an input, where it stands (its first row, the
-// header line's width) and no header line of its own; null for a whole
-// input or its first part.
+// later as for tally_run_input.
 bool pass_list(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, plain_pass_t *r,
                tally_error_t *err, const tally_pass_input_t *later = nullptr)
@@ -91,13 +89,8 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
         sink.pair_lines = r->pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &r->sel};
     ctx.fields = &r->fields;
-    tally_pass_input_t input = tally_run_input(stream, options, &ctx);
-    if (later != nullptr) {
-        input.on_header = nullptr;
-        input.first_row = later->first_row;
-        input.header_fields = later->header_fields;
-        input.at_start = false;
-    }
+    const tally_pass_input_t input =
+        tally_run_input(stream, options, &ctx, later);
     return tally_read_pass(r->sel, input, sink, err, &r->stats);
 }
 
