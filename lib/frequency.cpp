@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "blocks.h"
 #include "double-double.h"
 #include "exact-fixed.h"
 
@@ -321,25 +322,32 @@ void print_histogram(const tallyf_t *tf, const tally_printer_t &p)
 
 } // namespace
 
-void tally_report_frequency(tallyf_t *tf, tally_report_t kind,
-                            const tally_printer_t &p)
+bool tally_block_t_test(tallyf_t *tf, const tally_block_args_t &a)
 {
-    if (kind == tally_report_t::t_test)
-        return print_t_test(tf, p);
-    switch (kind) {
-    case tally_report_t::frequency:
-        print_frequency(tf, p);
-        break;
-    case tally_report_t::top:
-        print_top(tf, p);
-        break;
-    case tally_report_t::distinct:
-        p.stat_count("distinct", W, runs_of(tf).size());
-        break;
-    case tally_report_t::histogram:
-        print_histogram(tf, p);
-        break;
-    default:
-        break;
-    }
+    print_t_test(tf, a.p);
+    return true;
+}
+
+bool tally_block_frequency(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_frequency(tf, a.p);
+    return true;
+}
+
+bool tally_block_top(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_top(tf, a.p);
+    return true;
+}
+
+bool tally_block_distinct(tallyf_t *tf, const tally_block_args_t &a)
+{
+    a.p.stat_count("distinct", W, runs_of(tf).size());
+    return true;
+}
+
+bool tally_block_histogram(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_histogram(tf, a.p);
+    return true;
 }

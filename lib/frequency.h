@@ -4,16 +4,11 @@
 #ifndef NUMTALLY_LIB_FREQUENCY_H
 #define NUMTALLY_LIB_FREQUENCY_H
 
-#include "functions.h"
-#include "printer.h"
-#include "tallyf.h"
+#include <cstdint>
 
 // The largest bin count histogram B takes.
 inline constexpr uint32_t TALLY_HISTOGRAM_BINS_MAX = 100000;
 
-// Prints the block of a record whose report kind is t_test, frequency,
-// top, distinct or histogram.  Value-keeping records may be reordered.
-void tally_report_frequency(tallyf_t *tf, tally_report_t kind,
-                            const tally_printer_t &p);
+// Their blocks are declared with every other in blocks.h.
 
 #endif

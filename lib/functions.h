@@ -1,7 +1,8 @@
 // The statistics functions of the command line: one table of descriptors,
 // the one place that says, for each function word, its code, its parameter,
 // what its record keeps and feeds, and how it reports.  The command line,
-// the usage list, the feeders and the report all read it; the completion and
+// the usage list, the feeders and the report all read it, and its row
+// points at the block that reports it; the completion and
 // the fuzz dictionary are checked against it by the test suite.
 #ifndef NUMTALLY_LIB_FUNCTIONS_H
 #define NUMTALLY_LIB_FUNCTIONS_H
@@ -24,43 +25,14 @@ enum class tally_param_t : uint8_t {
                     // --row/--col
 };
 
-// How a record reports: one block printer per kind (lib/report.h).
-enum class tally_report_t : uint8_t {
-    quantiles,
-    mean,
-    population,
-    population_listing,
-    sample,
-    sample_listing,
-    t_score,
-    mode,
-    range,
-    iq_range,
-    box_plot,
-    chi_sq_fit,
-    count,
-    sum,
-    min,
-    max,
-    percentiles,
-    geo_mean,
-    harm_mean,
-    skewness,
-    kurtosis,
-    mad,
-    summary,
-    covariance,
-    correlation,
-    regression,
-    welch_t,
-    paired_t,
-    t_test,
-    frequency,
-    top,
-    distinct,
-    histogram,
-    none,           // prints nothing (a refused word's code)
-};
+// A record's block of the report (lib/blocks.h): it computes the record's
+// results and prints them, labelled, through the one printer.
+struct tally_block_args_t;
+using tally_block_t = bool (*)(tallyf_t *tf, const tally_block_args_t &a);
+
+// How a block fits a record layout (--format): results only, or also a
+// listing (a table of rows) or a drawing, which need one row per result.
+enum class tally_shape_t : uint8_t { results, listing, drawing };
 
 struct tally_function_t {
     const char *word;       // on the command line
@@ -69,7 +41,8 @@ struct tally_function_t {
     uint32_t partitions;    // divisions it always has (median 2), else 0
     tally_param_t param;
     tally_feed_t feed;
-    tally_report_t report;
+    tally_block_t block;    // its block of the report; null: prints nothing
+    tally_shape_t shape;
     const char *usage;      // its line in the usage list, or null
     const char *refusal;    // why it is refused on the command line, or null
 };

@@ -2,6 +2,8 @@
 // two-sample functions.
 #include "report-more.h"
 
+#include "blocks.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -19,9 +21,6 @@ namespace {
 
 constexpr int W = TALLY_NAME_WIDTH;
 constexpr int S = TALLY_SAMPLE_WIDTH;
-
-// The exact sum of the values, rounded once; the plain sum where the exact
-// one does not cover every value or is not finite.
 
 // The lowest and highest value, NaN for both once a NaN was fed (it sorts
 // last, so the highest is NaN).
@@ -156,73 +155,112 @@ bool tally_positive_notice(const tallyf_t *tf, char *buf, size_t size)
     return false;
 }
 
-void tally_report_more(tallyf_t *tf, tally_report_t kind,
-                       const tally_printer_t &p)
+bool tally_block_count(tallyf_t *tf, const tally_block_args_t &a)
 {
-    switch (kind) {
-    case tally_report_t::count:
-        p.stat_count("count", W, tf->num_count);
-        break;
-    case tally_report_t::sum:
-        p.stat("sum", W, tallyf_sum(tf));
-        break;
-    case tally_report_t::min:
-    case tally_report_t::max:
-        print_bound(tf, kind == tally_report_t::max, p);
-        break;
-    case tally_report_t::percentiles:
-        print_percentiles(tf, p);
-        break;
-    case tally_report_t::geo_mean: {
-        const tallyf_positive_sums_t s = positive_sums(tf, true);
-        p.stat("geo-mean", W, tallyf_geo_mean(&s));
-        break;
-    }
-    case tally_report_t::harm_mean: {
-        const tallyf_positive_sums_t s = positive_sums(tf, false);
-        p.stat("harm-mean", W, tallyf_harm_mean(&s));
-        break;
-    }
-    case tally_report_t::skewness:
-    case tally_report_t::kurtosis:
-        print_moments(tf, kind == tally_report_t::kurtosis, p);
-        break;
-    case tally_report_t::mad: {
-        tallyf_sort(tf);
-        const tallyf_mad_t m = tallyf_mad(tf->nums, tf->num_count);
-        p.stat("mad", W, m.raw);
-        p.stat("mad*1.4826", W, m.scaled);
-        break;
-    }
-    case tally_report_t::summary:
-        print_summary(tf, p);
-        break;
-    case tally_report_t::covariance: {
-        const tallyf_covariance_t c = tallyf_covariance(&tf->pairs);
-        p.stat("pop-covariance", S, c.pop);
-        p.stat("sample-covariance", S, c.sample);
-        break;
-    }
-    case tally_report_t::correlation: {
-        const tallyf_correlation_t c = tallyf_correlation(&tf->pairs);
-        p.stat("correlation", W, c.r);
-        p.stat_count("pairs", W, c.n);
-        p.stat("p-value", W, c.p);
-        break;
-    }
-    case tally_report_t::regression: {
-        const tallyf_regression_t g = tallyf_regression(&tf->pairs);
-        p.stat("slope", W, g.slope);
-        p.stat("intercept", W, g.intercept);
-        p.stat("r-squared", W, g.r_squared);
-        p.stat("residual-SD", W, g.residual_sd);
-        break;
-    }
-    case tally_report_t::welch_t:
-    case tally_report_t::paired_t:
-        print_t_test(tf, kind == tally_report_t::paired_t, p);
-        break;
-    default:
-        break;
-    }
+    a.p.stat_count("count", W, tf->num_count);
+    return true;
+}
+
+bool tally_block_sum(tallyf_t *tf, const tally_block_args_t &a)
+{
+    a.p.stat("sum", W, tallyf_sum(tf));
+    return true;
+}
+
+bool tally_block_min(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_bound(tf, false, a.p);
+    return true;
+}
+
+bool tally_block_max(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_bound(tf, true, a.p);
+    return true;
+}
+
+bool tally_block_percentiles(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_percentiles(tf, a.p);
+    return true;
+}
+
+bool tally_block_geo_mean(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_positive_sums_t s = positive_sums(tf, true);
+    a.p.stat("geo-mean", W, tallyf_geo_mean(&s));
+    return true;
+}
+
+bool tally_block_harm_mean(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_positive_sums_t s = positive_sums(tf, false);
+    a.p.stat("harm-mean", W, tallyf_harm_mean(&s));
+    return true;
+}
+
+bool tally_block_skewness(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_moments(tf, false, a.p);
+    return true;
+}
+
+bool tally_block_kurtosis(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_moments(tf, true, a.p);
+    return true;
+}
+
+bool tally_block_mad(tallyf_t *tf, const tally_block_args_t &a)
+{
+    tallyf_sort(tf);
+    const tallyf_mad_t m = tallyf_mad(tf->nums, tf->num_count);
+    a.p.stat("mad", W, m.raw);
+    a.p.stat("mad*1.4826", W, m.scaled);
+    return true;
+}
+
+bool tally_block_summary(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_summary(tf, a.p);
+    return true;
+}
+
+bool tally_block_covariance(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_covariance_t c = tallyf_covariance(&tf->pairs);
+    a.p.stat("pop-covariance", S, c.pop);
+    a.p.stat("sample-covariance", S, c.sample);
+    return true;
+}
+
+bool tally_block_correlation(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_correlation_t c = tallyf_correlation(&tf->pairs);
+    a.p.stat("correlation", W, c.r);
+    a.p.stat_count("pairs", W, c.n);
+    a.p.stat("p-value", W, c.p);
+    return true;
+}
+
+bool tally_block_regression(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_regression_t g = tallyf_regression(&tf->pairs);
+    a.p.stat("slope", W, g.slope);
+    a.p.stat("intercept", W, g.intercept);
+    a.p.stat("r-squared", W, g.r_squared);
+    a.p.stat("residual-SD", W, g.residual_sd);
+    return true;
+}
+
+bool tally_block_welch_t(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_t_test(tf, false, a.p);
+    return true;
+}
+
+bool tally_block_paired_t(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_t_test(tf, true, a.p);
+    return true;
 }

@@ -1,16 +1,10 @@
-// The blocks of the counting, shape, percentile, summary, two-column and
-// two-sample functions (called from the report's one switch).
+// What the run asks of the two-column and positive-mean records beside
+// their blocks (lib/blocks.h): their printer and their notice.
 #ifndef NUMTALLY_LIB_REPORT_MORE_H
 #define NUMTALLY_LIB_REPORT_MORE_H
 
-#include "functions.h"
 #include "printer.h"
 #include "tallyf.h"
-
-// Prints the block of a record whose report kind is one of count to
-// paired_t (functions.h).  Value-keeping records may be reordered.
-void tally_report_more(tallyf_t *tf, tally_report_t kind,
-                       const tally_printer_t &p);
 
 // The printer of a two-column record: "Cols X,Y".
 tally_printer_t tally_pair_printer(const tallyf_t *tf);

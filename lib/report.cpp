@@ -1,4 +1,6 @@
-// The blocks of the report: each computes its numbers, then prints them.
+// The report of a record, and the blocks of the order statistics, the
+// bounds and the sums and squares: each computes its numbers, then prints
+// them.
 #include "report.h"
 
 #include <cerrno>
@@ -8,10 +10,10 @@
 
 #include <sysexits.h>
 
-#include "frequency.h"
 #include "functions.h"
 #include "mean-interval.h"
 #include "order-points.h"
+#include "blocks.h"
 #include "report-more.h"
 
 namespace {
@@ -188,58 +190,12 @@ void print_quantile_lines(const tallyf_t *tf, const tallyf_points_t &pts,
     p.stat_value("high", W, tallyf_points_highest(&pts));
 }
 
-void print_quantiles(tallyf_t *tf, const tally_printer_t &p)
-{
-    print_quantile_lines(tf, division_points(tf), p);
-}
 
-void print_range(const tallyf_t *tf, const tally_printer_t &p)
-{
-    const tallyf_number_t range = tallyf_range(tf);
-    p.stat_value("low", W, tf->low);
-    p.stat_value("high", W, tf->high);
-    p.stat_number("range", W, range);
-}
 
-void print_mode(tallyf_t *tf, const tally_printer_t &p)
-{
-    tallyf_sort(tf);
-    const tallyf_mode_t mode = tallyf_mode(tf);
-    p.stat_value("mode", W, mode.value);
-    p.stat_count("mode-count", W, mode.count);
-}
 
 constexpr size_t PLOT_WIDTH = 60;
 
-void print_box_plot(tallyf_t *tf, const tally_printer_t &p)
-{
-    tallyf_sort(tf); // the drawing and the whiskers need every value in order
-    print_quantile_lines(tf, tallyf_sorted_points(tf->nums, tf->num_count), p);
-    const tallyf_box_t box = tallyf_box(tf);
-    char plot[PLOT_WIDTH + 1];
-    const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
-    p.stat_number("iq-range", W, box.iqr);
-    p.stat_number("lower-fence", W, box.lower_fence);
-    p.stat_number("upper-fence", W, box.upper_fence);
-    p.stat_value("lower-whisker", W, box.lower_whisker);
-    p.stat_value("upper-whisker", W, box.upper_whisker);
-    p.stat_count("outliers", W, box.outliers);
-    if (drawn)
-        p.stat_text("plot", W, plot);
-    else
-        p.stat_text("plot", W, (std::string("(none: ") + plot + ")").c_str());
-}
 
-void print_chi_sq_fit(const tallyf_t *tf, const tally_printer_t &p)
-{
-    const tallyf_chi_sq_t c = tallyf_chi_sq_fit(tf);
-    p.stat("chi-sq", W, c.statistic);
-    if (std::isnan(c.df))
-        p.stat("df", W, c.df);
-    else
-        p.stat_count("df", W, tf->num_count - 1);
-    p.stat("P(>chi-sq)", W, c.p);
-}
 
 bool is_listing(const tallyf_t *tf)
 {
@@ -297,100 +253,129 @@ bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
                          const tally_listing_t *listing, tally_error_t *err)
 {
     const tally_function_t *f = tally_function_by_stored(tf->code);
-    if (f == nullptr)
+    if (f == nullptr || f->block == nullptr)
         return true;
-    switch (f->report) {
-    case tally_report_t::quantiles:
-        print_quantiles(tf, p);
-        break;
-    case tally_report_t::mean:
-        p.stat("mean", W, tallyf_mean(tf));
-        break;
-    case tally_report_t::population:
-        print_population(population_of(tf), p);
-        break;
-    case tally_report_t::population_listing: {
-        const population_t v = population_of(tf);
-        print_population(v, p);
-        double sd = v.sd;
-        int scale;
-        return listing_sd(tf, listing, v.ss,
-                          static_cast<double>(tf->num_count), &sd, &scale,
-                          err) &&
-               print_listing(tf, p, v.mean, sd, scale, listing, err);
+    return f->block(tf, {p, listing, err});
+}
+
+bool tally_block_quantiles(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_quantile_lines(tf, division_points(tf), a.p);
+    return true;
+}
+
+bool tally_block_iq_range(tallyf_t *tf, const tally_block_args_t &a)
+{
+    // iq-range records hold 4 partitions: the quartiles' points.
+    const tallyf_points_t pts = division_points(tf);
+    a.p.stat_number("iq-range", W,
+                    tallyf_number_combine(tallyf_point_at(&pts, 3 * 0.25), 2,
+                                          tallyf_point_at(&pts, 1 * 0.25), -2));
+    return true;
+}
+
+bool tally_block_box_plot(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tally_printer_t &p = a.p;
+    tallyf_sort(tf); // the drawing and the whiskers need every value in order
+    print_quantile_lines(tf, tallyf_sorted_points(tf->nums, tf->num_count), p);
+    const tallyf_box_t box = tallyf_box(tf);
+    char plot[PLOT_WIDTH + 1];
+    const bool drawn = tallyf_box_draw(tf, &box, plot, PLOT_WIDTH);
+    p.stat_number("iq-range", W, box.iqr);
+    p.stat_number("lower-fence", W, box.lower_fence);
+    p.stat_number("upper-fence", W, box.upper_fence);
+    p.stat_value("lower-whisker", W, box.lower_whisker);
+    p.stat_value("upper-whisker", W, box.upper_whisker);
+    p.stat_count("outliers", W, box.outliers);
+    if (drawn)
+        p.stat_text("plot", W, plot);
+    else
+        p.stat_text("plot", W, (std::string("(none: ") + plot + ")").c_str());
+    return true;
+}
+
+bool tally_block_mode(tallyf_t *tf, const tally_block_args_t &a)
+{
+    tallyf_sort(tf);
+    const tallyf_mode_t mode = tallyf_mode(tf);
+    a.p.stat_value("mode", W, mode.value);
+    a.p.stat_count("mode-count", W, mode.count);
+    return true;
+}
+
+bool tally_block_range(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_number_t range = tallyf_range(tf);
+    a.p.stat_value("low", W, tf->low);
+    a.p.stat_value("high", W, tf->high);
+    a.p.stat_number("range", W, range);
+    return true;
+}
+
+bool tally_block_mean(tallyf_t *tf, const tally_block_args_t &a)
+{
+    a.p.stat("mean", W, tallyf_mean(tf));
+    return true;
+}
+
+bool tally_block_population(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_population(population_of(tf), a.p);
+    return true;
+}
+
+bool tally_block_population_listing(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const population_t v = population_of(tf);
+    print_population(v, a.p);
+    double sd = v.sd;
+    int scale;
+    return listing_sd(tf, a.listing, v.ss, static_cast<double>(tf->num_count),
+                      &sd, &scale, a.err) &&
+           print_listing(tf, a.p, v.mean, sd, scale, a.listing, a.err);
+}
+
+bool tally_block_sample(tallyf_t *tf, const tally_block_args_t &a)
+{
+    print_sample(sample_of(tf), a.p);
+    return true;
+}
+
+bool tally_block_sample_listing(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const sample_t s = sample_of(tf);
+    print_sample(s, a.p);
+    if (tf->num_count <= 29) {
+        a.p.line("Warning: Sample size is < 30.");
+        a.p.line("You may want to use a t-distribution instad.");
     }
-    case tally_report_t::sample:
-        print_sample(sample_of(tf), p);
-        break;
-    case tally_report_t::sample_listing: {
-        const sample_t s = sample_of(tf);
-        print_sample(s, p);
-        if (tf->num_count <= 29) {
-            p.line("Warning: Sample size is < 30.");
-            p.line("You may want to use a t-distribution instad.");
-        }
-        double sd = s.sd;
-        int scale;
-        return listing_sd(tf, listing, s.ss,
-                          static_cast<double>(tf->num_count - 1), &sd, &scale,
-                          err) &&
-               print_listing(tf, p, s.mean, sd, scale, listing, err);
-    }
-    case tally_report_t::t_score: {
-        const sample_t s = sample_of(tf);
-        print_sample(s, p);
-        p.stat("t-score", S,
-               t_score(static_cast<uint32_t>(tf->num_count), s.mean,
-                       tf->expected_mean, s.sd));
-        break;
-    }
-    case tally_report_t::mode:
-        print_mode(tf, p);
-        break;
-    case tally_report_t::range:
-        print_range(tf, p);
-        break;
-    case tally_report_t::iq_range: {
-        // iq-range records hold 4 partitions: the quartiles' points.
-        const tallyf_points_t pts = division_points(tf);
-        p.stat_number("iq-range", W,
-                      tallyf_number_combine(tallyf_point_at(&pts, 3 * 0.25), 2,
-                                            tallyf_point_at(&pts, 1 * 0.25), -2));
-        break;
-    }
-    case tally_report_t::box_plot:
-        print_box_plot(tf, p);
-        break;
-    case tally_report_t::chi_sq_fit:
-        print_chi_sq_fit(tf, p);
-        break;
-    case tally_report_t::count:
-    case tally_report_t::sum:
-    case tally_report_t::min:
-    case tally_report_t::max:
-    case tally_report_t::percentiles:
-    case tally_report_t::geo_mean:
-    case tally_report_t::harm_mean:
-    case tally_report_t::skewness:
-    case tally_report_t::kurtosis:
-    case tally_report_t::mad:
-    case tally_report_t::summary:
-    case tally_report_t::covariance:
-    case tally_report_t::correlation:
-    case tally_report_t::regression:
-    case tally_report_t::welch_t:
-    case tally_report_t::paired_t:
-        tally_report_more(tf, f->report, p);
-        break;
-    case tally_report_t::t_test:
-    case tally_report_t::frequency:
-    case tally_report_t::top:
-    case tally_report_t::distinct:
-    case tally_report_t::histogram:
-        tally_report_frequency(tf, f->report, p);
-        break;
-    case tally_report_t::none:
-        break;
-    }
+    double sd = s.sd;
+    int scale;
+    return listing_sd(tf, a.listing, s.ss,
+                      static_cast<double>(tf->num_count - 1), &sd, &scale,
+                      a.err) &&
+           print_listing(tf, a.p, s.mean, sd, scale, a.listing, a.err);
+}
+
+bool tally_block_t_score(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const sample_t s = sample_of(tf);
+    print_sample(s, a.p);
+    a.p.stat("t-score", S,
+             t_score(static_cast<uint32_t>(tf->num_count), s.mean,
+                     tf->expected_mean, s.sd));
+    return true;
+}
+
+bool tally_block_chi_sq_fit(tallyf_t *tf, const tally_block_args_t &a)
+{
+    const tallyf_chi_sq_t c = tallyf_chi_sq_fit(tf);
+    a.p.stat("chi-sq", W, c.statistic);
+    if (std::isnan(c.df))
+        a.p.stat("df", W, c.df);
+    else
+        a.p.stat_count("df", W, tf->num_count - 1);
+    a.p.stat("P(>chi-sq)", W, c.p);
     return true;
 }

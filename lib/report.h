@@ -1,5 +1,5 @@
-// A record's report: the block its function prints (the descriptor's report
-// kind), through the printer, so that the same block serves a whole run and
+// A record's report: the block its function's descriptor row points at,
+// printed through the printer, so that the same block serves a whole run and
 // each group of a grouped one.
 #ifndef NUMTALLY_LIB_REPORT_H
 #define NUMTALLY_LIB_REPORT_H
@@ -18,6 +18,15 @@ struct tally_listing_t {
     uint64_t count;
 };
 
+// What a record's block (lib/blocks.h) prints to: the printer, the values
+// of a listing when they are not in the record's own temporary file, and
+// where an error goes.
+struct tally_block_args_t {
+    const tally_printer_t &p;
+    const tally_listing_t *listing;
+    tally_error_t *err;
+};
+
 // Checks, before any report line, what a report could otherwise only find
 // out half-way: a chi-sq-fit record's counts are valid (else 65), a z-score
 // record's file holds every value it was fed (else 74; only when
@@ -30,9 +39,10 @@ bool tally_check_record(const tallyf_t *tf, bool check_file,
 // holds bytes bytes once flushed (else 74).
 bool tally_check_written(FILE *f, uint64_t bytes, tally_error_t *err);
 
-// Prints the record's block.  A listing comes from listing when it is not
-// null, else from the record's temporary file.  Records whose code no word
-// stores print nothing.  False (74) when the listing cannot be read back.
+// Prints the record's block: the one its function's descriptor row points
+// at.  A listing comes from listing when it is not null, else from the
+// record's temporary file.  Records whose code no word stores print
+// nothing.  False (74) when the listing cannot be read back.
 bool tally_report_record(tallyf_t *tf, const tally_printer_t &p,
                          const tally_listing_t *listing, tally_error_t *err);
 

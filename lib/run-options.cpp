@@ -103,12 +103,7 @@ bool tally_check_layout(const tallyf_list_t *list,
     for (int i = 0; i < list->count; ++i) {
         const tally_function_t *f =
             tally_function_by_stored(list->functions[i].code);
-        if (f == nullptr || (f->report != tally_report_t::population_listing &&
-                             f->report != tally_report_t::sample_listing &&
-                             f->report != tally_report_t::frequency &&
-                             f->report != tally_report_t::top &&
-                             f->report != tally_report_t::histogram &&
-                             f->report != tally_report_t::box_plot))
+        if (f == nullptr || f->shape == tally_shape_t::results)
             continue;
         const std::string &word = options.layout.words != nullptr &&
                                           !options.layout.words[i].empty()
@@ -116,9 +111,8 @@ bool tally_check_layout(const tallyf_list_t *list,
                                       : std::string(f->word);
         return tally_fail(err, EX_USAGE,
                           word + ": its " +
-                              (f->report == tally_report_t::box_plot
-                                   ? "drawing"
-                                   : "listing") +
+                              (f->shape == tally_shape_t::drawing ? "drawing"
+                                                            : "listing") +
                               " does not fit one row; add --long\n");
     }
     return true;
