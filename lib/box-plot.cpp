@@ -8,14 +8,12 @@
 
 #include "order-stats.h"
 
-tallyf_box_t tallyf_box(const tallyf_t *tf)
+tallyf_box_t tally_box(const double *v, uint64_t n)
 {
     tallyf_box_t b;
-    const double *v = tf->nums;
-    const uint64_t n = tf->num_count;
-    b.q1 = tallyf_division_point(tf, 1, 4);
-    b.median = tallyf_division_point(tf, 2, 4);
-    b.q3 = tallyf_division_point(tf, 3, 4);
+    b.q1 = tally_division_point(v, n, 1, 4);
+    b.median = tally_division_point(v, n, 2, 4);
+    b.q3 = tally_division_point(v, n, 3, 4);
     b.iqr = tallyf_number_combine(b.q3, 2, b.q1, -2);
     // Q1 - 1.5 (Q3 - Q1) = 2.5 Q1 - 1.5 Q3, and the mirror image.
     b.lower_fence = tallyf_number_combine(b.q1, 5, b.q3, -3);
@@ -46,11 +44,9 @@ tallyf_box_t tallyf_box(const tallyf_t *tf)
     return b;
 }
 
-bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
-                     size_t width)
+bool tally_box_draw(const double *v, uint64_t n, const tallyf_box_t *box,
+                    char *line, size_t width)
 {
-    const uint64_t n = tf->num_count;
-    const double *v = tf->nums;
     const char *why = nullptr;
     if (n == 0)
         why = "no values";

@@ -5,11 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tallyf.h"
 #include "tallyf-number.h"
 
-// The numbers of a box plot, from a record with sorted values: quartiles as
-// tallyf_quantiles computes them, fences Q1 - 1.5 IQR and Q3 + 1.5 IQR, the
+// The numbers of a box plot of the sorted values v[0..n): quartiles as
+// the quantile lines print them, fences Q1 - 1.5 IQR and Q3 + 1.5 IQR, the
 // whisker ends (the lowest and highest values inside the fences, NaN when no
 // finite fences) and the count of values outside the fences.
 struct tallyf_box_t {
@@ -18,9 +17,9 @@ struct tallyf_box_t {
     double lower_whisker, upper_whisker;
     uint64_t outliers;
 };
-tallyf_box_t tallyf_box(const tallyf_t *tf);
+tallyf_box_t tally_box(const double *v, uint64_t n);
 
-// Draws the box plot of a record with sorted values into line (width
+// Draws the box plot of the sorted values v[0..n) into line (width
 // characters and a NUL; blanks at the end dropped): the values scaled from
 // the lowest at column 0 to the highest at column width - 1, whiskers '-'
 // ending in '+', the box '=' between '[' and ']', the median '|', and each
@@ -28,7 +27,10 @@ tallyf_box_t tallyf_box(const tallyf_t *tf);
 // marks are placed.  False, with line holding why it is not drawn, when
 // there are no values, not every value is finite, or a quartile or whisker
 // is not finite (width must then be at least 40).
-bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
-                     size_t width);
+bool tally_box_draw(const double *v, uint64_t n, const tallyf_box_t *box,
+                    char *line, size_t width);
+
+// The record's entry points (tallyf_box, tallyf_box_draw) are the installed
+// record's, declared in tallyf.h.
 
 #endif

@@ -6,16 +6,16 @@
 
 #include <boost/math/special_functions/gamma.hpp>
 
-bool tallyf_counts_valid(const tallyf_t *tf, double *bad)
+bool tally_counts_valid(uint64_t n, double low, double high, double *bad)
 {
-    if (tf->num_count == 0)
+    if (n == 0)
         return true;
-    if (!std::isfinite(tf->low) || tf->low < 0) {
-        *bad = tf->low;
+    if (!std::isfinite(low) || low < 0) {
+        *bad = low;
         return false;
     }
-    if (!std::isfinite(tf->high)) {
-        *bad = tf->high;
+    if (!std::isfinite(high)) {
+        *bad = high;
         return false;
     }
     return true;
@@ -45,17 +45,13 @@ double chi_sq_upper(double df, double x)
     return p;
 }
 
-tallyf_chi_sq_t tallyf_chi_sq_fit(const tallyf_t *tf)
+tallyf_chi_sq_t tally_chi_sq(uint64_t k, double total, double mean, double ss,
+                             int exp)
 {
-    const uint64_t k = tf->num_count;
-    if (k < 2 || !(tf->sum != 0))
+    if (k < 2 || !(total != 0))
         return {NAN, NAN, NAN};
     // Sum of (O - E)^2 / E with E = total / k, the mean.
-    // The sum of squares at its own scale, so that counts whose squares
-    // pass the largest double still give the quotient.
-    int exp;
-    const double ss = tallyf_sum_squares_scaled(tf, &exp);
-    const double statistic = std::ldexp(ss / tallyf_mean(tf), exp);
+    const double statistic = std::ldexp(ss / mean, exp);
     const double df = static_cast<double>(k - 1);
     return {statistic, df, chi_sq_upper(df, statistic)};
 }

@@ -9,6 +9,7 @@
 
 #include "functions.h"
 #include "selection.h"
+#include "tallyf-list.h"
 
 // One group's counts.  Any pointer may be null: no gap there.
 struct tally_gap_counts_t {

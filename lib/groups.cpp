@@ -362,6 +362,7 @@ struct grouped_t {
     int chains = 0;
     int pairs[TALLYF_LIST_MAX];
     tally_spill_t spill;
+    tally_wants_t wants;
     tally_selection_t sel;
     tally_key_table_t keys;
     std::unique_ptr<tally_group_states_t> states;
@@ -413,7 +414,8 @@ bool grouped_setup(grouped_t *r, const tallyf_list_t *list,
     // files are.
     if (r->any_spilled && !r->spill.open(err))
         return false;
-    tally_select(list, by, options.nby, &r->sel);
+    tally_wants_of(list, &r->wants);
+    tally_select(r->wants, by, options.nby, &r->sel);
     // Value-keeping requests keep their values in chains.
     for (int i = 0; i < requests; ++i) {
         r->chained[i] = r->kind[i] == tally_feed_t::values;
@@ -447,7 +449,7 @@ bool grouped_pass(grouped_t *r, tallyf_list_t *list, FILE *stream,
                   const tally_run_options_t &options, uint32_t *by,
                   const tally_pass_input_t *later, tally_error_t *err)
 {
-    tally_header_ctx_t ctx{list, &options, by, &r->sel};
+    tally_header_ctx_t ctx{list, &options, by, &r->sel, &r->wants};
     ctx.fields = &r->fields;
     const tally_pass_input_t input =
         tally_run_input(stream, options, &ctx, later);

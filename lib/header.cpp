@@ -36,30 +36,13 @@ bool tally_resolve_name(const std::string &want,
     return true;
 }
 
-bool tally_resolve_names(tallyf_list_t *list, const tally_col_names_t &names,
-                         const std::vector<std::string> &header,
-                         tally_error_t *err)
-{
-    for (int i = 0; i < list->count; ++i) {
-        if (!names.name[i].empty() &&
-            !tally_resolve_name(names.name[i], header,
-                                &list->functions[i].col, err))
-            return false;
-        if (!names.name2[i].empty() &&
-            !tally_resolve_name(names.name2[i], header,
-                                &list->functions[i].col2, err))
-            return false;
-    }
-    return true;
-}
-
-std::string tally_col_text(const tallyf_list_t *list,
+std::string tally_col_text(const tally_wants_t &wants,
                            const tally_col_names_t &names, uint64_t col)
 {
-    for (int i = 0; i < list->count; ++i) {
-        if (!names.name[i].empty() && list->functions[i].col == col)
+    for (int i = 0; i < wants.count; ++i) {
+        if (!names.name[i].empty() && wants.at[i].col == col)
             return names.name[i];
-        if (!names.name2[i].empty() && list->functions[i].col2 == col)
+        if (!names.name2[i].empty() && wants.at[i].col2 == col)
             return names.name2[i];
     }
     return std::to_string(col);

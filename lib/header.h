@@ -7,16 +7,16 @@
 #include <vector>
 
 #include "tally-error.h"
-#include "tallyf-list.h"
+#include "selection.h"
 
 // Per record of a list: the name its column was chosen by; empty when it
 // was chosen by number.
 struct tally_col_names_t {
-    std::string name[TALLYF_LIST_MAX];
-    std::string name2[TALLYF_LIST_MAX]; // the second column of a pair
+    std::string name[TALLY_WANTS_MAX];
+    std::string name2[TALLY_WANTS_MAX]; // the second column of a pair
     // How the report names a pair's columns when one was chosen by name
     // ("wt,mpg", "wt,2"); empty for the others.
-    std::string pair_label[TALLYF_LIST_MAX];
+    std::string pair_label[TALLY_WANTS_MAX];
 };
 
 // The column (from 1) that holds the name want in header.  False, with a
@@ -25,17 +25,9 @@ bool tally_resolve_name(const std::string &want,
                         const std::vector<std::string> &header, uint32_t *col,
                         tally_error_t *err);
 
-// Gives every record chosen by name the column that holds that name in
-// header (the header line's fields, in order; column 1 first).  False, with
-// a one-line message and status 65, for a name that the header line lacks
-// or holds more than once.
-bool tally_resolve_names(tallyf_list_t *list, const tally_col_names_t &names,
-                         const std::vector<std::string> &header,
-                         tally_error_t *err);
-
 // How messages name column col: by the name a record chose it by, else by
 // its number.
-std::string tally_col_text(const tallyf_list_t *list,
+std::string tally_col_text(const tally_wants_t &wants,
                            const tally_col_names_t &names, uint64_t col);
 
 #endif

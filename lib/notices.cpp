@@ -106,10 +106,12 @@ void tally_short_notices(const tallyf_list_t *list,
         if (lines == 0 || lines + 1 >= stats.lines)
             continue;
         const uint64_t col = sel.cols[k].number;
-        const std::string what =
-            options.names != nullptr
-                ? tally_col_text(list, *options.names, col)
-                : std::to_string(col);
+        std::string what = std::to_string(col);
+        if (options.names != nullptr) {
+            tally_wants_t wants;
+            tally_wants_of(list, &wants);
+            what = tally_col_text(wants, *options.names, col);
+        }
         *out += "numtally: col " + what + ": " + plural(lines, "line") +
                 " without it, the first row " +
                 std::to_string(stats.col_short_row[k]) + "\n";

@@ -1,63 +1,28 @@
-// Order statistics of a record's kept values.
+// Order statistics of kept values.
 #include "order-stats.h"
 
 #include <bit>
 #include <cmath>
-#include <cstdio>
 
 #include "order-points.h"
 #include "xt.h"
 
-namespace {
-
-// A record with sorted values was fed a NaN when its last value is one.
-bool fed_nan(const tallyf_t *tf)
+double tally_division_point(const double *v, uint64_t n, uint32_t i,
+                            uint32_t partitions)
 {
-    return tf->num_count != 0 && std::isnan(tf->nums[tf->num_count - 1]);
-}
-
-} // namespace
-
-double tallyf_division_point(const tallyf_t *tf, uint32_t i,
-                             uint32_t partitions)
-{
-    const tallyf_points_t pts = tallyf_sorted_points(tf->nums, tf->num_count);
+    const tallyf_points_t pts = tallyf_sorted_points(v, n);
     return tallyf_point_at(&pts, i * (1.0 / partitions));
 }
 
-void tallyf_sort(tallyf_t *tf)
+void tally_sort_values(double *v, uint64_t n)
 {
-    xt_double_sort(tf->nums, tf->num_count); // the order of xt_double_cmp
+    xt_double_sort(v, n); // the order of xt_double_cmp
 }
 
-void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num)
+tallyf_mode_t tally_mode(const double *v, uint64_t n)
 {
-    tallyf_sort(tf);
-    const tallyf_points_t pts = tallyf_sorted_points(tf->nums, tf->num_count);
-    const double lowest = tallyf_points_lowest(&pts);
-    const double highest = tallyf_points_highest(&pts);
-
-    std::printf("%s %u low            %f\n", label, num, lowest);
-    if (tf->partitions >= 2) {
-        const double step = 1.0 / tf->partitions;
-        for (uint32_t i = 1; i < tf->partitions; ++i) {
-            std::printf("%s %u quantile(%0.2f) %f\n", label, num, i * step,
-                        tallyf_point_at(&pts, i * step));
-        }
-    }
-    std::printf("%s %u high           %f\n", label, num, highest);
-}
-
-tallyf_number_t tallyf_range(const tallyf_t *tf)
-{
-    return tallyf_number_combine(tf->high, 2, tf->low, -2);
-}
-
-tallyf_mode_t tallyf_mode(const tallyf_t *tf)
-{
-    const double *v = tf->nums;
-    const uint64_t n = tf->num_count;
-    if (n == 0 || fed_nan(tf))
+    // Sorted values hold a NaN when the last is one.
+    if (n == 0 || std::isnan(v[n - 1]))
         return {NAN, 0};
     // Sorted, so equal bits stand together.  A run replaces the best only
     // when strictly longer, which keeps the smallest value of a tie; the
@@ -76,8 +41,8 @@ tallyf_mode_t tallyf_mode(const tallyf_t *tf)
     return {v[best_end], best_count};
 }
 
-tallyf_number_t tallyf_iq_range(const tallyf_t *tf)
+tallyf_number_t tally_iq_range(const double *v, uint64_t n)
 {
-    return tallyf_number_combine(tallyf_division_point(tf, 3, 4), 2,
-                   tallyf_division_point(tf, 1, 4), -2);
+    return tallyf_number_combine(tally_division_point(v, n, 3, 4), 2,
+                                 tally_division_point(v, n, 1, 4), -2);
 }

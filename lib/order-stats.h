@@ -1,44 +1,36 @@
-// Statistics of a record's kept values in sorted order: quantiles, range,
+// Statistics of kept values in sorted order: quantiles, range,
 // mode and interquartile range.
 #ifndef NUMTALLY_LIB_ORDER_STATS_H
 #define NUMTALLY_LIB_ORDER_STATS_H
 
 #include <cstdint>
 
-#include "tallyf.h"
 #include "tallyf-number.h"
 
-// Sorts the record's values in place and prints its lowest value, one line per
-// inner division point and its highest value, each headed by label and num.
-// With no values, or a NaN among them, every line shows nan.
-void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num);
-
 // The value at division point i of partitions equal divisions (the (n + 1)p
-// rule, positions outside the values reading the nearest end) of a record
-// whose values are sorted; exactly what tallyf_quantiles prints for it.
-// NaN when the values include a NaN.  Never overflows where the exact
-// interpolated value fits a double.
-double tallyf_division_point(const tallyf_t *tf, uint32_t i,
-                             uint32_t partitions);
+// rule, positions outside the values reading the nearest end) of the sorted
+// values v[0..n); exactly what the quantile lines print for them.  NaN when
+// the values include a NaN.  Never overflows where the exact interpolated
+// value fits a double.
+double tally_division_point(const double *v, uint64_t n, uint32_t i,
+                            uint32_t partitions);
 
-// Sorts the record's values in place, in the order of xt_double_cmp.
-void tallyf_sort(tallyf_t *tf);
+// Sorts v[0..n) in place, in the order of xt_double_cmp.
+void tally_sort_values(double *v, uint64_t n);
 
-// high - low of a range record (NaN once it was fed a NaN).
-tallyf_number_t tallyf_range(const tallyf_t *tf);
-
-// The smallest of the most frequent values of a record with sorted values
+// The smallest of the most frequent of the sorted values v[0..n)
 // (bit-identical values are equal) and how often it occurs; NaN and 0 when
 // there are no values or a NaN among them.
 struct tallyf_mode_t {
     double value;
     uint64_t count;
 };
-tallyf_mode_t tallyf_mode(const tallyf_t *tf);
+tallyf_mode_t tally_mode(const double *v, uint64_t n);
 
-// Third quartile minus first, as tallyf_quantiles computes them, of a record
-// with sorted values.
-tallyf_number_t tallyf_iq_range(const tallyf_t *tf);
+// Third quartile minus first of the sorted values v[0..n), exact.
+tallyf_number_t tally_iq_range(const double *v, uint64_t n);
 
+// The record's entry points over these (tallyf_sort, tallyf_mode, ...) are
+// the installed record's, declared in tallyf.h.
 
 #endif

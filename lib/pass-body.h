@@ -380,9 +380,8 @@ bool tally_read_pass(const tally_selection_t &sel,
     bool paired = sel.npair_cols != 0;
     // Pairs chosen by name get their columns only from the header line.
     if (!paired && input.names != nullptr)
-        for (int i = 0; i < input.list->count; ++i)
-            paired |= tally_feeds_pairs(
-                tally_feed_of(input.list->functions[i].code));
+        for (int i = 0; i < input.wants->count; ++i)
+            paired |= input.wants->at[i].pairs;
     // (A sink that never takes rows never gets the shapes built for them.)
     const bool rows = Sink::rows && sel.rows[0].number != UINT64_MAX;
     const shape_t shape =

@@ -17,7 +17,7 @@ namespace tally_pass_body {
 static std::string col_text(const tally_pass_input_t &input, uint64_t col)
 {
     if (input.names != nullptr)
-        return tally_col_text(input.list, *input.names, col);
+        return tally_col_text(*input.wants, *input.names, col);
     return std::to_string(col);
 }
 
@@ -129,7 +129,7 @@ void tally_merge_pass_stats(tally_pass_stats_t *into,
     into->lines += from.lines;
     if (from.widest > into->widest)
         into->widest = from.widest;
-    for (int g = 0; g <= TALLYF_LIST_MAX; ++g)
+    for (int g = 0; g <= TALLY_WANTS_MAX; ++g)
         into->row_gaps[g] += from.row_gaps[g];
     for (int g = 0; g <= TALLY_WANTED_COLS_MAX; ++g) {
         into->col_gaps[g] += from.col_gaps[g];

@@ -77,7 +77,7 @@ struct tally_pass_input_t {
                       uint64_t long_col, tally_error_t *err) = nullptr;
     void *header_ctx = nullptr;
     // How messages name a column, when some were chosen by name.
-    const tallyf_list_t *list = nullptr;
+    const tally_wants_t *wants = nullptr;
     const tally_col_names_t *names = nullptr;
     // A later part of an input (one cut at line ends): the row number of
     // its first line, the width of the header line an earlier part read
@@ -96,7 +96,7 @@ struct tally_pass_stats_t {
     uint64_t widest = 0;
     // Per group of the selection (rows[], cols[]): the fields that were
     // empty (fed as 0), or under skip_missing missing (not fed).
-    uint64_t row_gaps[TALLYF_LIST_MAX + 1] = {};
+    uint64_t row_gaps[TALLY_WANTS_MAX + 1] = {};
     uint64_t col_gaps[TALLY_WANTED_COLS_MAX + 1] = {};
     // With a header line, per group of cols[]: the data lines that ended
     // before the column, and the first of them (its row).

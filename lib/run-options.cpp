@@ -22,6 +22,41 @@ const char *tally_col_name(const tally_run_options_t &options, int i)
     return options.names->name[i].c_str();
 }
 
+namespace {
+
+// Gives every record chosen by name the column that holds that name in
+// header (the header line's fields, in order; column 1 first).  False, with
+// a one-line message and status 65, for a name that the header line lacks
+// or holds twice.
+bool tally_resolve_names(tallyf_list_t *list, const tally_col_names_t &names,
+                         const std::vector<std::string> &header,
+                         tally_error_t *err)
+{
+    for (int i = 0; i < list->count; ++i) {
+        if (!names.name[i].empty() &&
+            !tally_resolve_name(names.name[i], header,
+                                &list->functions[i].col, err))
+            return false;
+        if (!names.name2[i].empty() &&
+            !tally_resolve_name(names.name2[i], header,
+                                &list->functions[i].col2, err))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void tally_wants_of(const tallyf_list_t *list, tally_wants_t *wants)
+{
+    wants->count = list->count;
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &f = list->functions[i];
+        wants->at[i] = {f.row, f.col, f.col2,
+                        tally_feeds_pairs(tally_feed_of(f.code))};
+    }
+}
+
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
                      uint64_t long_col, tally_error_t *err)
 {
@@ -45,7 +80,8 @@ bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
         if (!options.by_name[s].empty() &&
             !tally_resolve_name(options.by_name[s], fields, &h.by[s], err))
             return false;
-    tally_select(h.list, h.by, options.nby, h.sel);
+    tally_wants_of(h.list, h.wants);
+    tally_select(*h.wants, h.by, options.nby, h.sel);
     if (h.fields != nullptr)
         *h.fields = fields;
     return true;
@@ -131,7 +167,7 @@ tally_pass_input_t tally_run_input(FILE *stream,
         input.on_header = tally_on_header;
         input.header_ctx = ctx;
     }
-    input.list = ctx->list;
+    input.wants = ctx->wants;
     input.names = options.names;
     if (later != nullptr) {
         input.on_header = nullptr;

@@ -40,11 +40,15 @@ struct tally_run_options_t {
 // The header line's hook for the pass (tally_pass_input_t::on_header):
 // the columns of records and of --by (by, nby of options) chosen by name
 // become numbers from the header's fields, and the selection is made again.
+// What the list's records want of a line (the pass reads no list).
+void tally_wants_of(const tallyf_list_t *list, tally_wants_t *wants);
+
 struct tally_header_ctx_t {
     tallyf_list_t *list;
     const tally_run_options_t *options;
     uint32_t *by;             // the --by columns, names resolved in place
     tally_selection_t *sel;
+    tally_wants_t *wants;     // made from list, again once names resolve
     std::vector<std::string> *fields = nullptr; // the header line, kept here
 };
 // A field longer than the field limit (long_col) cannot be told from

@@ -3,7 +3,6 @@
 
 #include <initializer_list>
 
-#include "functions.h"
 
 namespace {
 
@@ -54,19 +53,19 @@ void make_groups(const int *records, int n, RecordNumber record_number,
 
 } // namespace
 
-void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
+void tally_select(const tally_wants_t &wants, const uint32_t *keys, int nkeys,
                   tally_selection_t *sel)
 {
-    const tallyf_t *f = list->functions;
+    const tally_want_t *f = wants.at;
     auto row_of = [f](int r) { return uint64_t{f[r].row}; };
     auto col_of = [f](int r) { return uint64_t{f[r].col}; };
     auto key_col = [keys](int s) { return uint64_t{keys[s]}; };
     int rows = 0, cols = 0, k = 0;
     int p = 0;
-    for (int i = 0; i < list->count; ++i) {
+    for (int i = 0; i < wants.count; ++i) {
         if (f[i].row != 0)
             sel->row_records[rows++] = i;
-        if (tally_feeds_pairs(tally_feed_of(f[i].code))) {
+        if (f[i].pairs) {
             // Both columns of a pair, fed at the line's end.
             for (uint32_t c : {f[i].col, f[i].col2})
                 if (c != 0)

@@ -6,7 +6,21 @@
 
 #include <cstdint>
 
-#include "tallyf-list.h"
+// What the records of a run want of a line, made by the run from its list
+// (the pass reads no list): per record its row or its column, a two-column
+// record's second column, and whether it is fed pairs at the line's end.
+// Columns chosen by name are 0 until the header line names them.
+inline constexpr int TALLY_WANTS_MAX = 64;
+struct tally_want_t {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    uint32_t col2 = 0;
+    bool pairs = false;
+};
+struct tally_wants_t {
+    tally_want_t at[TALLY_WANTS_MAX];
+    int count = 0;
+};
 
 // A row or column and the list's records that want it (indexes, in list
 // order), and for a column the key slots it fills (positions in the list of
@@ -24,27 +38,27 @@ inline constexpr int TALLY_KEYS_MAX = 64; // key columns of a grouped run
 
 // Columns a line can have wanted: one per record, a second one per
 // two-column record, and the key columns.
-inline constexpr int TALLY_WANTED_COLS_MAX = 2 * TALLYF_LIST_MAX + TALLY_KEYS_MAX;
+inline constexpr int TALLY_WANTED_COLS_MAX = 2 * TALLY_WANTS_MAX + TALLY_KEYS_MAX;
 
 struct tally_selection_t {
-    int row_records[TALLYF_LIST_MAX];
-    int col_records[TALLYF_LIST_MAX];
+    int row_records[TALLY_WANTS_MAX];
+    int col_records[TALLY_WANTS_MAX];
     int key_slots[TALLY_KEYS_MAX];
     // Both columns of every two-column record (tally_feeds_pairs): wanted,
     // so that the pass stages their values, but fed by the sink at the
     // line's end, pair by pair, never through a group's records.
-    uint32_t pair_cols[2 * TALLYF_LIST_MAX];
+    uint32_t pair_cols[2 * TALLY_WANTS_MAX];
     int npair_cols;
     // Groups by ascending number, each table ended by a group that no
     // number reaches.
-    tally_group_t rows[TALLYF_LIST_MAX + 1];
+    tally_group_t rows[TALLY_WANTS_MAX + 1];
     tally_group_t cols[TALLY_WANTED_COLS_MAX + 1];
 };
 
 // Fills sel from the records in use and the key columns keys[0..nkeys)
 // (column numbers from 1, nkeys at most TALLY_KEYS_MAX).  Two-column
 // records stand in no group; their columns are in pair_cols.
-void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
+void tally_select(const tally_wants_t &wants, const uint32_t *keys, int nkeys,
                   tally_selection_t *sel);
 
 // Where the pass stands: the current row and column, the records that want

@@ -56,6 +56,7 @@ namespace {
 
 // One plain pass over a list: what the report needs besides the records.
 struct plain_pass_t {
+    tally_wants_t wants;
     tally_selection_t sel;
     tally_pass_stats_t stats;
     tally_feed_t kind[TALLYF_LIST_MAX];
@@ -75,7 +76,8 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
 {
     if (!prepare_records(list, err))
         return false;
-    tally_select(list, nullptr, 0, &r->sel);
+    tally_wants_of(list, &r->wants);
+    tally_select(r->wants, nullptr, 0, &r->sel);
     for (int i = 0; i < list->count; ++i) {
         r->kind[i] = tally_feed_of(list->functions[i].code);
         if (tally_feeds_pairs(r->kind[i])) {
@@ -87,7 +89,7 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
                            r->npairs};
     if (options.skip_missing)
         sink.pair_lines = r->pair_lines;
-    tally_header_ctx_t ctx{list, &options, nullptr, &r->sel};
+    tally_header_ctx_t ctx{list, &options, nullptr, &r->sel, &r->wants};
     ctx.fields = &r->fields;
     const tally_pass_input_t input =
         tally_run_input(stream, options, &ctx, later);

@@ -183,4 +183,42 @@ double tallyf_sum_squares_scaled(const tallyf_t *tf, int *exp);
 #include "order-stats.h"
 #include "tmp-file.h"
 
+// The record's entry points over those statistics.
+
+// Sorts the record's values in place and prints its lowest value, one line
+// per inner division point and its highest value, each headed by label and
+// num.  With no values, or a NaN among them, every line shows nan.
+void tallyf_quantiles(tallyf_t *tf, const char *label, uint32_t num);
+
+// The value at division point i of partitions equal divisions of a record
+// whose values are sorted (tally_division_point).
+double tallyf_division_point(const tallyf_t *tf, uint32_t i,
+                             uint32_t partitions);
+
+// Sorts the record's values in place, in the order of xt_double_cmp.
+void tallyf_sort(tallyf_t *tf);
+
+// high - low of a range record (NaN once it was fed a NaN).
+tallyf_number_t tallyf_range(const tallyf_t *tf);
+
+// The mode of a record with sorted values (tally_mode).
+tallyf_mode_t tallyf_mode(const tallyf_t *tf);
+
+// Third quartile minus first, as tallyf_quantiles computes them, of a
+// record with sorted values.
+tallyf_number_t tallyf_iq_range(const tallyf_t *tf);
+
+// The box plot of a record with sorted values (tally_box, tally_box_draw).
+tallyf_box_t tallyf_box(const tallyf_t *tf);
+bool tallyf_box_draw(const tallyf_t *tf, const tallyf_box_t *box, char *line,
+                     size_t width);
+
+// True when every count fed to a chi-sq-fit record was finite and not
+// negative; otherwise *bad is the lowest or highest value that is not.
+bool tallyf_counts_valid(const tallyf_t *tf, double *bad);
+
+// Chi-square test of equal expected counts over the record's k values
+// (tally_chi_sq).
+tallyf_chi_sq_t tallyf_chi_sq_fit(const tallyf_t *tf);
+
 #endif
