@@ -213,6 +213,18 @@ void tally_rest_sample(tallyf_t *tf, int lane, double x)
     make_rest(tf)->take(lane, x);
 }
 
+void tally_clear_collected(tallyf_t *tf)
+{
+    tf->sum = tf->sum_x = tf->sum_x_2 = 0;
+    tf->nums = nullptr;
+    tf->num_count = tf->array_size = 0;
+    tf->tmp_file = nullptr;
+    tf->shift = tf->sum_d = tf->sum_d_lo = tf->sum_d_2 = tf->sum_d_2_lo = 0;
+    tf->shift_count = 0;
+    tf->low = tf->high = tf->scaled_lo = NAN;
+    tallyf_sums2_init(&tf->pairs);
+}
+
 bool tally_kind_squares(tally_feed_t kind)
 {
     return kind == tally_feed_t::squares ||

@@ -50,6 +50,12 @@ private:
 [[gnu::noinline, gnu::cold]] void tally_rest_sample(tallyf_t *tf, int lane,
                                                     double x);
 
+// Empties what the record has collected (counts, sums, bounds, kept values,
+// its file), keeping what was asked of it (code, row, columns, partitions,
+// parameters): a record as a pass starts it.  Gives nothing back: the
+// values and the file, if any, are the caller's.
+void tally_clear_collected(tallyf_t *tf);
+
 // True for the kinds whose records keep the sums of squares.
 bool tally_kind_squares(tally_feed_t kind);
 

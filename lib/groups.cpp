@@ -34,20 +34,10 @@ constexpr uint64_t kWindowValues = uint64_t{1} << 22;
 void key_prefix(std::string_view key, int nkeys, std::string *prefix)
 {
     prefix->clear();
-    if (nkeys == 1) {
-        tally_tsv_escape(key, prefix);
+    tally_each_key_field(key, nkeys, [prefix](std::string_view field) {
+        tally_tsv_escape(field, prefix);
         prefix->push_back('\t');
-        return;
-    }
-    size_t at = 0;
-    for (int s = 0; s < nkeys; ++s) {
-        uint32_t len;
-        std::memcpy(&len, key.data() + at, sizeof len);
-        at += sizeof len;
-        tally_tsv_escape(key.substr(at, len), prefix);
-        prefix->push_back('\t');
-        at += len;
-    }
+    });
 }
 
 // Key columns given by name.  This is where names become column numbers
@@ -218,24 +208,8 @@ const tallyf_t *tally_group_states_t::protos()
     if (protos_.size() == per_group_)
         return protos_.data();
     protos_.assign(list_->functions, list_->functions + per_group_);
-    for (tallyf_t &tf : protos_) {
-        tf.sum = 0;
-        tf.nums = nullptr;
-        tf.num_count = 0;
-        tf.array_size = 0;
-        tf.sum_x = 0;
-        tf.sum_x_2 = 0;
-        tf.tmp_file = nullptr;
-        tf.shift = 0;
-        tf.shift_count = 0;
-        tf.sum_d = 0;
-        tf.sum_d_lo = 0;
-        tf.sum_d_2 = 0;
-        tf.sum_d_2_lo = 0;
-        tf.low = NAN;
-        tf.high = NAN;
-        tf.scaled_lo = NAN;
-    }
+    for (tallyf_t &tf : protos_)
+        tally_clear_collected(&tf);
     return protos_.data();
 }
 
@@ -340,11 +314,10 @@ bool tally_group_sink_t::missing_key(const tally_line_key_t &key,
 void tally_group_sink_t::encode(const tally_line_key_t &key)
 {
     scratch.clear();
-    for (int s = 0; s < nkeys; ++s) {
-        const uint32_t len = key.end[s] - key.start[s];
-        scratch.append(reinterpret_cast<const char *>(&len), sizeof len);
-        scratch.append(key.bytes + key.start[s], len);
-    }
+    for (int s = 0; s < nkeys; ++s)
+        tally_key_append_field(
+            &scratch, std::string_view(key.bytes + key.start[s],
+                                       key.end[s] - key.start[s]));
 }
 
 namespace {

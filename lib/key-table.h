@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -166,5 +167,33 @@ private:
     uint64_t mask_;                 // slots_.size() - 1 (a power of two)
     tally_key_detail::hash_key_t hash_key_; // this table's, drawn at its start
 };
+
+// A group's key of several key fields: each field as its length (4 bytes,
+// the machine's order) and then its bytes; a key of one field is the field
+// itself.  Appends one field of a key of several to key.
+inline void tally_key_append_field(std::string *key, std::string_view field)
+{
+    const uint32_t len = static_cast<uint32_t>(field.size());
+    key->append(reinterpret_cast<const char *>(&len), sizeof len);
+    key->append(field);
+}
+
+// Calls each(field) for every field of a key of nkeys fields.
+template <class Each>
+void tally_each_key_field(std::string_view key, int nkeys, Each each)
+{
+    if (nkeys == 1) {
+        each(key);
+        return;
+    }
+    size_t at = 0;
+    for (int s = 0; s < nkeys; ++s) {
+        uint32_t len;
+        std::memcpy(&len, key.data() + at, sizeof len);
+        at += sizeof len;
+        each(key.substr(at, len));
+        at += len;
+    }
+}
 
 #endif

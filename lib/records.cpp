@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "functions.h"
+#include "key-table.h"
 #include "printer.h"
 
 void tally_tsv_escape(std::string_view text, std::string *out)
@@ -86,24 +87,6 @@ void json_string(std::string_view text, std::string *out)
     out->push_back('"');
 }
 
-// Calls each(field) for every key field of an encoded key.
-template <class Each>
-void each_key(std::string_view key, int nkeys, Each each)
-{
-    if (nkeys == 1) {
-        each(key);
-        return;
-    }
-    size_t at = 0;
-    for (int s = 0; s < nkeys; ++s) {
-        uint32_t len;
-        std::memcpy(&len, key.data() + at, sizeof len);
-        at += sizeof len;
-        each(key.substr(at, len));
-        at += len;
-    }
-}
-
 } // namespace
 
 tally_records_t::tally_records_t(const tally_layout_t &layout,
@@ -173,7 +156,7 @@ void tally_records_t::begin(FILE *out, std::string_view key, int nkeys)
         keys_.push_back('{');
     note_prefix_.clear();
     size_t s = 0;
-    each_key(key, nkeys, [&](std::string_view k) {
+    tally_each_key_field(key, nkeys, [&](std::string_view k) {
         tally_tsv_escape(k, &note_prefix_);
         note_prefix_.push_back('\t');
         if (json) {
@@ -384,7 +367,7 @@ void tally_records_t::end()
                 row_.clear();
                 row_.push_back('{');
                 size_t s = 0;
-                each_key(first_key_, first_nkeys_, [&](std::string_view k) {
+                tally_each_key_field(first_key_, first_nkeys_, [&](std::string_view k) {
                     row_.append(json_keys_[s++]);
                     json_string(k, &row_);
                     row_.push_back(',');

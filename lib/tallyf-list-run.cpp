@@ -213,14 +213,7 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
         for (int i = 0; i < list->count; ++i) {
             tallyf_t &tf = part->functions[i];
             tf = list->functions[i];
-            tf.sum = tf.sum_x = tf.sum_x_2 = 0;
-            tf.nums = nullptr;
-            tf.num_count = tf.array_size = 0;
-            tf.tmp_file = nullptr;
-            tf.shift = tf.sum_d = tf.sum_d_lo = tf.sum_d_2 = tf.sum_d_2_lo = 0;
-            tf.shift_count = 0;
-            tf.low = tf.high = tf.scaled_lo = NAN;
-            tallyf_sums2_init(&tf.pairs);
+            tally_clear_collected(&tf);
         }
         const auto r = std::make_unique<plain_pass_t>();
         bool ok = pass_list(part.get(), parts[k], options, r.get(), err,

@@ -15,29 +15,14 @@
 
 void tallyf_init(tallyf_t *tf)
 {
+    tally_clear_collected(tf);
     tf->rows = nullptr; // clears all of row's storage
     tf->cols = nullptr;
-    tf->sum = 0;
-    tf->nums = nullptr;
-    tf->num_count = 0;
-    tf->array_size = 0;
     tf->partitions = 0;
-    tf->sum_x = 0;
-    tf->sum_x_2 = 0;
     tf->row_sums = nullptr;
     tf->col_sums = nullptr;
     tf->tmp_file = tallyf_tmpfile_lazy();
-    tf->shift = 0;
-    tf->shift_count = 0;
-    tf->sum_d = 0;
-    tf->sum_d_lo = 0;
-    tf->sum_d_2 = 0;
-    tf->sum_d_2_lo = 0;
-    tf->low = NAN;
-    tf->high = NAN;
-    tf->scaled_lo = NAN;
     tf->col2 = 0;
-    tallyf_sums2_init(&tf->pairs);
     tf->percentiles = nullptr;
     tf->by_row = false;
 }
