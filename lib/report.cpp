@@ -34,6 +34,11 @@ population_t population_of(const tallyf_t *tf)
     p.ss = std::ldexp(ss, exp);
     p.var = std::ldexp(var, exp);
     p.sd = std::ldexp(std::sqrt(var), exp / 2);
+    tally_spread_t sp; // each rounded once, where the exact sums serve
+    if (tally_spread(tf, static_cast<double>(tf->num_count), &sp)) {
+        p.var = std::isnan(sp.var) ? p.var : sp.var;
+        p.sd = std::isnan(sp.sd) ? p.sd : sp.sd;
+    }
     p.mean = tallyf_mean(tf);
     return p;
 }
@@ -61,6 +66,13 @@ sample_t sample_of(const tallyf_t *tf)
     s.var = std::ldexp(var, exp);
     s.sd = std::ldexp(std::sqrt(var), exp / 2);
     s.se = s.sd / std::sqrt(n);
+    tally_spread_t sp; // each rounded once, where the exact sums serve
+    if (tf->num_count >= 2 &&
+        tally_spread(tf, static_cast<double>(tf->num_count - 1), &sp)) {
+        s.var = std::isnan(sp.var) ? s.var : sp.var;
+        s.sd = std::isnan(sp.sd) ? s.sd : sp.sd;
+        s.se = std::isnan(sp.se) ? s.se : sp.se;
+    }
     s.mean = tallyf_mean(tf);
     tally_mean_interval_2se(tf, s.se, &s.ci_low, &s.ci_high);
     return s;

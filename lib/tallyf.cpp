@@ -251,6 +251,34 @@ bool sum_squares_dd(const tallyf_t *tf, dd_t *ss, int *exp)
 
 } // namespace
 
+bool tally_spread(const tallyf_t *tf, double divisor, tally_spread_t *out)
+{
+    dd_t ss;
+    int exp; // even
+    if (tf->num_count == 0 || !(divisor > 0) || !exact_sums_usable(tf) ||
+        !sum_squares_dd(tf, &ss, &exp))
+        return false;
+    if (!(ss.hi > 0))
+        ss = {0, 0};
+    else if (ss.hi < 0x1p-900)
+        return false; // its low part would have lost bits
+    const double n = static_cast<double>(tf->num_count);
+    const dd_t var = dd_div(ss, dd(divisor));
+    const dd_t sd = dd_sqrt(var);
+    const dd_t se = dd_sqrt(dd_div(ss, dd_prod(divisor, n)));
+    // Scaled back by whole powers of 2; a result that would leave the
+    // normal range is left to the caller's doubles.
+    const double v = dd_round(var), s = dd_round(sd), e = dd_round(se);
+    const auto normal = [](double x) {
+        return std::isfinite(x) && (x == 0 || std::fabs(x) >= 0x1p-1022)
+                   ? x
+                   : NAN;
+    };
+    *out = {normal(std::ldexp(v, exp)), normal(std::ldexp(s, exp / 2)),
+            normal(std::ldexp(e, exp / 2))};
+    return true;
+}
+
 void tally_mean_interval_2se(const tallyf_t *tf, double se, double *low,
                              double *high)
 {
