@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include <sysexits.h>
 
@@ -51,39 +50,6 @@ void write_usage(char *argv[], FILE *out)
                out);
 }
 
-// One line for each function the list above leaves out.
-struct help_line_t {
-    const char *word;
-    const char *text;
-};
-
-const help_line_t function_help[] = {
-    {"chi-sq-fit", "chi-sq-fit          chi-square fit of the values to a normal"},
-    {"count", "count               how many values"},
-    {"sum", "sum                 their sum"},
-    {"min", "min                 the lowest value"},
-    {"max", "max                 the highest value"},
-    {"percentile",
-     "percentile P[,P...] the P-th percentiles (P above 0, below 100)"},
-    {"geo-mean", "geo-mean            geometric mean"},
-    {"harm-mean", "harm-mean           harmonic mean"},
-    {"skewness", "skewness            sample skewness"},
-    {"kurtosis", "kurtosis            sample excess kurtosis"},
-    {"mad", "mad                 median absolute deviation"},
-    {"summary", "summary             minimum, quartiles, mean, maximum"},
-    {"covariance", "covariance --col X --col Y   sample covariance"},
-    {"correlation", "correlation --col X --col Y  Pearson's r"},
-    {"regression", "regression --col X --col Y   least-squares line"},
-    {"welch-t", "welch-t --col X --col Y      Welch's two-sample t-test"},
-    {"paired-t", "paired-t --col X --col Y     paired t-test"},
-    {"t-test", "t-test MU           one-sample t-test of the mean against MU"},
-    {"frequency", "frequency           each value's count, percent, cumulative"},
-    {"top", "top K               the K most frequent values"},
-    {"distinct", "distinct            how many distinct values"},
-    {"histogram",
-     "histogram [B]       B equal bins (default: Sturges' rule), drawn"},
-};
-
 } // namespace
 
 void print_usage(char *argv[])
@@ -99,11 +65,7 @@ void print_help(char *argv[])
         const tally_function_t &f = tally_functions[i];
         if (f.usage != nullptr || f.refusal != nullptr)
             continue;
-        const char *text = f.word;
-        for (const help_line_t &h : function_help)
-            if (std::strcmp(h.word, f.word) == 0)
-                text = h.text;
-        std::printf("  %s\n", text);
+        std::printf("  %s\n", f.help != nullptr ? f.help : f.word);
     }
     std::fputs(
         "\nOptions:\n\n"

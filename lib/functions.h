@@ -44,6 +44,9 @@ struct tally_function_t {
     tally_block_t block;    // its block of the report; null: prints nothing
     tally_shape_t shape;
     const char *usage;      // its line in the usage list, or null
+    const char *help;       // its line in the help's further functions
+                            // (null: the word alone), when not in the
+                            // usage list
     const char *refusal;    // why it is refused on the command line, or null
 };
 
