@@ -167,6 +167,16 @@ bool print_listing(const tallyf_t *tf, const tally_printer_t &p, double mean,
     });
 }
 
+// The z-scores' listing of a block: mean, and the SD sd of ss / divisor
+// (taken again at a scale where ss is tiny).
+bool z_listing(const tallyf_t *tf, const tally_block_args_t &a, double mean,
+               double sd, double ss, double divisor)
+{
+    int scale;
+    return listing_sd(tf, a.listing, ss, divisor, &sd, &scale, a.err) &&
+           print_listing(tf, a.p, mean, sd, scale, a.listing, a.err);
+}
+
 // What the quantile lines read: the lowest and highest value and the
 // neighbours of each division point, selected rather than sorted (a long
 // list of points sorts instead).
@@ -341,11 +351,8 @@ bool tally_block_population_listing(tallyf_t *tf, const tally_block_args_t &a)
 {
     const population_t v = population_of(tf);
     print_population(v, a.p);
-    double sd = v.sd;
-    int scale;
-    return listing_sd(tf, a.listing, v.ss, static_cast<double>(tf->num_count),
-                      &sd, &scale, a.err) &&
-           print_listing(tf, a.p, v.mean, sd, scale, a.listing, a.err);
+    return z_listing(tf, a, v.mean, v.sd, v.ss,
+                     static_cast<double>(tf->num_count));
 }
 
 bool tally_block_sample(tallyf_t *tf, const tally_block_args_t &a)
@@ -362,12 +369,8 @@ bool tally_block_sample_listing(tallyf_t *tf, const tally_block_args_t &a)
         a.p.line("Warning: Sample size is < 30.");
         a.p.line("You may want to use a t-distribution instad.");
     }
-    double sd = s.sd;
-    int scale;
-    return listing_sd(tf, a.listing, s.ss,
-                      static_cast<double>(tf->num_count - 1), &sd, &scale,
-                      a.err) &&
-           print_listing(tf, a.p, s.mean, sd, scale, a.listing, a.err);
+    return z_listing(tf, a, s.mean, s.sd, s.ss,
+                     static_cast<double>(tf->num_count - 1));
 }
 
 bool tally_block_t_score(tallyf_t *tf, const tally_block_args_t &a)
