@@ -309,11 +309,11 @@ const char *given_of(const tabular_line_t &t, const char *const *words)
     return nullptr;
 }
 
-// A one-line usage error (64) with the usage text.
+// A one-line command-line error (64).
 int refuse(const std::string &message, char *argv[])
 {
     tally_error_t err;
-    tally_fail_usage(&err, "numtally: " + message + "\n");
+    tally_fail(&err, EX_USAGE, "numtally: " + message + "\n");
     return report_error(err, argv);
 }
 
@@ -349,7 +349,7 @@ int run_state_out(char *argv[], tabular_line_t *t,
     const bool to_stdout = std::strcmp(path, "-") == 0;
     FILE *out = to_stdout ? stdout : std::fopen(path, "wb");
     if (out == nullptr) {
-        tally_fail(&err, EX_CANTCREAT,
+        tally_fail(&err, EX_IOERR,
                    std::string("numtally: ") + path + ": " +
                        std::strerror(errno) + "\n");
         return report_error(err, argv);

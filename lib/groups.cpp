@@ -906,7 +906,7 @@ bool tally_grouped_merge_states(tallyf_list_t *list,
         if (!tally_state_get_fields(*in, &fields, err) ||
             !tally_state_get_stats(*in, &stats, err))
             return false;
-        if (options.header && stats.lines != 0) {
+        if (rows.header_line(stats, fields)) {
             if (!rows.seen) {
                 if (!tally_on_header(&ctx, fields, 0, err))
                     return false;
@@ -914,7 +914,7 @@ bool tally_grouped_merge_states(tallyf_list_t *list,
                 return in->mismatch(err, "another header line");
             }
         }
-        rows.place(&stats);
+        rows.place(&stats, fields);
         const auto part = std::make_unique<grouped_t>();
         if (!grouped_setup(part.get(), list, options, by, err) ||
             !read_groups(in, part.get(), options.nby, err) || !in->end(err))

@@ -74,16 +74,19 @@ uint32_t tally_crc32(uint32_t crc, const void *data, size_t n)
 
 tally_state_writer_t::tally_state_writer_t(FILE *out) : out_(out)
 {
-    unsigned char version[4];
-    put_le(version, TALLY_STATE_VERSION, 4);
-    std::fwrite(kMagic, 1, sizeof kMagic, out_);
-    std::fwrite(version, 1, sizeof version, out_);
     frame_.reserve(kFrameMax + 8);
     frame_.resize(4);
 }
 
 void tally_state_writer_t::flush_frame()
 {
+    if (!started_) {
+        unsigned char version[4];
+        put_le(version, TALLY_STATE_VERSION, 4);
+        std::fwrite(kMagic, 1, sizeof kMagic, out_);
+        std::fwrite(version, 1, sizeof version, out_);
+        started_ = true;
+    }
     const size_t n = frame_.size() - 4;
     put_le(frame_.data(), n, 4);
     unsigned char crc[4];
@@ -525,8 +528,11 @@ bool tally_state_put_file_values(tally_state_writer_t &w, FILE *f,
     return true;
 }
 
-void tally_state_rows_t::place(tally_pass_stats_t *part)
+void tally_state_rows_t::place(tally_pass_stats_t *part,
+                               const std::vector<std::string> &fields)
 {
+    if (header && !header_line(*part, fields))
+        part->lines = 0;
     if (part->lines == 0)
         return;
     // A later part's header line is the whole's first line, said once.

@@ -26,7 +26,8 @@ uint32_t tally_crc32(uint32_t crc, const void *data, size_t n);
 
 class tally_state_writer_t {
 public:
-    // Writes the preamble at once.
+    // The preamble is written with the first frame: a run that fails
+    // before its state is whole writes nothing.
     explicit tally_state_writer_t(FILE *out);
     void bytes(const void *p, size_t n);
     void u8(uint8_t v) { bytes(&v, 1); }
@@ -41,6 +42,7 @@ public:
 private:
     void flush_frame();
     FILE *out_;
+    bool started_ = false;
     std::vector<unsigned char> frame_;
 };
 
@@ -124,8 +126,16 @@ struct tally_state_rows_t {
     bool header = false;
     bool seen = false;  // a part with a line (its header) came already
     uint64_t lines = 0; // the whole's so far
+    // Whether a part read a header line (its fields, with options.header):
+    // a part without input has none, and adds nothing to the whole.
+    bool header_line(const tally_pass_stats_t &part,
+                     const std::vector<std::string> &fields) const
+    {
+        return header && (!fields.empty() || part.lines > 1);
+    }
     // Renumbers a part's figures as the whole's, and counts its lines.
-    void place(tally_pass_stats_t *part);
+    void place(tally_pass_stats_t *part,
+               const std::vector<std::string> &fields);
 };
 
 #endif

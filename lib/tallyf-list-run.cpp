@@ -12,6 +12,7 @@
 
 #include <sysexits.h>
 
+#include "functions.h"
 #include "groups.h"
 #include "state-file.h"
 #include "pass.h"
@@ -335,7 +336,7 @@ bool merge_list(tallyf_list_t *list, tally_state_reader_t *const *parts,
         if (!tally_state_get_fields(*in, &fields, err) ||
             !tally_state_get_stats(*in, &stats, err))
             return false;
-        if (options.header && stats.lines != 0) {
+        if (rows.header_line(stats, fields)) {
             if (!rows.seen) {
                 if (!tally_on_header(&ctx, fields, 0, err))
                     return false;
@@ -343,7 +344,7 @@ bool merge_list(tallyf_list_t *list, tally_state_reader_t *const *parts,
                 return in->mismatch(err, "another header line");
             }
         }
-        rows.place(&stats);
+        rows.place(&stats, fields);
         tally_merge_pass_stats(&r->stats, stats);
         uint32_t count;
         if (!in->u32(&count, err))
@@ -387,12 +388,19 @@ bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
 {
     try {
         const tally_rest_scope_t rests;
-        for (int i = 0; i < list->count; ++i)
-            if (tallyf_over_row(&list->functions[i]))
-                return tally_fail(
-                    err, EX_USAGE,
-                    "--state-out: a function over a row cannot be merged "
-                    "(a part does not know its rows' numbers)\n");
+        for (int i = 0; i < list->count; ++i) {
+            const tallyf_t &tf = list->functions[i];
+            if (!tallyf_over_row(&tf))
+                continue;
+            const tally_function_t *f = tally_function_by_stored(tf.code);
+            char m[200];
+            std::snprintf(m, sizeof m,
+                          "--state-out: %s --row %u: a function over a row "
+                          "cannot be computed by parts (a part does not know "
+                          "its rows' numbers)\n",
+                          f != nullptr ? f->word : "function", tf.row);
+            return tally_fail(err, EX_USAGE, m);
+        }
         if (!check_run(list, options, err))
             return false;
         if (options.nby != 0)
