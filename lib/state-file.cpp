@@ -1,6 +1,7 @@
 #include "state-file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -78,6 +79,16 @@ tally_state_writer_t::tally_state_writer_t(FILE *out) : out_(out)
     frame_.resize(4);
 }
 
+void tally_state_writer_t::write_frame(const unsigned char *p, size_t n)
+{
+    unsigned char head[4], crc[4];
+    put_le(head, n, 4);
+    put_le(crc, tally_crc32(tally_crc32(0, head, 4), p, n), 4);
+    std::fwrite(head, 1, 4, out_);
+    std::fwrite(p, 1, n, out_);
+    std::fwrite(crc, 1, 4, out_);
+}
+
 void tally_state_writer_t::flush_frame()
 {
     if (!started_) {
@@ -100,6 +111,13 @@ void tally_state_writer_t::bytes(const void *p, size_t n)
 {
     const unsigned char *b = static_cast<const unsigned char *>(p);
     while (n != 0) {
+        if (frame_.size() == 4 && n >= kFrameMax && started_) {
+            // A whole frame's worth: written from where it is.
+            write_frame(b, kFrameMax);
+            b += kFrameMax;
+            n -= kFrameMax;
+            continue;
+        }
         const size_t room = kFrameMax - (frame_.size() - 4);
         const size_t take = n < room ? n : room;
         frame_.insert(frame_.end(), b, b + take);
@@ -129,6 +147,16 @@ void tally_state_writer_t::f64(double v)
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     u64(bits);
+}
+
+void tally_state_writer_t::f64s(const double *v, uint64_t n)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        bytes(v, n * sizeof(double));
+    } else {
+        for (uint64_t i = 0; i < n; ++i)
+            f64(v[i]);
+    }
 }
 
 void tally_state_writer_t::str(const std::string &s)
@@ -192,7 +220,8 @@ bool tally_state_reader_t::open(tally_error_t *err)
     return true;
 }
 
-bool tally_state_reader_t::next_frame(tally_error_t *err)
+// A frame's length.
+bool tally_state_reader_t::frame_head(uint64_t *n, tally_error_t *err)
 {
     if (ended_)
         return bad(err, "data past its end");
@@ -202,23 +231,40 @@ bool tally_state_reader_t::next_frame(tally_error_t *err)
         return tally_fail_io(err, name_.c_str(), errno);
     if (got < 4)
         return fail(err, "truncated state file");
-    const uint64_t n = get_le(head, 4);
-    if (n > kFrameMax)
+    *n = get_le(head, 4);
+    if (*n > kFrameMax)
         return bad(err, "checksum");
-    frame_.resize(static_cast<size_t>(n) + 4);
-    const size_t body = std::fread(frame_.data(), 1, frame_.size(), in_);
+    return true;
+}
+
+// Its n bytes, read to to, and its checksum checked.
+bool tally_state_reader_t::frame_body(unsigned char *to, uint64_t n,
+                                      tally_error_t *err)
+{
+    unsigned char tail[4], head[4];
+    const size_t body = std::fread(to, 1, static_cast<size_t>(n), in_);
+    const size_t got = body == n ? std::fread(tail, 1, 4, in_) : 0;
     if (std::ferror(in_))
         return tally_fail_io(err, name_.c_str(), errno);
-    if (body < frame_.size())
+    if (body < n || got < 4)
         return fail(err, "truncated state file");
-    uint32_t crc = tally_crc32(0, head, 4);
-    crc = tally_crc32(crc, frame_.data(), static_cast<size_t>(n));
-    if (crc != get_le(frame_.data() + n, 4))
+    put_le(head, n, 4);
+    const uint32_t crc =
+        tally_crc32(tally_crc32(0, head, 4), to, static_cast<size_t>(n));
+    if (crc != get_le(tail, 4))
         return bad(err, "checksum");
-    frame_.resize(static_cast<size_t>(n));
-    at_ = 0;
     ended_ = n == 0;
     return true;
+}
+
+bool tally_state_reader_t::next_frame(tally_error_t *err)
+{
+    uint64_t n = 0;
+    if (!frame_head(&n, err))
+        return false;
+    frame_.resize(static_cast<size_t>(n));
+    at_ = 0;
+    return frame_body(frame_.data(), n, err);
 }
 
 bool tally_state_reader_t::bytes(void *p, size_t n, tally_error_t *err)
@@ -239,6 +285,49 @@ bool tally_state_reader_t::bytes(void *p, size_t n, tally_error_t *err)
         n -= take;
     }
     return true;
+}
+
+bool tally_state_reader_t::f64s(double *v, uint64_t n, tally_error_t *err)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        unsigned char *b = reinterpret_cast<unsigned char *>(v);
+        uint64_t left = n * sizeof(double);
+        while (left != 0) {
+            if (at_ == frame_.size() && !ended_ && left >= kFrameMax) {
+                // A whole frame read where it goes, then checked.
+                uint64_t len;
+                if (!frame_head(&len, err))
+                    return false;
+                if (len <= left) {
+                    if (!frame_body(b, len, err))
+                        return false;
+                    if (ended_)
+                        return bad(err, "ends early");
+                    b += len;
+                    left -= len;
+                    continue;
+                }
+                frame_.resize(static_cast<size_t>(len));
+                at_ = 0;
+                if (!frame_body(frame_.data(), len, err))
+                    return false;
+            }
+            const size_t take = static_cast<size_t>(
+                std::min<uint64_t>(left, at_ < frame_.size()
+                                             ? frame_.size() - at_
+                                             : left));
+            if (!bytes(b, take, err))
+                return false;
+            b += take;
+            left -= take;
+        }
+        return true;
+    } else {
+        for (uint64_t i = 0; i < n; ++i)
+            if (!f64(&v[i], err))
+                return false;
+        return true;
+    }
 }
 
 bool tally_state_reader_t::u8(uint8_t *v, tally_error_t *err)
@@ -496,18 +585,7 @@ bool tally_state_get_record(tally_state_reader_t &r, tallyf_t *tf,
 void tally_state_put_values(tally_state_writer_t &w, const double *v,
                             uint64_t n)
 {
-    unsigned char buf[8 * 512];
-    while (n != 0) {
-        const size_t take = n < 512 ? static_cast<size_t>(n) : 512;
-        for (size_t k = 0; k < take; ++k) {
-            uint64_t bits;
-            std::memcpy(&bits, &v[k], sizeof bits);
-            put_le(buf + 8 * k, bits, 8);
-        }
-        w.bytes(buf, 8 * take);
-        v += take;
-        n -= take;
-    }
+    w.f64s(v, n);
 }
 
 bool tally_state_put_file_values(tally_state_writer_t &w, FILE *f,

@@ -35,12 +35,14 @@ public:
     void u64(uint64_t v);
     void f64(double v);
     void str(const std::string &s); // u32 length, then the bytes
+    void f64s(const double *v, uint64_t n);
     // The last frame, the end frame, flushed.  False (74, naming the file
     // as name) when any of it could not be written.
     bool finish(const char *name, tally_error_t *err);
 
 private:
     void flush_frame();
+    void write_frame(const unsigned char *p, size_t n);
     FILE *out_;
     bool started_ = false;
     std::vector<unsigned char> frame_;
@@ -58,6 +60,7 @@ public:
     bool u64(uint64_t *v, tally_error_t *err);
     bool f64(double *v, tally_error_t *err);
     bool str(std::string *s, tally_error_t *err);
+    bool f64s(double *v, uint64_t n, tally_error_t *err);
     // Nothing left but the end frame, and nothing after it.
     bool end(tally_error_t *err);
     // A value the file holds that cannot be (65: a corrupted file, as a
@@ -69,6 +72,8 @@ public:
 
 private:
     bool next_frame(tally_error_t *err);
+    bool frame_head(uint64_t *n, tally_error_t *err);
+    bool frame_body(unsigned char *to, uint64_t n, tally_error_t *err);
     bool fail(tally_error_t *err, const std::string &what);
     FILE *in_;
     std::string name_;
@@ -111,11 +116,14 @@ template <class Each>
 bool tally_state_get_values(tally_state_reader_t &r, uint64_t n, Each each,
                             tally_error_t *err)
 {
-    for (uint64_t i = 0; i < n; ++i) {
-        double x;
-        if (!r.f64(&x, err))
+    double buf[1024];
+    while (n != 0) {
+        const uint64_t take = n < 1024 ? n : 1024;
+        if (!r.f64s(buf, take, err))
             return false;
-        each(x);
+        for (uint64_t i = 0; i < take; ++i)
+            each(buf[i]);
+        n -= take;
     }
     return true;
 }

@@ -282,9 +282,12 @@ bool state_out_list(tallyf_list_t *list, FILE *stream,
     return true;
 }
 
-// One part's records read into part (empty records of the list).
+// One part's records read into part (empty records of the list); kept
+// values go straight after the list's own (the record merge then adds
+// the rest).
 bool read_part_records(tally_state_reader_t *in, tallyf_list_t *part,
-                       const plain_pass_t &r, tally_error_t *err)
+                       tallyf_list_t *list, const plain_pass_t &r,
+                       tally_error_t *err)
 {
     for (int i = 0; i < part->count; ++i) {
         tallyf_t &tf = part->functions[i];
@@ -292,12 +295,16 @@ bool read_part_records(tally_state_reader_t *in, tallyf_list_t *part,
             return false;
         const uint64_t n = tf.num_count;
         if (r.kind[i] == tally_feed_t::values && n != 0) {
-            tf.nums = static_cast<double *>(
-                xt_grow_huge(nullptr, 0, n, sizeof(double)));
-            tf.array_size = n;
-            double *v = tf.nums;
-            if (!tally_state_get_values(
-                    *in, n, [&](double x) { *v++ = x; }, err))
+            tallyf_t &into = list->functions[i];
+            const uint64_t need = into.num_count + n;
+            if (need < n)
+                return in->bad(err, "count");
+            if (need > into.array_size) {
+                into.nums = static_cast<double *>(xt_grow_huge(
+                    into.nums, into.num_count, need, sizeof(double)));
+                into.array_size = need;
+            }
+            if (!in->f64s(into.nums + into.num_count, n, err))
                 return false;
         } else if (r.kind[i] == tally_feed_t::squares_listed) {
             tf.tmp_file = tallyf_tmpfile();
@@ -358,7 +365,7 @@ bool merge_list(tallyf_list_t *list, tally_state_reader_t *const *parts,
             r->pair_lines[i] += n;
         }
         const auto part = empty_part(list);
-        bool ok = read_part_records(in, part.get(), *r, err);
+        bool ok = read_part_records(in, part.get(), list, *r, err);
         for (int i = 0; ok && i < list->count; ++i) {
             ok = tally_merge_record(&list->functions[i], &part->functions[i],
                                     r->kind[i]);
