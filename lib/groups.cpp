@@ -743,6 +743,8 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
     w->u32(static_cast<uint32_t>(r->requests));
     w->u32(groups);
     w->u32(static_cast<uint32_t>(width));
+    w->u8(r->sink.hot != nullptr);
+    w->u8(r->any_spilled);
     std::vector<double> values;
     for (uint32_t g = 0; g < groups; ++g) {
         w->str(key_bytes(r->keys.key(g), options.nby, true));
@@ -801,7 +803,11 @@ bool read_groups(tally_state_reader_t *in, grouped_t *part, int nkeys,
     if (!in->u32(&requests, err) || !in->u32(&groups, err) ||
         !in->u32(&width, err))
         return false;
-    if (requests != static_cast<uint32_t>(part->requests))
+    uint8_t hot, listings;
+    if (!in->u8(&hot, err) || !in->u8(&listings, err))
+        return false;
+    if (requests != static_cast<uint32_t>(part->requests) ||
+        hot != (part->sink.hot != nullptr) || listings != part->any_spilled)
         return in->bad(err, "record count");
     std::vector<uint64_t> gaps;
     std::string key;

@@ -4,15 +4,21 @@ boundaries into 1 to 6 parts, each part's state written with --state-out
 (the header line repeated to every part, as GNU parallel --header does),
 then numtally --merge over the states, now and then with a record layout.
 Standard output, standard error and the status must be those of one pass
-over the whole input, byte for byte.
+over the whole input, byte for byte; every state file must read as
+docs/state-format.md describes it (tests/reference/state_file.py).
 
 usage: shards_check.py NUMTALLY [TRIALS] [SEED]
 """
 import os
 import random
+import re
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "reference"))
+import state_file  # noqa: E402  (the format as docs/state-format.md has it)
 
 # Every function over columns: word, parameter, two columns.
 FUNCTIONS = [
@@ -93,7 +99,10 @@ def trial(binary, rng, t, tmp):
     if csv:
         argv.append("--csv")
     if by:
-        argv += ["--by", "c%d" % (cols + 1) if header else str(cols + 1)]
+        # One key column, or two (the values' first column as well).
+        keys_by = [cols + 1] + ([1] if rng.randrange(3) == 0 else [])
+        argv += ["--by", ",".join("c%d" % k if header else str(k)
+                                  for k in keys_by)]
     if rng.randrange(6) == 0:
         argv += ["--quantile-type", str(rng.randint(1, 9))]
     layout = []
@@ -127,7 +136,7 @@ def trial(binary, rng, t, tmp):
         body = "".join(lines[cuts[p]:cuts[p + 1]])
         # An empty part without a header line of its own, now and then.
         part = body if not body and rng.randrange(2) == 0 else head + body
-        if not part and any(a[:1] == "c" and a[1:].isdigit() for a in argv):
+        if not part and any(re.fullmatch(r"c\d+(,c\d+)*", a) for a in argv):
             part = head  # a column's name is looked up in the header line
         path = os.path.join(tmp, "part%d.state" % p)
         if rng.randrange(8) == 0:
@@ -139,6 +148,11 @@ def trial(binary, rng, t, tmp):
             got = run([binary, "--state-out", path] + argv, part.encode())
         if got != (0, b"", b""):
             return "part %d of %r: %r" % (p, argv, got)
+        try:
+            state_file.read(path)
+        except ValueError as e:
+            return "part %d of %r: docs/state-format.md's reader: %s" % (
+                p, argv, e)
         states.append(path)
     stdin = None
     if rng.randrange(8) == 0:
