@@ -414,7 +414,16 @@ int run_merge(int argc, char *argv[], tabular_line_t *t,
             layout.push_back(argv[++arg]);
     }
     tally_error_t err;
-    std::vector<FILE *> streams;
+    // The files, closed on every way out (a caller may run the program
+    // again in one process, as the fuzz targets do).
+    struct closer_t {
+        void operator()(FILE *f) const
+        {
+            if (f != stdin)
+                std::fclose(f);
+        }
+    };
+    std::vector<std::unique_ptr<FILE, closer_t>> streams;
     std::vector<std::unique_ptr<tally_state_reader_t>> readers;
     std::vector<std::string> request, first;
     bool stdin_taken = false;
@@ -430,7 +439,7 @@ int run_merge(int argc, char *argv[], tabular_line_t *t,
                            std::strerror(errno) + "\n");
             return report_error(err, argv);
         }
-        streams.push_back(in);
+        streams.emplace_back(in);
         readers.push_back(std::make_unique<tally_state_reader_t>(
             in, is_stdin ? "standard input" : name));
         tally_state_reader_t &r = *readers.back();
@@ -488,9 +497,7 @@ int run_merge(int argc, char *argv[], tabular_line_t *t,
                          static_cast<int>(parts.size()), part.cli.run, &err,
                          &notes))
         return report_error(err, argv);
-    for (FILE *in : streams)
-        if (in != stdin)
-            std::fclose(in);
+    streams.clear();
     return finish_report(part.list, std::move(notes));
 }
 
