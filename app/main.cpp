@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "options.h"
 #include "order-points.h"
 #include "request.h"
+#include "state-file.h"
 #include "suggest.h"
 #include "tallyf-list-run.h"
 #include "usage.h"
@@ -209,22 +211,36 @@ bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
     return true;
 }
 
-// The tabular command line: options and function words strictly from left
-// to right, then one pass over standard input.
-int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
-{
-    static tallyf_list_t list;
-    tallyf_list_init(&list);
-    static tally_cli_t cli;
-    cli = tally_cli_t{};
-    tally_error_t err;
+// What a tabular command line asks for: the functions, the options, the
+// file operands, and the words that make the request (every word but
+// --state-out's and the files, as a state file keeps them).
+struct tabular_line_t {
+    tallyf_list_t list;
+    tally_cli_t cli;
     // Columns by name need --header, which may stand anywhere: without the
     // word on the line a name is refused where it stands, as ever.
-    static tally_col_names_t names;
+    tally_col_names_t names;
     // Each record's function as given, with its parameter: the record
     // layouts name it so.
-    static std::string words[TALLYF_LIST_MAX];
-    cli.run.layout.words = words;
+    std::string words[TALLYF_LIST_MAX];
+    std::vector<std::string> request;
+    std::vector<std::string> options; // the option words given
+};
+
+// Reads the command line strictly from left to right into *t; -1 when it
+// is read, else the status to end with (its message printed).
+int read_line(int argc, char *argv[], tabular_line_t *t,
+              std::vector<const char *> *files)
+{
+    tallyf_list_t &list = t->list;
+    tallyf_list_init(&list);
+    tally_cli_t &cli = t->cli;
+    cli = tally_cli_t{};
+    t->request.clear();
+    t->options.clear();
+    tally_error_t err;
+    tally_col_names_t &names = t->names;
+    cli.run.layout.words = t->words;
     tally_request_extras_t extras{false, names.name, names.name2};
     for (int arg = 1; arg < argc; ++arg)
         extras.names_allowed |= std::strcmp(argv[arg], "--header") == 0;
@@ -233,6 +249,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
         const tally_option_t *o = tally_option_by_word(word);
         const tally_function_t *f =
             o == nullptr ? tally_function_by_word(word) : nullptr;
+        const int from = arg;
         if (!files->empty() && (o != nullptr || f != nullptr)) {
             // The file operands come last.
             tally_fail_usage(&err, std::string("numtally: '") + files->back() +
@@ -246,6 +263,9 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
                     return show_version();
                 return report_error(err, argv);
             }
+            t->options.push_back(o->word);
+            if (o->apply != nullptr && std::strcmp(o->word, "--state-out") == 0)
+                continue;
         } else if (f != nullptr) {
             const int first = list.count;
             const bool param = f->param != tally_param_t::none &&
@@ -260,20 +280,242 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
                                    extras))
                 return report_error(err, argv);
             for (int k = first; k < list.count; ++k)
-                words[k] = given;
-        } else if (list.count != 0 &&
-                   (!files->empty() || names_file(word) ||
+                t->words[k] = given;
+        } else if ((list.count != 0 || cli.merge) &&
+                   (!files->empty() || names_file(word) || cli.merge ||
                     (tally_suggest(word).empty() && word[0] != '-'))) {
             // After the functions: the files to read, in order.
             files->push_back(word);
+            continue;
         } else {
             tally_fail_usage(&err, unknown_word(arg, argc, argv));
             return report_error(err, argv);
         }
+        for (int k = from; k <= arg; ++k)
+            t->request.push_back(argv[k]);
     }
-
     if (!finish_options(&cli, list, names, &err))
         return report_error(err, argv);
+    return -1;
+}
+
+// Whether the line gave one of words (a null-ended list), and which.
+const char *given_of(const tabular_line_t &t, const char *const *words)
+{
+    for (const std::string &o : t.options)
+        for (const char *const *w = words; *w != nullptr; ++w)
+            if (o == *w)
+                return *w;
+    return nullptr;
+}
+
+// A one-line command-line error (64).
+int refuse(const std::string &message, char *argv[])
+{
+    tally_error_t err;
+    tally_fail(&err, EX_USAGE, "numtally: " + message + "\n");
+    return report_error(err, argv);
+}
+
+// The end of a run that printed its report: the notes after it, also where
+// both go to one place.
+int finish_report(const tallyf_list_t &list, std::string notes)
+{
+    notes += percentile_notes(list);
+    const int status = finish_output(0);
+    if (status == 0)
+        std::fputs(notes.c_str(), stderr);
+    return status;
+}
+
+// --state-out: the pass over the input, the part's state written instead
+// of a report (lib/state-file.h); nothing but errors printed.
+int run_state_out(char *argv[], tabular_line_t *t,
+                  const std::vector<const char *> &files)
+{
+    static const char *const merge_words[] = {"--format", "--long", "--digits",
+                                              nullptr};
+    if (const char *w = given_of(*t, merge_words))
+        return refuse(std::string("--state-out: ") + w +
+                          " is given to the merge (numtally --merge)",
+                      argv);
+    static const char *const pass_words[] = {"--verbose", "--merge", nullptr};
+    if (const char *w = given_of(*t, pass_words))
+        return refuse(std::string("--state-out: ") + w +
+                          " cannot stand with it",
+                      argv);
+    tally_error_t err;
+    const char *path = t->cli.state_out;
+    const bool to_stdout = std::strcmp(path, "-") == 0;
+    FILE *out = to_stdout ? stdout : std::fopen(path, "wb");
+    if (out == nullptr) {
+        tally_fail(&err, EX_IOERR,
+                   std::string("numtally: ") + path + ": " +
+                       std::strerror(errno) + "\n");
+        return report_error(err, argv);
+    }
+    tallyf_choose_quantile_type(t->cli.quantile_type);
+    tally_input_t *input = tally_input_open(files, t->cli.run.header);
+    xt_dsv_set_source(stdin, tally_input_source(input));
+    static char input_buffer[1 << 17];
+    std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
+    {
+        tally_state_writer_t w(out);
+        w.str(NUMTALLY_VERSION);
+        w.u32(static_cast<uint32_t>(t->request.size()));
+        for (const std::string &word : t->request)
+            w.str(word);
+        bool ran = tally_run_state_out(&t->list, stdin, t->cli.run, &w, &err);
+        tally_input_finish(input);
+        if (!ran) {
+            if (!tally_input_failed(input, &err) && !files.empty())
+                tally_input_name_rows(input, &err);
+        }
+        ran = ran && w.finish(to_stdout ? "standard output" : path, &err);
+        if (!to_stdout && std::fclose(out) != 0 && ran)
+            ran = tally_fail(&err, EX_IOERR,
+                             std::string("numtally: ") + path +
+                                 ": write error: " + std::strerror(errno) +
+                                 "\n");
+        if (!ran) {
+            if (!to_stdout)
+                std::remove(path);
+            return report_error(err, argv);
+        }
+    }
+    return to_stdout ? finish_output(0) : 0;
+}
+
+// --merge FILE...: the state files read, checked to be of one run, and the
+// report of their parts printed as one pass over them prints it.
+int run_merge(int argc, char *argv[], tabular_line_t *t,
+              const std::vector<const char *> &files)
+{
+    if (t->list.count != 0)
+        return refuse("--merge: the functions come from the state files",
+                      argv);
+    static const char *const part_words[] = {
+        "--delims", "--delim", "--by", "--verbose", "--header", "--csv",
+        "--skip-missing", "--quantile-type", "--state-out", nullptr};
+    if (const char *w = given_of(*t, part_words))
+        return refuse(std::string("--merge: ") + w +
+                          " is given to the runs that write the states",
+                      argv);
+    if (files.empty())
+        return refuse("--merge: no state file", argv);
+    // The merge's own words (the layout), before the parts' request.
+    std::vector<std::string> layout;
+    for (int arg = 1; arg < argc; ++arg) {
+        const tally_option_t *o = tally_option_by_word(argv[arg]);
+        if (o == nullptr || std::strcmp(argv[arg], "--merge") == 0)
+            continue;
+        layout.push_back(argv[arg]);
+        if (o->value != nullptr && arg + 1 < argc)
+            layout.push_back(argv[++arg]);
+    }
+    tally_error_t err;
+    // The files, closed on every way out (a caller may run the program
+    // again in one process, as the fuzz targets do).
+    struct closer_t {
+        void operator()(FILE *f) const
+        {
+            if (f != stdin)
+                std::fclose(f);
+        }
+    };
+    std::vector<std::unique_ptr<FILE, closer_t>> streams;
+    std::vector<std::unique_ptr<tally_state_reader_t>> readers;
+    std::vector<std::string> request, first;
+    bool stdin_taken = false;
+    for (const char *name : files) {
+        const bool is_stdin = std::strcmp(name, "-") == 0;
+        if (is_stdin && stdin_taken)
+            return refuse("--merge: standard input named twice", argv);
+        stdin_taken |= is_stdin;
+        FILE *in = is_stdin ? stdin : std::fopen(name, "rb");
+        if (in == nullptr) {
+            tally_fail(&err, EX_NOINPUT,
+                       std::string("numtally: ") + name + ": " +
+                           std::strerror(errno) + "\n");
+            return report_error(err, argv);
+        }
+        streams.emplace_back(in);
+        readers.push_back(std::make_unique<tally_state_reader_t>(
+            in, is_stdin ? "standard input" : name));
+        tally_state_reader_t &r = *readers.back();
+        std::string version;
+        uint32_t n = 0;
+        if (!r.open(&err) || !r.str(&version, &err) || !r.u32(&n, &err))
+            return report_error(err, argv);
+        if (version != NUMTALLY_VERSION) {
+            r.mismatch(&err, "written by numtally " + version +
+                                 ", this is numtally " NUMTALLY_VERSION);
+            return report_error(err, argv);
+        }
+        request.assign(n, {});
+        for (std::string &word : request)
+            if (!r.str(&word, &err))
+                return report_error(err, argv);
+        if (readers.size() == 1) {
+            first = request;
+        } else if (request != first) {
+            r.mismatch(&err, std::string("other functions or options than ") +
+                                 readers.front()->name() + "'s");
+            return report_error(err, argv);
+        }
+    }
+    if (first.empty()) {
+        readers.front()->bad(&err, "no functions");
+        return report_error(err, argv);
+    }
+    // The run the parts made, read again from their words, laid out as
+    // the merge's words say.
+    std::vector<std::string> words{argv[0]};
+    words.insert(words.end(), layout.begin(), layout.end());
+    words.insert(words.end(), first.begin(), first.end());
+    std::vector<char *> args;
+    for (std::string &w : words)
+        args.push_back(w.data());
+    args.push_back(nullptr);
+    std::vector<const char *> none;
+    static tabular_line_t part;
+    const int status = read_line(static_cast<int>(words.size()), args.data(),
+                                 &part, &none);
+    if (status >= 0)
+        return status;
+    if (part.cli.state_out != nullptr || part.cli.merge || !none.empty() ||
+        part.list.count == 0) {
+        readers.front()->bad(&err, "request");
+        return report_error(err, argv);
+    }
+    tallyf_choose_quantile_type(part.cli.quantile_type);
+    std::vector<tally_state_reader_t *> parts;
+    for (const auto &r : readers)
+        parts.push_back(r.get());
+    std::string notes;
+    if (!tally_run_merge(&part.list, parts.data(),
+                         static_cast<int>(parts.size()), part.cli.run, &err,
+                         &notes))
+        return report_error(err, argv);
+    streams.clear();
+    return finish_report(part.list, std::move(notes));
+}
+
+// The tabular command line: options and function words strictly from left
+// to right, then one pass over standard input.
+int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
+{
+    static tabular_line_t t;
+    const int status = read_line(argc, argv, &t, files);
+    if (status >= 0)
+        return status;
+    if (t.cli.merge)
+        return run_merge(argc, argv, &t, *files);
+    if (t.cli.state_out != nullptr)
+        return run_state_out(argv, &t, *files);
+    tally_error_t err;
+    tallyf_list_t &list = t.list;
+    tally_cli_t &cli = t.cli;
     tallyf_choose_quantile_type(cli.quantile_type);
     tally_input_t *input = tally_input_open(*files, cli.run.header);
     xt_dsv_set_source(stdin, tally_input_source(input));
@@ -289,12 +531,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
             tally_input_name_rows(input, &err);
         return report_error(err, argv);
     }
-    notes += percentile_notes(list);
-    // The notes follow the report, also where both go to one place.
-    const int status = finish_output(0);
-    if (status == 0)
-        std::fputs(notes.c_str(), stderr);
-    return status;
+    return finish_report(list, std::move(notes));
 }
 
 } // namespace
@@ -316,7 +553,10 @@ int run(int argc, char *argv[])
         return show_version();
     if (help_asked(argc, argv))
         return show_help(argv);
-    if (argc < 4) {
+    bool merge = false;
+    for (int arg = 1; arg < argc; ++arg)
+        merge |= std::strcmp(argv[arg], "--merge") == 0;
+    if (argc < 4 && !merge) {
         // Too short for any run: name a word that is no option or function.
         for (int arg = 1; arg < argc; ++arg) {
             const tally_option_t *o = tally_option_by_word(argv[arg]);

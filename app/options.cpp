@@ -183,9 +183,23 @@ bool digits(tally_cli_t *cli, int *arg, int argc, char *argv[],
     return true;
 }
 
+bool state_out(tally_cli_t *cli, int *arg, int argc, char *argv[],
+               tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    cli->state_out = argv[*arg];
+    return true;
+}
+
+bool merge(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
+{
+    cli->merge = true;
+    return true;
+}
+
 } // namespace
 
-// Tested in this order, before the function words.
 const tally_option_t tally_options[] = {
     {"--delims", delims, "STRING"},
     {"--delim", delims, "STRING"}, // as the usage text spells it
@@ -200,6 +214,8 @@ const tally_option_t tally_options[] = {
     {"--format", format, "FORMAT"},
     {"--long", long_rows, nullptr},
     {"--digits", digits, "N"},
+    {"--state-out", state_out, "FILE"},
+    {"--merge", merge, nullptr},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];

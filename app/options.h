@@ -16,6 +16,10 @@ struct tally_cli_t {
     bool show_help = false;     // --help: print the help and end, status 0
     int quantile_type = 6;      // --quantile-type N (tallyf_choose_quantile_type)
     bool delims_given = false;  // --delims stood on the line (--csv keeps it)
+    // --state-out FILE: the part's state to FILE ("-": standard output)
+    // instead of a report; --merge: the report of the state files named.
+    const char *state_out = nullptr;
+    bool merge = false;
 };
 
 struct tally_option_t {

@@ -89,7 +89,13 @@ void print_help(char *argv[])
         "  --version           the version\n"
         "\nInput: standard input, or the files named after the functions\n"
         "(\"-\": standard input), read in order as one; gzip and zstd input\n"
-        "is decompressed.\n",
+        "is decompressed.\n"
+        "\nShards: a part of the input on each machine or process, one report:\n\n"
+        "  --state-out FILE    write the part's state to FILE (\"-\": standard\n"
+        "                      output) instead of a report; no row functions\n"
+        "  --merge FILE...     the report of the parts whose states the files\n"
+        "                      hold, in order; only --format, --long and\n"
+        "                      --digits may stand with it\n",
         stdout);
 }
 

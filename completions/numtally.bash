@@ -13,7 +13,8 @@ _numtally()
         histogram"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
-        --csv --skip-missing --quantile-type --format --long --digits"
+        --csv --skip-missing --quantile-type --format --long --digits
+        --state-out --merge"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -22,7 +23,26 @@ _numtally()
         z-table | normal-cdf | z-score | t-score | t-cdf | t-table) return ;;
         esac
     fi
+    # --merge: the state files (and the layout's options).
+    local w
+    for w in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
+        if [[ $w == --merge ]]; then
+            [[ $prev == --digits ]] && return
+            if [[ $prev == --format ]]; then
+                mapfile -t COMPREPLY < <(compgen -W "report tsv csv json" -- "$cur")
+                return
+            fi
+            mapfile -t COMPREPLY < <(compgen -W "--format --long --digits" -- "$cur")
+            mapfile -t -O ${#COMPREPLY[@]} COMPREPLY < <(compgen -f -- "$cur")
+            return
+        fi
+    done
     case $prev in
+    # The file a part's state goes to.
+    --state-out)
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+        ;;
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
     --delims | --delim | --by | --row | --col | quantile | sample-t-score | \

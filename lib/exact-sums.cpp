@@ -495,6 +495,45 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
     }
 }
 
+bool tally_rest_get(const tallyf_t *tf, tally_rest_data_t *d)
+{
+    const rest_t *r = rest_of(tf);
+    if (r == nullptr)
+        return false;
+    const exact_wide_t *w[7] = {&r->s, &r->q, &r->px[0], &r->px[1],
+                                &r->pq[0], &r->pq[1], &r->pxy};
+    for (int k = 0; k < 7; ++k)
+        d->wide[k] = *w[k];
+    for (int l = 0; l < 2; ++l) {
+        d->lane_nan[l] = r->lane_nan[l];
+        d->lane_pos[l] = r->lane_pos[l];
+        d->lane_neg[l] = r->lane_neg[l];
+    }
+    d->first_nan = r->first_nan;
+    d->first_pos = r->first_pos;
+    d->first_neg = r->first_neg;
+    d->nan_value = r->nan_value;
+    return true;
+}
+
+void tally_rest_set(tallyf_t *tf, const tally_rest_data_t &d)
+{
+    rest_t *r = make_rest(tf);
+    exact_wide_t *w[7] = {&r->s, &r->q, &r->px[0], &r->px[1],
+                          &r->pq[0], &r->pq[1], &r->pxy};
+    for (int k = 0; k < 7; ++k)
+        *w[k] = d.wide[k];
+    for (int l = 0; l < 2; ++l) {
+        r->lane_nan[l] = d.lane_nan[l];
+        r->lane_pos[l] = d.lane_pos[l];
+        r->lane_neg[l] = d.lane_neg[l];
+    }
+    r->first_nan = d.first_nan;
+    r->first_pos = d.first_pos;
+    r->first_neg = d.first_neg;
+    r->nan_value = d.nan_value;
+}
+
 namespace {
 
 bool append_file(FILE *into, FILE *from)

@@ -20,6 +20,7 @@
 #ifndef NUMTALLY_LIB_EXACT_SUMS_H
 #define NUMTALLY_LIB_EXACT_SUMS_H
 
+#include "exact-wide.h"
 #include "feed-kind.h"
 #include "tallyf.h"
 
@@ -69,5 +70,20 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind);
 // into's) and listed values (from's file appended to into's).  False (74)
 // when a listing file cannot be copied.
 bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind);
+
+// A record's rest as plain data, for a part's state kept in a file
+// (lib/state-file.h): the wide sums s, q, px[0], px[1], pq[0], pq[1], pxy,
+// the lanes' flags, where the first NaN, +inf and -inf came (the record's
+// count before them; all ones: none) and the NaN.
+struct tally_rest_data_t {
+    exact_wide_t wide[7];
+    bool lane_nan[2], lane_pos[2], lane_neg[2];
+    uint64_t first_nan, first_pos, first_neg;
+    double nan_value;
+};
+// The record's rest; false when it has none.
+bool tally_rest_get(const tallyf_t *tf, tally_rest_data_t *d);
+// Gives the record (without a rest) one holding d, in the run's rests.
+void tally_rest_set(tallyf_t *tf, const tally_rest_data_t &d);
 
 #endif

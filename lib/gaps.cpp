@@ -92,3 +92,21 @@ void tally_gap_table_t::add(uint32_t g, const tally_gap_table_t &other,
     for (size_t k = 0; k < n; ++k)
         to[k] += from[k];
 }
+
+const uint64_t *tally_gap_table_t::counts_of(uint32_t g) const
+{
+    const size_t n = stride();
+    if (counts_.size() < (size_t{g} + 1) * n)
+        return nullptr;
+    return counts_.data() + size_t{g} * n;
+}
+
+void tally_gap_table_t::add_counts(uint32_t g, const uint64_t *counts)
+{
+    const size_t n = stride();
+    if (counts_.size() < (size_t{g} + 1) * n)
+        counts_.resize((size_t{g} + 1) * n);
+    uint64_t *to = counts_.data() + size_t{g} * n;
+    for (size_t k = 0; k < n; ++k)
+        to[k] += counts[k];
+}

@@ -59,6 +59,11 @@ public:
     // Adds the gaps of group og of another run's table (of the same list)
     // to group g's.
     void add(uint32_t g, const tally_gap_table_t &other, uint32_t og);
+    // Group g's counts as the table keeps them, width() of them (null:
+    // no gap there), for a part's state in a file; and such counts added.
+    size_t width() const { return stride(); }
+    const uint64_t *counts_of(uint32_t g) const;
+    void add_counts(uint32_t g, const uint64_t *counts);
 
 private:
     size_t stride() const;

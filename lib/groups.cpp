@@ -20,6 +20,7 @@
 #include "notices.h"
 #include "run-options.h"
 #include "pass-body.h"
+#include "state-file.h"
 #include "tmp-file.h"
 #include "xt.h"
 
@@ -670,7 +671,241 @@ bool grouped_report(grouped_t *r, tallyf_list_t *list,
 }
 
 
+// A key of several fields holds each one's length as a native uint32_t
+// (tally_group_sink_t::encode); the state file holds it little-endian.
+std::string key_bytes(std::string_view key, int nkeys, bool to_file)
+{
+    std::string out(key);
+    if (nkeys == 1)
+        return out;
+    size_t at = 0;
+    for (int s = 0; s < nkeys && at + 4 <= out.size(); ++s) {
+        unsigned char b[4];
+        uint32_t len;
+        std::memcpy(b, out.data() + at, 4);
+        if (to_file) {
+            std::memcpy(&len, b, 4);
+            for (int k = 0; k < 4; ++k)
+                b[k] = static_cast<unsigned char>(len >> (8 * k));
+        } else {
+            len = b[0] | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 |
+                  uint32_t{b[3]} << 24;
+            std::memcpy(b, &len, 4);
+        }
+        std::memcpy(out.data() + at, b, 4);
+        at += 4 + len;
+    }
+    return out;
+}
+
 } // namespace
+
+bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
+                             const tally_run_options_t &options,
+                             tally_state_writer_t *w, tally_error_t *err)
+{
+    uint32_t by[TALLY_KEYS_MAX];
+    if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
+        return false;
+    const auto r = std::make_unique<grouped_t>();
+    if (!grouped_setup(r.get(), list, options, by, err) ||
+        !grouped_pass(r.get(), list, stream, options, by, nullptr, err))
+        return false;
+    tally_state_put_fields(*w, r->fields);
+    tally_state_put_stats(*w, r->stats);
+    const uint32_t groups = r->states->groups();
+    const size_t width = r->gap_table->width();
+    w->u32(static_cast<uint32_t>(r->requests));
+    w->u32(groups);
+    w->u32(static_cast<uint32_t>(width));
+    w->u8(r->sink.hot != nullptr);
+    w->u8(r->any_spilled);
+    std::vector<double> values;
+    for (uint32_t g = 0; g < groups; ++g) {
+        w->str(key_bytes(r->keys.key(g), options.nby, true));
+        const uint64_t *gaps = r->gap_table->counts_of(g);
+        w->u8(gaps != nullptr);
+        for (size_t k = 0; gaps != nullptr && k < width; ++k)
+            w->u64(gaps[k]);
+        if (r->sink.hot != nullptr) {
+            // Hot sums as they are (form 0), or the record they went to.
+            const tally_hot_sum_t &h = r->sink.hot[g];
+            if (h.count != tally_hot_sum_t::kInRecord) {
+                w->u8(0);
+                w->f64(h.sum);
+                w->f64(h.lo);
+                w->u64(h.count);
+            } else {
+                w->u8(1);
+                tally_state_put_record(*w, r->states->made(g)[0], r->kind[0]);
+            }
+            continue;
+        }
+        const tallyf_t *st = r->states->of(g);
+        for (int i = 0; i < r->requests; ++i) {
+            tally_state_put_record(*w, st[i], r->kind[i]);
+            if (r->chain[i] >= 0) {
+                values.resize(st[i].num_count);
+                tally_value_arena_t::gather(r->states->chains_of(g)[r->chain[i]],
+                                            st[i].num_count, values.data());
+                tally_state_put_values(*w, values.data(), st[i].num_count);
+            }
+        }
+    }
+    if (r->any_spilled) {
+        uint64_t count = 0;
+        if (!r->spill.replay([&](uint64_t, double) { ++count; }, err))
+            return false;
+        w->u64(count);
+        if (!r->spill.replay(
+                [&](uint64_t state, double x) {
+                    w->u64(state);
+                    w->f64(x);
+                },
+                err))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// One part's groups read into part (set up, with no groups yet).
+bool read_groups(tally_state_reader_t *in, grouped_t *part, int nkeys,
+                 tally_error_t *err)
+{
+    uint32_t requests, groups, width;
+    if (!in->u32(&requests, err) || !in->u32(&groups, err) ||
+        !in->u32(&width, err))
+        return false;
+    uint8_t hot, listings;
+    if (!in->u8(&hot, err) || !in->u8(&listings, err))
+        return false;
+    if (requests != static_cast<uint32_t>(part->requests) ||
+        hot != (part->sink.hot != nullptr) || listings != part->any_spilled)
+        return in->bad(err, "record count");
+    std::vector<uint64_t> gaps;
+    std::string key;
+    for (uint32_t g = 0; g < groups; ++g) {
+        if (!in->str(&key, err))
+            return false;
+        key = key_bytes(key, nkeys, false);
+        bool added;
+        if (part->keys.find_or_add(key.data(), key.size(), &added) != g ||
+            !added)
+            return in->bad(err, "group key");
+        uint8_t has_gaps;
+        if (!in->u8(&has_gaps, err))
+            return false;
+        if (has_gaps > 1 || (has_gaps == 1 && width != part->gap_table->width()))
+            return in->bad(err, "gaps");
+        if (has_gaps == 1) {
+            gaps.resize(width);
+            for (uint64_t &c : gaps)
+                if (!in->u64(&c, err))
+                    return false;
+            part->gap_table->add_counts(g, gaps.data());
+        }
+        if (part->sink.hot != nullptr) {
+            part->states->add_unmade();
+            if (g == part->sink.hot_room)
+                part->sink.grow_hot();
+            tally_hot_sum_t &h = part->sink.hot[g];
+            h = tally_hot_sum_t{};
+            uint8_t form;
+            if (!in->u8(&form, err))
+                return false;
+            if (form == 0) {
+                if (!in->f64(&h.sum, err) || !in->f64(&h.lo, err) ||
+                    !in->u64(&h.count, err))
+                    return false;
+                if (h.count == tally_hot_sum_t::kInRecord)
+                    return in->bad(err, "group");
+                continue;
+            }
+            if (form != 1)
+                return in->bad(err, "group");
+            h.count = tally_hot_sum_t::kInRecord;
+            if (!tally_state_get_record(*in, &part->states->made(g)[0],
+                                        part->kind[0], err))
+                return false;
+            continue;
+        }
+        tallyf_t *st = part->states->add();
+        for (int i = 0; i < part->requests; ++i) {
+            if (!tally_state_get_record(*in, &st[i], part->kind[i], err))
+                return false;
+            if (part->chain[i] >= 0) {
+                tally_value_chain_t *c =
+                    &part->states->chains_of(g)[part->chain[i]];
+                if (!tally_state_get_values(
+                        *in, st[i].num_count,
+                        [&](double x) { part->arena.push(c, x); }, err))
+                    return false;
+            }
+        }
+    }
+    if (part->any_spilled) {
+        uint64_t count;
+        if (!in->u64(&count, err))
+            return false;
+        const uint64_t states = uint64_t{groups} * requests;
+        for (uint64_t k = 0; k < count; ++k) {
+            uint64_t state;
+            double x;
+            if (!in->u64(&state, err) || !in->f64(&x, err))
+                return false;
+            if (state >= states)
+                return in->bad(err, "listing");
+            part->spill.put(state, x);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool tally_grouped_merge_states(tallyf_list_t *list,
+                                tally_state_reader_t *const *parts, int nparts,
+                                const tally_run_options_t &options,
+                                tally_error_t *err, std::string *notes)
+{
+    uint32_t by[TALLY_KEYS_MAX];
+    if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
+        return false;
+    const auto into = std::make_unique<grouped_t>();
+    if (!grouped_setup(into.get(), list, options, by, err))
+        return false;
+    tally_header_ctx_t ctx{list, &options, by, &into->sel, &into->wants};
+    ctx.fields = &into->fields;
+    tally_state_rows_t rows;
+    rows.header = options.header;
+    for (int k = 0; k < nparts; ++k) {
+        tally_state_reader_t *in = parts[k];
+        std::vector<std::string> fields;
+        tally_pass_stats_t stats;
+        if (!tally_state_get_fields(*in, &fields, err) ||
+            !tally_state_get_stats(*in, &stats, err))
+            return false;
+        if (rows.header_line(stats, fields)) {
+            if (!rows.seen) {
+                if (!tally_on_header(&ctx, fields, 0, err))
+                    return false;
+            } else if (fields != into->fields) {
+                return in->mismatch(err, "another header line");
+            }
+        }
+        rows.place(&stats, fields);
+        const auto part = std::make_unique<grouped_t>();
+        if (!grouped_setup(part.get(), list, options, by, err) ||
+            !read_groups(in, part.get(), options.nby, err) || !in->end(err))
+            return false;
+        part->stats = stats;
+        if (!grouped_merge(into.get(), part.get(), err))
+            return false;
+    }
+    return grouped_report(into.get(), list, options, by, err, notes);
+}
 
 bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
                        const tally_run_options_t &options, tally_error_t *err,

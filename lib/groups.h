@@ -23,6 +23,8 @@
 #include "tallyf-list.h"
 
 struct tally_run_options_t;
+class tally_state_writer_t;
+class tally_state_reader_t;
 
 // Runs the list grouped by the key columns of options (see tally_run).
 // Refuses row functions (64) before reading input; a line without a key
@@ -38,6 +40,17 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
 bool tally_run_grouped_parts(tallyf_list_t *list, FILE *const *parts,
                              int nparts, const tally_run_options_t &options,
                              tally_error_t *err, std::string *notes);
+
+// --state-out and --merge of a grouped run (tally_run_state_out,
+// tally_run_merge): per group, in the order keys first appeared, its key,
+// gaps and states; then the listings' values.
+bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
+                             const tally_run_options_t &options,
+                             tally_state_writer_t *w, tally_error_t *err);
+bool tally_grouped_merge_states(tallyf_list_t *list,
+                                tally_state_reader_t *const *parts, int nparts,
+                                const tally_run_options_t &options,
+                                tally_error_t *err, std::string *notes);
 
 // The states of every group: per group, one record per request, made from
 // the request's record with nothing collected, and one value chain per

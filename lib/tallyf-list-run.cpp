@@ -12,7 +12,9 @@
 
 #include <sysexits.h>
 
+#include "functions.h"
 #include "groups.h"
+#include "state-file.h"
 #include "pass.h"
 #include "printer.h"
 #include "report.h"
@@ -67,12 +69,8 @@ struct plain_pass_t {
     std::vector<std::string> fields; // the header line's, for record names
 };
 
-// Readies the list's records and runs the pass over stream into them,
-// leaving their exact sums unsettled (so that parts can be merged).
-// later as for tally_run_input.
-bool pass_list(tallyf_list_t *list, FILE *stream,
-               const tally_run_options_t &options, plain_pass_t *r,
-               tally_error_t *err, const tally_pass_input_t *later = nullptr)
+// Readies the list's records and what the pass and the report need.
+bool setup_list(tallyf_list_t *list, plain_pass_t *r, tally_error_t *err)
 {
     if (!prepare_records(list, err))
         return false;
@@ -85,6 +83,18 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
             r->pairs[r->npairs++] = i;
         }
     }
+    return true;
+}
+
+// Readies the list's records and runs the pass over stream into them,
+// leaving their exact sums unsettled (so that parts can be merged).
+// later as for tally_run_input.
+bool pass_list(tallyf_list_t *list, FILE *stream,
+               const tally_run_options_t &options, plain_pass_t *r,
+               tally_error_t *err, const tally_pass_input_t *later = nullptr)
+{
+    if (!setup_list(list, r, err))
+        return false;
     tally_feed_sink_t sink{list->functions, r->kind, r->pairs, r->pair_kinds,
                            r->npairs};
     if (options.skip_missing)
@@ -185,6 +195,20 @@ void release_records(tallyf_list_t *list)
     }
 }
 
+// A part's records start as the list's did: empty, with no values and no
+// file of their own yet.
+std::unique_ptr<tallyf_list_t> empty_part(const tallyf_list_t *list)
+{
+    auto part = std::make_unique<tallyf_list_t>();
+    part->count = list->count;
+    for (int i = 0; i < list->count; ++i) {
+        tallyf_t &tf = part->functions[i];
+        tf = list->functions[i];
+        tally_clear_collected(&tf);
+    }
+    return part;
+}
+
 bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes)
@@ -206,15 +230,7 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
     later.first_row = 1 + first->stats.lines;
     later.header_fields = first->fields.size();
     for (int k = 1; k < nparts; ++k) {
-        // A part's records start as the list's did: empty, with no values
-        // and no file of their own yet.
-        const auto part = std::make_unique<tallyf_list_t>();
-        part->count = list->count;
-        for (int i = 0; i < list->count; ++i) {
-            tallyf_t &tf = part->functions[i];
-            tf = list->functions[i];
-            tally_clear_collected(&tf);
-        }
+        const auto part = empty_part(list);
         const auto r = std::make_unique<plain_pass_t>();
         bool ok = pass_list(part.get(), parts[k], options, r.get(), err,
                             &later);
@@ -235,7 +251,184 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
     return report_list(list, options, first.get(), err, notes);
 }
 
+// --state-out over a plain run: the pass, and what it kept written to w.
+bool state_out_list(tallyf_list_t *list, FILE *stream,
+                    const tally_run_options_t &options, tally_state_writer_t *w,
+                    tally_error_t *err)
+{
+    const auto r = std::make_unique<plain_pass_t>();
+    if (!pass_list(list, stream, options, r.get(), err))
+        return false;
+    tally_state_put_fields(*w, r->fields);
+    tally_state_put_stats(*w, r->stats);
+    w->u32(static_cast<uint32_t>(list->count));
+    for (int i = 0; i < list->count; ++i)
+        w->u64(r->pair_lines[i]);
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &tf = list->functions[i];
+        tally_state_put_record(*w, tf, r->kind[i]);
+        if (r->kind[i] == tally_feed_t::values)
+            tally_state_put_values(*w, tf.nums, tf.num_count);
+        else if (r->kind[i] == tally_feed_t::squares_listed &&
+                 !tally_state_put_file_values(*w, tf.tmp_file, tf.num_count,
+                                              err))
+            return false;
+    }
+    return true;
+}
+
+// One part's records read into part (empty records of the list); kept
+// values go straight after the list's own (the record merge then adds
+// the rest).
+bool read_part_records(tally_state_reader_t *in, tallyf_list_t *part,
+                       tallyf_list_t *list, const plain_pass_t &r,
+                       tally_error_t *err)
+{
+    for (int i = 0; i < part->count; ++i) {
+        tallyf_t &tf = part->functions[i];
+        if (!tally_state_get_record(*in, &tf, r.kind[i], err))
+            return false;
+        const uint64_t n = tf.num_count;
+        if (r.kind[i] == tally_feed_t::values && n != 0) {
+            tallyf_t &into = list->functions[i];
+            const uint64_t need = into.num_count + n;
+            if (need < n)
+                return in->bad(err, "count");
+            if (need > into.array_size) {
+                into.nums = static_cast<double *>(xt_grow_huge(
+                    into.nums, into.num_count, need, sizeof(double)));
+                into.array_size = need;
+            }
+            if (!in->f64s(into.nums + into.num_count, n, err))
+                return false;
+        } else if (r.kind[i] == tally_feed_t::squares_listed) {
+            tf.tmp_file = tallyf_tmpfile();
+            if (tf.tmp_file == nullptr || tallyf_tmpfile_back(tf.tmp_file) != 0)
+                return tally_fail_io(err, "cannot create temporary file",
+                                     errno);
+            if (!tally_state_get_values(
+                    *in, n,
+                    [&](double x) { std::fwrite(&x, sizeof x, 1, tf.tmp_file); },
+                    err))
+                return false;
+            if (std::ferror(tf.tmp_file))
+                return tally_fail_io(err, "cannot write temporary file", EIO);
+        }
+    }
+    return true;
+}
+
+// --merge over a plain run: each part's state merged into the list's
+// records in order, then the report of the whole.
+bool merge_list(tallyf_list_t *list, tally_state_reader_t *const *parts,
+                int nparts, const tally_run_options_t &options,
+                tally_error_t *err, std::string *notes)
+{
+    const auto r = std::make_unique<plain_pass_t>();
+    if (!setup_list(list, r.get(), err))
+        return false;
+    tally_header_ctx_t ctx{list, &options, nullptr, &r->sel, &r->wants};
+    ctx.fields = &r->fields;
+    tally_state_rows_t rows;
+    rows.header = options.header;
+    for (int k = 0; k < nparts; ++k) {
+        tally_state_reader_t *in = parts[k];
+        std::vector<std::string> fields;
+        tally_pass_stats_t stats;
+        if (!tally_state_get_fields(*in, &fields, err) ||
+            !tally_state_get_stats(*in, &stats, err))
+            return false;
+        if (rows.header_line(stats, fields)) {
+            if (!rows.seen) {
+                if (!tally_on_header(&ctx, fields, 0, err))
+                    return false;
+            } else if (fields != r->fields) {
+                return in->mismatch(err, "another header line");
+            }
+        }
+        rows.place(&stats, fields);
+        tally_merge_pass_stats(&r->stats, stats);
+        uint32_t count;
+        if (!in->u32(&count, err))
+            return false;
+        if (count != static_cast<uint32_t>(list->count))
+            return in->bad(err, "record count");
+        for (int i = 0; i < list->count; ++i) {
+            uint64_t n;
+            if (!in->u64(&n, err))
+                return false;
+            r->pair_lines[i] += n;
+        }
+        const auto part = empty_part(list);
+        bool ok = read_part_records(in, part.get(), list, *r, err);
+        for (int i = 0; ok && i < list->count; ++i) {
+            ok = tally_merge_record(&list->functions[i], &part->functions[i],
+                                    r->kind[i]);
+            if (!ok)
+                tally_fail_io(err, "cannot merge a listing", errno);
+        }
+        release_records(part.get());
+        if (!ok || !in->end(err))
+            return false;
+    }
+    return report_list(list, options, r.get(), err, notes);
+}
+
+// What a run and a merge check before anything is read.
+bool check_run(const tallyf_list_t *list, const tally_run_options_t &options,
+               tally_error_t *err)
+{
+    return (!options.header || tally_check_header_rows(list, err)) &&
+           tally_check_layout(list, options, err);
+}
+
 } // namespace
+
+bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
+                         const tally_run_options_t &options,
+                         tally_state_writer_t *w, tally_error_t *err)
+{
+    try {
+        const tally_rest_scope_t rests;
+        for (int i = 0; i < list->count; ++i) {
+            const tallyf_t &tf = list->functions[i];
+            if (!tallyf_over_row(&tf))
+                continue;
+            const tally_function_t *f = tally_function_by_stored(tf.code);
+            char m[200];
+            std::snprintf(m, sizeof m,
+                          "--state-out: %s --row %u: a function over a row "
+                          "cannot be computed by parts (a part does not know "
+                          "its rows' numbers)\n",
+                          f != nullptr ? f->word : "function", tf.row);
+            return tally_fail(err, EX_USAGE, m);
+        }
+        if (!check_run(list, options, err))
+            return false;
+        if (options.nby != 0)
+            return tally_grouped_state_out(list, stream, options, w, err);
+        return state_out_list(list, stream, options, w, err);
+    } catch (const std::bad_alloc &) {
+        return tally_fail_nomem(err);
+    }
+}
+
+bool tally_run_merge(tallyf_list_t *list, tally_state_reader_t *const *parts,
+                     int nparts, const tally_run_options_t &options,
+                     tally_error_t *err, std::string *notes)
+{
+    try {
+        const tally_rest_scope_t rests;
+        if (!check_run(list, options, err))
+            return false;
+        if (options.nby != 0)
+            return tally_grouped_merge_states(list, parts, nparts, options,
+                                              err, notes);
+        return merge_list(list, parts, nparts, options, err, notes);
+    } catch (const std::bad_alloc &) {
+        return tally_fail_nomem(err);
+    }
+}
 
 bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                      const tally_run_options_t &options, tally_error_t *err,

@@ -18,6 +18,9 @@
 #include "tally-error.h"
 #include "tallyf-list.h"
 
+class tally_state_writer_t;
+class tally_state_reader_t;
+
 // Runs the list over stream and prints the report on standard output.
 // False, with nothing of the report printed, when the input holds a field
 // that is not a number (65), a temporary file cannot be made or written or
@@ -45,6 +48,24 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
 bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                      const tally_run_options_t &options, tally_error_t *err,
                      std::string *notes = nullptr);
+
+// A part's state instead of a report (numtally --state-out): the pass over
+// stream as tally_run runs it, and what it kept, per group, written to w
+// (lib/state-file.h) after what the caller wrote; nothing printed.  Refuses
+// row functions (64: a part does not know its rows' numbers) before
+// reading input; the pass's errors as tally_run's.
+bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
+                         const tally_run_options_t &options,
+                         tally_state_writer_t *w, tally_error_t *err);
+
+// The report of the parts whose states parts reads (each past what the
+// caller read of it), merged in order: the one tally_run prints over the
+// parts' input, each part's header line (with options.header) said once.
+// A file that is truncated, corrupted, or of another run (another header
+// line) ends the run (65, naming it), nothing printed.
+bool tally_run_merge(tallyf_list_t *list, tally_state_reader_t *const *parts,
+                     int nparts, const tally_run_options_t &options,
+                     tally_error_t *err, std::string *notes = nullptr);
 
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.

@@ -39,4 +39,10 @@ offers "--row --col" numtally top 3 ""
 offers "--row --col" numtally histogram ""
 offers "--row --col" numtally histogram 8 ""
 offers "" numtally histogram --col ""
+dir=$(mktemp -d) && touch "$dir/part1.state" "$dir/part2.state"
+offers "$dir/part2.state" numtally --merge "$dir/part1.state" "$dir/part2"
+offers "$dir/part1.state" numtally mean --col 1 --state-out "$dir/part1"
+offers "--long" numtally --merge "$dir/part1.state" --l
+rm -r "$dir"
+offers "--state-out" numtally mean --col 1 --st
 exit $fail

@@ -60,6 +60,7 @@ std::vector<Example> examples(const std::string &path, const std::string &file,
     std::vector<Example> found;
     std::string line;
     bool inside = false;
+    bool in_example = false; // the last example's block is still open
     int lineno = 0;
     while (std::getline(in, line)) {
         ++lineno;
@@ -68,16 +69,18 @@ std::vector<Example> examples(const std::string &path, const std::string &file,
             continue;
         }
         if (line.rfind(close, 0) == 0) {
-            inside = false;
+            inside = in_example = false;
             continue;
         }
         if (roff)
             line = unroff(line);
-        if (line.rfind("$ ", 0) == 0)
+        if (line.rfind("$ ", 0) == 0) {
             found.push_back({file + ":" + std::to_string(lineno),
                              line.substr(2), ""});
-        else if (!found.empty() && inside)
+            in_example = true;
+        } else if (in_example) {
             found.back().output += line + "\n";
+        }
     }
     return found;
 }
