@@ -10,10 +10,13 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
+#include "chunks.h"
 #include "distribution.h"
 #include "functions.h"
 #include "header.h"
@@ -209,6 +212,104 @@ bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
     return true;
 }
 
+// The processors this process may run on.
+int usable_processors()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
+}
+
+// A file mapped for the run, unmapped at its end.
+struct mapping_t {
+    void *at = MAP_FAILED;
+    size_t size = 0;
+    ~mapping_t()
+    {
+        if (at != MAP_FAILED)
+            munmap(at, size);
+    }
+};
+
+// The run on threads (lib/chunks.h), where it can be: true, with *ran its
+// outcome; false where the input is read in one pass as ever.  One pass
+// reads: one thread; more than one file (each file's header line and
+// rows are checked as it is read, and one that fails must fail where one
+// pass reads it); compressed input (decoding is one stream's work); a
+// regular file under a megabyte (the threads would cost more than they
+// save).  A regular file is mapped and each thread reads its own chunks;
+// anything else (a pipe) is read by one reader that hands out blocks of
+// bytes.  NUMTALLY_CHUNK_BYTES, a test hook, sets the chunks' size and
+// threads small files too.
+bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
+                    int threads, const std::vector<const char *> &files,
+                    tally_input_t *input, tally_error_t *err,
+                    std::string *notes, bool *ran)
+{
+    if (threads <= 1 || files.size() > 1 || options.verbose)
+        return false;
+    tally_chunk_run_t run;
+    run.threads = threads;
+    const char *hook = std::getenv("NUMTALLY_CHUNK_BYTES");
+    if (hook != nullptr)
+        run.chunk_bytes = static_cast<size_t>(std::strtoull(hook, nullptr, 10));
+    const bool from_stdin = files.empty() || std::strcmp(files[0], "-") == 0;
+    int fd = 0;
+    if (!from_stdin) {
+        fd = open(files[0], O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false; // the one pass says why
+    }
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular) {
+        if (!from_stdin)
+            close(fd);
+        if (!tally_input_plain(input))
+            return false;
+        if (run.chunk_bytes == 0)
+            run.chunk_bytes = size_t{4} << 20;
+        const auto feed = tally_source_feed(tally_input_source(input));
+        *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
+        return true;
+    }
+    const off_t from = from_stdin ? lseek(fd, 0, SEEK_CUR) : 0;
+    const uint64_t size =
+        from >= 0 && st.st_size > from ? static_cast<uint64_t>(st.st_size - from)
+                                       : 0;
+    mapping_t map;
+    const bool small = size < (uint64_t{1} << 20) && hook == nullptr;
+    unsigned char magic[4] = {};
+    const bool compressed =
+        size >= 2 && pread(fd, magic, sizeof magic, from) >= 2 &&
+        ((magic[0] == 0x1f && magic[1] == 0x8b) ||
+         (magic[0] == 0x28 && magic[1] == 0xb5 && magic[2] == 0x2f &&
+          magic[3] == 0xfd));
+    if (size != 0 && !small && !compressed && size <= SIZE_MAX) {
+        // Mapped from the page holding the first byte to read.
+        const off_t page = static_cast<off_t>(sysconf(_SC_PAGESIZE));
+        const off_t base = from - from % page;
+        map.size = static_cast<size_t>(size) + static_cast<size_t>(from - base);
+        map.at = mmap(nullptr, map.size, PROT_READ, MAP_PRIVATE, fd, base);
+    }
+    if (!from_stdin)
+        close(fd);
+    if (map.at == MAP_FAILED)
+        return false;
+    if (!from_stdin)
+        tally_input_read_elsewhere(input);
+    const unsigned char *bytes =
+        static_cast<const unsigned char *>(map.at) + (map.size - size);
+    if (run.chunk_bytes == 0)
+        run.chunk_bytes = std::clamp<size_t>(
+            static_cast<size_t>(size) / (4 * static_cast<size_t>(threads)),
+            size_t{1} << 20, size_t{32} << 20);
+    const auto feed = tally_memory_feed(bytes, static_cast<size_t>(size));
+    *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
+    return true;
+}
+
 // The tabular command line: options and function words strictly from left
 // to right, then one pass over standard input.
 int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
@@ -278,11 +379,16 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
     tally_input_t *input = tally_input_open(*files, cli.run.header);
     xt_dsv_set_source(stdin, tally_input_source(input));
 
-    // Bigger reads than the default buffer: the pass is one long scan.
-    static char input_buffer[1 << 17];
-    std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
     std::string notes;
-    const bool ran = tally_run(&list, stdin, cli.run, &err, &notes);
+    const int threads = cli.threads != 0 ? cli.threads : usable_processors();
+    bool ran;
+    if (!run_on_threads(&list, cli.run, threads, *files, input, &err, &notes,
+                        &ran)) {
+        // Bigger reads than the default buffer: the pass is one long scan.
+        static char input_buffer[1 << 17];
+        std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
+        ran = tally_run(&list, stdin, cli.run, &err, &notes);
+    }
     tally_input_finish(input);
     if (!ran) {
         if (!tally_input_failed(input, &err) && !files->empty())

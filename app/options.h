@@ -16,6 +16,7 @@ struct tally_cli_t {
     bool show_help = false;     // --help: print the help and end, status 0
     int quantile_type = 6;      // --quantile-type N (tallyf_choose_quantile_type)
     bool delims_given = false;  // --delims stood on the line (--csv keeps it)
+    int threads = 0;            // --threads N (0: the processors it may use)
 };
 
 struct tally_option_t {
