@@ -170,9 +170,15 @@ TEST(ThreadedChunks, ReportAsOnePassOverTheWhole)
         const bool csv = rng() % 3 == 0;
         const char delim = csv ? ',' : '\t';
         const int cols = 1 + static_cast<int>(rng() % 3);
-        const bool by = rng() % 3 == 0;
+        bool by = rng() % 3 == 0;
         static const char *const keys[] = {"a", "b", "\"c\nd\"", "\"e\"\"f\"", "", "g\"h", "\"i,\n\"\"\""};
-        const int nkeys = 1 + static_cast<int>(rng() % (csv ? 7 : 2));
+        // Now and then only keys that fool the quotes counted from the
+        // start (a quote inside an unquoted field) beside quoted line ends:
+        // cuts inside quoted fields, found by the chunk before.
+        static const char *const fooling[] = {"g\"h", "\"c\nd\"", "\"i,\n\"\"\"", "a"};
+        const bool fool = csv && rng() % 3 == 0;
+        by = by || fool;
+        const int nkeys = fool ? 4 : 1 + static_cast<int>(rng() % (csv ? 7 : 2));
         const int nlines = static_cast<int>(rng() % (trial % 5 == 0 ? 600 : 60));
         const int fault = rng() % 6 == 0 ? static_cast<int>(rng() % (nlines + 1)) : -1;
         std::string whole;
@@ -193,7 +199,7 @@ TEST(ThreadedChunks, ReportAsOnePassOverTheWhole)
             }
             if (by) {
                 whole += delim;
-                whole += keys[rng() % nkeys];
+                whole += (fool ? fooling : keys)[rng() % nkeys];
             }
             if (l + 1 < nlines || rng() % 4 != 0)
                 whole += '\n';
