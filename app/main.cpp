@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
@@ -221,6 +222,20 @@ int usable_processors()
     return std::max(1, CPU_COUNT(&set));
 }
 
+// Whether the process's address space or data is limited (ulimit -v): the
+// threads' stacks and allocation arenas, the chunks in flight and the
+// merge take room that one pass does not, so that a run one pass fits in
+// could run out on threads.  Such a run reads in one pass.
+bool memory_limited()
+{
+    for (const int which : {RLIMIT_AS, RLIMIT_DATA}) {
+        struct rlimit r;
+        if (getrlimit(which, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
+            return true;
+    }
+    return false;
+}
+
 // A file mapped for the run, unmapped at its end.
 struct mapping_t {
     void *at = MAP_FAILED;
@@ -236,9 +251,11 @@ struct mapping_t {
 // outcome; false where the input is read in one pass as ever.  One pass
 // reads: one thread; more than one file (each file's header line and
 // rows are checked as it is read, and one that fails must fail where one
-// pass reads it); compressed input (decoding is one stream's work); a
+// pass reads it); compressed input (decoding is one stream's work, and a
+// corrupt stream read ahead would fail where one pass stops before it); a
 // regular file under a megabyte (the threads would cost more than they
-// save).  A regular file is mapped and each thread reads its own chunks;
+// save); a limited address space (memory_limited); --verbose and row
+// functions (tally_run_threaded).  A regular file is mapped and each thread reads its own chunks;
 // anything else (a pipe) is read by one reader that hands out blocks of
 // bytes.  NUMTALLY_CHUNK_BYTES, a test hook, sets the chunks' size and
 // threads small files too.
@@ -247,7 +264,8 @@ bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
                     tally_input_t *input, tally_error_t *err,
                     std::string *notes, bool *ran)
 {
-    if (threads <= 1 || files.size() > 1 || options.verbose)
+    if (threads <= 1 || files.size() > 1 || options.verbose ||
+        memory_limited())
         return false;
     tally_chunk_run_t run;
     run.threads = threads;

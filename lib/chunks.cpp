@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include <sysexits.h>
@@ -251,11 +252,17 @@ struct job_t {
 // The threads that run the passes, jobs taken in the order given.
 class pool_t {
 public:
+    // As many threads as can be made, up to threads.
     pool_t(tally_part_ops_t *ops, int threads) : ops_(ops)
     {
-        for (int t = 0; t < threads; ++t)
-            threads_.emplace_back([this] { work(); });
+        try {
+            for (int t = 0; t < threads; ++t)
+                threads_.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            // Fewer threads, or none (size() 0).
+        }
     }
+    size_t size() const { return threads_.size(); }
     ~pool_t() { stop(); }
     pool_t(const pool_t &) = delete;
     pool_t &operator=(const pool_t &) = delete;
@@ -357,6 +364,11 @@ public:
             run_.chunk_bytes = size_t{4} << 20;
         if (run_.threads <= 1)
             return from_here({}, true, err, notes);
+        // Made first: where no thread can be made, one pass reads the
+        // input, as it would with one thread.
+        pool_t pool(ops_, run_.threads);
+        if (pool.size() == 0)
+            return from_here({}, true, err, notes);
         bool first_done = false;
         if (run_.header) {
             tally_chunk_t c;
@@ -374,7 +386,6 @@ public:
             feed_->release(c);
         }
         ops_->begin_parts();
-        pool_t pool(ops_, run_.threads);
         std::deque<std::unique_ptr<job_t>> jobs;
         bool ended = false;
         const size_t most = 2 * static_cast<size_t>(run_.threads);
