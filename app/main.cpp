@@ -286,8 +286,15 @@ bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
             close(fd);
         if (!tally_input_plain(input))
             return false;
+        // A bigger pipe: fewer turns between the writer and the reader,
+        // which share the processors with the threads (no harm where it
+        // cannot be had).
+        if (from_stdin)
+            (void)fcntl(0, F_SETPIPE_SZ, 1 << 20);
+        // Blocks that stay in the cache between the reader and the
+        // thread that reads them: bigger ones cost more than they save.
         if (run.chunk_bytes == 0)
-            run.chunk_bytes = size_t{4} << 20;
+            run.chunk_bytes = size_t{1} << 20;
         const auto feed = tally_source_feed(tally_input_source(input));
         *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
         return true;

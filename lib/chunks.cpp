@@ -89,7 +89,7 @@ public:
             return false;
         want = std::max<size_t>(want, 1);
         size_t room = std::max(want, carry_.size() + (size_t{1} << 16));
-        auto buf = std::make_unique<unsigned char[]>(room);
+        buffer_t buf = take_buffer(room);
         size_t len = carry_.size();
         std::memcpy(buf.get(), carry_.data(), len);
         carry_.clear();
@@ -113,10 +113,11 @@ public:
             if (cut != 0)
                 break;
             // A line longer than the block: a bigger one.
-            auto more = std::make_unique<unsigned char[]>(2 * room);
+            size_t bigger = 2 * room;
+            buffer_t more = take_buffer(bigger);
             std::memcpy(more.get(), buf.get(), len);
             buf = std::move(more);
-            room *= 2;
+            room = bigger;
         }
         carry_.assign(buf.get() + cut, buf.get() + len);
         *c = tally_chunk_t{};
@@ -125,19 +126,43 @@ public:
         c->last = ended_ && carry_.empty();
         c->error = c->last ? error_ : 0;
         c->slot = next_slot_++;
-        held_.emplace_back(c->slot, std::move(buf));
+        held_.push_back({c->slot, room, std::move(buf)});
         return true;
     }
     void release(const tally_chunk_t &c) override
     {
         for (auto it = held_.begin(); it != held_.end(); ++it)
-            if (it->first == c.slot) {
+            if (it->slot == c.slot) {
+                // Kept for a later block: a fresh one would be faulted in
+                // page by page again.
+                if (free_.size() < 16)
+                    free_.push_back(std::move(*it));
                 held_.erase(it);
                 return;
             }
     }
 
 private:
+    using buffer_t = std::unique_ptr<unsigned char[]>;
+    struct held_t {
+        size_t slot, room;
+        buffer_t bytes;
+    };
+
+    // A buffer of at least room bytes, a released one where one is big
+    // enough.
+    buffer_t take_buffer(size_t &room)
+    {
+        for (auto it = free_.begin(); it != free_.end(); ++it)
+            if (it->room >= room) {
+                room = it->room;
+                buffer_t b = std::move(it->bytes);
+                free_.erase(it);
+                return b;
+            }
+        return buffer_t(new unsigned char[room]);
+    }
+
     // The end of the last line in b[0, n) that ends outside quotes (the
     // quotes counted from b's start), or 0.
     static size_t last_line_end(const unsigned char *b, size_t n, bool quotes)
@@ -160,7 +185,8 @@ private:
 
     const xt_dsv_source_t *source_;
     std::vector<unsigned char> carry_;
-    std::deque<std::pair<size_t, std::unique_ptr<unsigned char[]>>> held_;
+    std::deque<held_t> held_;
+    std::vector<held_t> free_;
     size_t next_slot_ = 0;
     bool ended_ = false;
     int error_ = 0;
