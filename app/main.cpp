@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sysexits.h>
@@ -236,17 +235,6 @@ bool memory_limited()
     return false;
 }
 
-// A file mapped for the run, unmapped at its end.
-struct mapping_t {
-    void *at = MAP_FAILED;
-    size_t size = 0;
-    ~mapping_t()
-    {
-        if (at != MAP_FAILED)
-            munmap(at, size);
-    }
-};
-
 // The run on threads (lib/chunks.h), where it can be: true, with *ran its
 // outcome; false where the input is read in one pass as ever.  One pass
 // reads: one thread; more than one file (each file's header line and
@@ -255,9 +243,9 @@ struct mapping_t {
 // corrupt stream read ahead would fail where one pass stops before it); a
 // regular file under a megabyte (the threads would cost more than they
 // save); a limited address space (memory_limited); --verbose and row
-// functions (tally_run_threaded).  A regular file is mapped and each thread reads its own chunks;
-// anything else (a pipe) is read by one reader that hands out blocks of
-// bytes.  NUMTALLY_CHUNK_BYTES, a test hook, sets the chunks' size and
+// functions (tally_run_threaded).  From a regular file each thread reads
+// its own chunks (pread); anything else (a pipe) is read by one reader that
+// hands out blocks of bytes.  NUMTALLY_CHUNK_BYTES, a test hook, sets the chunks' size and
 // threads small files too.
 bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
                     int threads, const std::vector<const char *> &files,
@@ -303,7 +291,6 @@ bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
     const uint64_t size =
         from >= 0 && st.st_size > from ? static_cast<uint64_t>(st.st_size - from)
                                        : 0;
-    mapping_t map;
     const bool small = size < (uint64_t{1} << 20) && hook == nullptr;
     unsigned char magic[4] = {};
     const bool compressed =
@@ -311,27 +298,21 @@ bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
         ((magic[0] == 0x1f && magic[1] == 0x8b) ||
          (magic[0] == 0x28 && magic[1] == 0xb5 && magic[2] == 0x2f &&
           magic[3] == 0xfd));
-    if (size != 0 && !small && !compressed && size <= SIZE_MAX) {
-        // Mapped from the page holding the first byte to read.
-        const off_t page = static_cast<off_t>(sysconf(_SC_PAGESIZE));
-        const off_t base = from - from % page;
-        map.size = static_cast<size_t>(size) + static_cast<size_t>(from - base);
-        map.at = mmap(nullptr, map.size, PROT_READ, MAP_PRIVATE, fd, base);
+    if (size == 0 || small || compressed) {
+        if (!from_stdin)
+            close(fd);
+        return false;
     }
     if (!from_stdin)
-        close(fd);
-    if (map.at == MAP_FAILED)
-        return false;
-    if (!from_stdin)
         tally_input_read_elsewhere(input);
-    const unsigned char *bytes =
-        static_cast<const unsigned char *>(map.at) + (map.size - size);
     if (run.chunk_bytes == 0)
-        run.chunk_bytes = std::clamp<size_t>(
-            static_cast<size_t>(size) / (4 * static_cast<size_t>(threads)),
-            size_t{1} << 20, size_t{32} << 20);
-    const auto feed = tally_memory_feed(bytes, static_cast<size_t>(size));
+        run.chunk_bytes = static_cast<size_t>(std::clamp<uint64_t>(
+            size / (4 * static_cast<uint64_t>(threads)), uint64_t{1} << 20,
+            uint64_t{32} << 20));
+    const auto feed = tally_file_feed(fd, static_cast<uint64_t>(from), size);
     *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
+    if (!from_stdin)
+        close(fd);
     return true;
 }
 

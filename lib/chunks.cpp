@@ -2,6 +2,7 @@
 #include "chunks.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include <sysexits.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +80,83 @@ private:
     const unsigned char *bytes_;
     size_t size_;
     size_t at_ = 0;
+};
+
+// The feed of a regular file: chunks found by reading a little around each
+// cut (and, for quoted input, counting the quotes before it), each read by
+// its thread with pread.
+class file_feed_t final : public tally_chunk_feed_t {
+public:
+    file_feed_t(int fd, uint64_t from, uint64_t size)
+        : fd_(fd), from_(from), size_(size)
+    {
+    }
+    bool next(size_t want, bool quotes, tally_chunk_t *c) override
+    {
+        if (at_ >= size_)
+            return false;
+        const uint64_t t =
+            std::min<uint64_t>(size_, at_ + std::max<size_t>(want, 1) - 1);
+        bool inside = false;
+        if (quotes)
+            for (uint64_t p = at_; p < t;) {
+                const size_t n = fill(p, std::min<uint64_t>(kBlock, t - p));
+                if (n == 0)
+                    break;
+                inside ^= (std::count(buf_.get(), buf_.get() + n, '"') & 1) != 0;
+                p += n;
+            }
+        uint64_t end = size_;
+        for (uint64_t p = t; p < size_;) {
+            const size_t n = fill(p, std::min<uint64_t>(kWindow, size_ - p));
+            if (n == 0)
+                break;
+            size_t k = 0;
+            for (; k < n; ++k) {
+                if (quotes && buf_[k] == '"')
+                    inside = !inside;
+                else if (buf_[k] == '\n' && !inside)
+                    break;
+            }
+            if (k < n) {
+                end = p + k + 1;
+                break;
+            }
+            p += n;
+        }
+        *c = tally_chunk_t{};
+        c->fd = fd_;
+        c->offset = from_ + at_;
+        c->size = static_cast<size_t>(end - at_);
+        c->last = end == size_;
+        at_ = end;
+        return true;
+    }
+
+private:
+    static constexpr size_t kBlock = size_t{1} << 20;
+    static constexpr size_t kWindow = size_t{1} << 14;
+
+    // Reads up to n bytes from the input's byte p into the buffer: how many
+    // (0 where it cannot, the chunk's own read then failing as it may).
+    size_t fill(uint64_t p, uint64_t n)
+    {
+        if (buf_ == nullptr)
+            buf_.reset(new unsigned char[kBlock]);
+        for (;;) {
+            const ssize_t got = pread(fd_, buf_.get(), static_cast<size_t>(n),
+                                      static_cast<off_t>(from_ + p));
+            if (got >= 0)
+                return static_cast<size_t>(got);
+            if (errno != EINTR)
+                return 0;
+        }
+    }
+
+    int fd_;
+    uint64_t from_, size_;
+    uint64_t at_ = 0;
+    std::unique_ptr<unsigned char[]> buf_;
 };
 
 class source_feed_t final : public tally_chunk_feed_t {
@@ -192,29 +271,51 @@ private:
     int error_ = 0;
 };
 
+// Up to room bytes of chunk c from its byte at on, at dst: 0 at its end
+// (with *err its read error, if any).
+size_t read_chunk(const tally_chunk_t &c, size_t at, unsigned char *dst,
+                  size_t room, int *err)
+{
+    const size_t n = std::min(room, c.size - std::min(at, c.size));
+    if (n == 0) {
+        if (c.error != 0)
+            *err = c.error;
+        return 0;
+    }
+    if (c.bytes != nullptr) {
+        std::memcpy(dst, c.bytes + at, n);
+        return n;
+    }
+    for (;;) {
+        const ssize_t got = pread(c.fd, dst, n, static_cast<off_t>(c.offset + at));
+        if (got > 0)
+            return static_cast<size_t>(got);
+        if (got == 0) {
+            *err = EIO; // the file shrank under the run
+            return 0;
+        }
+        if (errno != EINTR) {
+            *err = errno;
+            return 0;
+        }
+    }
+}
+
 // A chunk as a pass's source: its bytes, then its read error if any.
 struct chunk_source_t {
-    const unsigned char *p, *end;
-    int error;
-    xt_dsv_source_t source;
+    const tally_chunk_t &chunk;
+    size_t at = 0;
+    xt_dsv_source_t source{read, this};
 
-    explicit chunk_source_t(const tally_chunk_t &c)
-        : p(c.bytes), end(c.bytes + c.size), error(c.error),
-          source{read, this}
-    {
-    }
+    explicit chunk_source_t(const tally_chunk_t &c) : chunk(c) {}
     chunk_source_t(const chunk_source_t &) = delete;
     chunk_source_t &operator=(const chunk_source_t &) = delete;
 
     static size_t read(void *ctx, unsigned char *dst, size_t room, int *err)
     {
         auto *s = static_cast<chunk_source_t *>(ctx);
-        const size_t n = std::min(room, static_cast<size_t>(s->end - s->p));
-        if (n != 0)
-            std::memcpy(dst, s->p, n);
-        s->p += n;
-        if (n == 0 && s->error != 0)
-            *err = s->error;
+        const size_t n = read_chunk(s->chunk, s->at, dst, room, err);
+        s->at += n;
         return n;
     }
 };
@@ -240,14 +341,13 @@ struct rest_source_t {
                 s->chunks.push_back(c);
             }
             const tally_chunk_t &c = s->chunks.front();
-            if (s->at < c.size) {
-                const size_t n = std::min(room, c.size - s->at);
-                std::memcpy(dst, c.bytes + s->at, n);
-                s->at += n;
+            int e = 0;
+            const size_t n = read_chunk(c, s->at, dst, room, &e);
+            s->at += n;
+            if (n != 0)
                 return n;
-            }
-            if (c.error != 0) {
-                *err = c.error;
+            if (e != 0) {
+                *err = e;
                 return 0;
             }
             s->done.push_back(c);
@@ -528,6 +628,12 @@ std::unique_ptr<tally_chunk_feed_t> tally_memory_feed(const unsigned char *bytes
                                                       size_t size)
 {
     return std::make_unique<memory_feed_t>(bytes, size);
+}
+
+std::unique_ptr<tally_chunk_feed_t> tally_file_feed(int fd, uint64_t from,
+                                                    uint64_t size)
+{
+    return std::make_unique<file_feed_t>(fd, from, size);
 }
 
 std::unique_ptr<tally_chunk_feed_t> tally_source_feed(const xt_dsv_source_t *source)

@@ -25,9 +25,11 @@
 #include "tally-error.h"
 #include "xt-dsv.h"
 
-// Bytes of an input, in memory until released.
+// Bytes of an input: in memory until released, or in a file.
 struct tally_chunk_t {
-    const unsigned char *bytes = nullptr;
+    const unsigned char *bytes = nullptr; // null: in fd, from offset
+    int fd = -1;
+    uint64_t offset = 0;
     size_t size = 0;
     bool last = false; // nothing follows it
     int error = 0;     // a read error right after its bytes (errno), or 0
@@ -49,6 +51,12 @@ public:
 // The feed of bytes already in memory (a mapped file): nothing is copied.
 std::unique_ptr<tally_chunk_feed_t> tally_memory_feed(const unsigned char *bytes,
                                                       size_t size);
+
+// The feed of size bytes of a regular file from its byte from: each
+// chunk's pass reads it with pread, on its own thread; the cuts are found
+// by reading around them (and for quoted input the bytes before them).
+std::unique_ptr<tally_chunk_feed_t> tally_file_feed(int fd, uint64_t from,
+                                                    uint64_t size);
 
 // The feed of a source read by one reader (a pipe): blocks of bytes read
 // into buffers of their own, each cut at its last line end.

@@ -224,7 +224,10 @@ TEST(ThreadedChunks, ReportAsOnePassOverTheWhole)
         tally_chunk_run_t run;
         run.threads = 1 + static_cast<int>(rng() % 8);
         run.chunk_bytes = 1 + rng() % (rng() % 2 == 0 ? 64 : 4096);
-        const bool trickle = rng() % 3 == 0;
+        // From memory, from a file read with pread, or trickled from a
+        // source as a pipe gives it.
+        const int from = static_cast<int>(rng() % 3);
+        const bool trickle = from == 2;
 
         std::string cmd;
         for (const auto &a : argv)
@@ -234,7 +237,8 @@ TEST(ThreadedChunks, ReportAsOnePassOverTheWhole)
                      (skip ? "--skip-missing " : "") + (csv ? "--csv " : "") +
                      "--threads " + std::to_string(run.threads) + " chunks " +
                      std::to_string(run.chunk_bytes) +
-                     (trickle ? " trickled" : "") + " over\n" + whole);
+                     (from == 0 ? " from memory" : from == 1 ? " from a file" : " trickled") +
+                     " over\n" + whole);
         tally_run_options_t options;
         options.header = header;
         options.skip_missing = skip;
@@ -257,13 +261,20 @@ TEST(ThreadedChunks, ReportAsOnePassOverTheWhole)
         List threaded(argv);
         const Outcome b = capture([&](tally_error_t *err, std::string *notes) {
             Trickle t{&whole, 0, &rng};
+            FILE *file = std::tmpfile();
+            std::fwrite(whole.data(), 1, whole.size(), file);
+            std::fflush(file);
             const auto feed =
                 trickle ? tally_source_feed(&t.source)
-                        : tally_memory_feed(
-                              reinterpret_cast<const unsigned char *>(whole.data()),
-                              whole.size());
-            return tally_run_threaded(&threaded.list, feed.get(), options, run,
-                                      err, notes);
+                : from == 1
+                    ? tally_file_feed(fileno(file), 0, whole.size())
+                    : tally_memory_feed(
+                          reinterpret_cast<const unsigned char *>(whole.data()),
+                          whole.size());
+            const bool ok = tally_run_threaded(&threaded.list, feed.get(),
+                                               options, run, err, notes);
+            std::fclose(file);
+            return ok;
         });
         release(&one.list);
         release(&threaded.list);
