@@ -11,7 +11,6 @@
 #include <system_error>
 #include <thread>
 
-#include <sysexits.h>
 #include <unistd.h>
 
 namespace {
@@ -490,6 +489,9 @@ public:
             run_.chunk_bytes = size_t{4} << 20;
         if (run_.threads <= 1)
             return from_here({}, true, err, notes);
+        // The jobs outlive the threads that run them (declared first, they
+        // are destroyed last, whichever way the run ends).
+        std::deque<std::unique_ptr<job_t>> jobs;
         // Made first: where no thread can be made, one pass reads the
         // input, as it would with one thread.
         pool_t pool(ops_, run_.threads);
@@ -512,9 +514,10 @@ public:
             feed_->release(c);
         }
         ops_->begin_parts();
-        std::deque<std::unique_ptr<job_t>> jobs;
         bool ended = false;
-        const size_t most = 2 * static_cast<size_t>(run_.threads);
+        // Chunks handed out ahead of the merge: enough that a thread
+        // seldom waits for the reader, or the reader for the merge.
+        const size_t most = 4 * static_cast<size_t>(run_.threads);
         for (;;) {
             while (!ended && jobs.size() < most) {
                 tally_chunk_t c;
@@ -542,9 +545,10 @@ public:
             job_t *j = jobs.front().get();
             pool.wait(j);
             ops_->give_rests(j->part, &j->rests);
+            bool numbered = j->is_first;
             if (!j->ok) {
-                pool.stop();
                 if (!j->chunk.last && ended_in_quotes(j->err)) {
+                    pool.stop();
                     std::deque<tally_chunk_t> rest;
                     for (const auto &k : jobs)
                         rest.push_back(k->chunk);
@@ -555,11 +559,20 @@ public:
                     return false;
                 }
                 // Again, with its rows numbered as in the whole: its
-                // message names the row one pass names.
-                return again(j->chunk, err);
+                // message names the row one pass names.  (A pass that
+                // failed for want of memory may pass now: it goes on.)
+                chunk_source_t source(j->chunk);
+                tally_pass_input_t later = later_;
+                later.source = &source.source;
+                j->own = ops_->make_part();
+                j->part = j->own.get();
+                if (!ops_->pass(j->part, &source.source, &later, err))
+                    return false;
+                numbered = true;
             }
             if (!j->is_first) {
-                renumber(ops_->stats(j->part), later_.first_row);
+                if (!numbered)
+                    renumber(ops_->stats(j->part), later_.first_row);
                 if (!ops_->merge(j->part, err))
                     return false;
             }
@@ -580,18 +593,6 @@ private:
         chunk_source_t source(none);
         return ops_->pass(ops_->first(), &source.source, nullptr, err) &&
                ops_->report(err, notes);
-    }
-
-    bool again(const tally_chunk_t &c, tally_error_t *err)
-    {
-        chunk_source_t source(c);
-        tally_pass_input_t later = later_;
-        later.source = &source.source;
-        const auto part = ops_->make_part();
-        if (ops_->pass(part.get(), &source.source, &later, err))
-            return tally_fail(err, EX_SOFTWARE,
-                             "numtally: a part of the input read twice read otherwise\n");
-        return false;
     }
 
     // The rest of the input in one pass, from the chunks given on: a cut

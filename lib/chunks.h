@@ -48,7 +48,7 @@ public:
     virtual void release(const tally_chunk_t &) {}
 };
 
-// The feed of bytes already in memory (a mapped file): nothing is copied.
+// The feed of bytes already in memory: nothing is copied.
 std::unique_ptr<tally_chunk_feed_t> tally_memory_feed(const unsigned char *bytes,
                                                       size_t size);
 
