@@ -492,11 +492,7 @@ public:
         // The jobs outlive the threads that run them (declared first, they
         // are destroyed last, whichever way the run ends).
         std::deque<std::unique_ptr<job_t>> jobs;
-        // Made first: where no thread can be made, one pass reads the
-        // input, as it would with one thread.
-        pool_t pool(ops_, run_.threads);
-        if (pool.size() == 0)
-            return from_here({}, true, err, notes);
+        std::unique_ptr<pool_t> pool;
         bool first_done = false;
         if (run_.header) {
             tally_chunk_t c;
@@ -514,17 +510,30 @@ public:
             feed_->release(c);
         }
         ops_->begin_parts();
+        // The first chunk of data: where it is all the input (or no thread
+        // can be made), it is read here in one pass, no thread made.
+        tally_chunk_t first_chunk;
+        if (!feed_->next(run_.chunk_bytes, run_.quotes, &first_chunk))
+            return first_done ? ops_->report(err, notes) : whole_empty(err, notes);
+        if (!first_chunk.last)
+            pool = std::make_unique<pool_t>(ops_, run_.threads);
+        if (pool == nullptr || pool->size() == 0) {
+            pool.reset();
+            return from_here({first_chunk}, !first_done, err, notes);
+        }
+        bool taken = false; // first_chunk handed out
         bool ended = false;
         // Chunks handed out ahead of the merge: enough that a thread
         // seldom waits for the reader, or the reader for the merge.
         const size_t most = 4 * static_cast<size_t>(run_.threads);
         for (;;) {
             while (!ended && jobs.size() < most) {
-                tally_chunk_t c;
-                if (!feed_->next(run_.chunk_bytes, run_.quotes, &c)) {
+                tally_chunk_t c = first_chunk;
+                if (taken && !feed_->next(run_.chunk_bytes, run_.quotes, &c)) {
                     ended = true;
                     break;
                 }
+                taken = true;
                 auto j = std::make_unique<job_t>();
                 j->chunk = c;
                 if (!first_done) {
@@ -537,18 +546,18 @@ public:
                     j->header_fields = later_.header_fields;
                 }
                 ended = c.last;
-                pool.push(j.get());
+                pool->push(j.get());
                 jobs.push_back(std::move(j));
             }
             if (jobs.empty())
                 break;
             job_t *j = jobs.front().get();
-            pool.wait(j);
+            pool->wait(j);
             ops_->give_rests(j->part, &j->rests);
             bool numbered = j->is_first;
             if (!j->ok) {
                 if (!j->chunk.last && ended_in_quotes(j->err)) {
-                    pool.stop();
+                    pool->stop();
                     std::deque<tally_chunk_t> rest;
                     for (const auto &k : jobs)
                         rest.push_back(k->chunk);
@@ -580,9 +589,7 @@ public:
             feed_->release(j->chunk);
             jobs.pop_front();
         }
-        pool.stop();
-        if (!first_done)
-            return whole_empty(err, notes);
+        pool->stop();
         return ops_->report(err, notes);
     }
 
