@@ -13,7 +13,37 @@
 
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
+
+// Whether b[0, n) holds an odd number of double quotes.
+bool odd_quotes(const unsigned char *b, size_t n)
+{
+    size_t i = 0;
+    unsigned odd = 0;
+#if defined(__SSE2__)
+    // The quotes' bits of every 16 bytes, folded by exclusive or: their
+    // parity is the quotes'.
+    const __m128i quote = _mm_set1_epi8('"');
+    unsigned folded = 0;
+    for (; i + 64 <= n; i += 64) {
+        const auto bits = [&](size_t k) {
+            const __m128i v =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i + k));
+            return static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(v, quote)));
+        };
+        folded ^= bits(0) ^ bits(16) ^ bits(32) ^ bits(48);
+    }
+    odd = static_cast<unsigned>(__builtin_parity(folded));
+#endif
+    for (; i < n; ++i)
+        odd ^= b[i] == '"' ? 1u : 0u;
+    return odd != 0;
+}
 
 // The first line end outside quotes at or after from (where the quotes
 // before from are even), or n.
@@ -45,7 +75,7 @@ size_t cut_at(const unsigned char *b, size_t from, size_t n, size_t want,
     if (!quotes)
         return line_end_after(b, t, n, false);
     // The quotes before t tell whether t stands inside a quoted field.
-    const bool odd = (std::count(b + from, b + t, '"') & 1) != 0;
+    const bool odd = odd_quotes(b + from, t - from);
     if (!odd)
         return line_end_after(b, t, n, true);
     const void *q = std::memchr(b + t, '"', n - t);
@@ -102,7 +132,7 @@ public:
                 const size_t n = fill(p, std::min<uint64_t>(kBlock, t - p));
                 if (n == 0)
                     break;
-                inside ^= (std::count(buf_.get(), buf_.get() + n, '"') & 1) != 0;
+                inside ^= odd_quotes(buf_.get(), n);
                 p += n;
             }
         uint64_t end = size_;
@@ -251,7 +281,7 @@ private:
                                  : static_cast<size_t>(
                                        static_cast<const unsigned char *>(nl) - b) + 1;
         }
-        bool odd = (std::count(b, b + n, '"') & 1) != 0;
+        bool odd = odd_quotes(b, n);
         for (size_t i = n; i-- > 0;) {
             if (b[i] == '"')
                 odd = !odd;
