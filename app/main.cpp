@@ -243,7 +243,7 @@ bool memory_limited()
 // corrupt stream read ahead would fail where one pass stops before it); a
 // regular file under a megabyte (the threads would cost more than they
 // save); a limited address space (memory_limited); --verbose and row
-// functions (tally_run_threaded).  From a regular file each thread reads
+// functions (see tally_run_threaded).  From a regular file each thread reads
 // its own chunks (pread); anything else (a pipe) is read by one reader that
 // hands out blocks of bytes.  NUMTALLY_CHUNK_BYTES, a test hook, sets the chunks' size and
 // threads small files too.
@@ -255,6 +255,9 @@ bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
     if (threads <= 1 || files.size() > 1 || options.verbose ||
         memory_limited())
         return false;
+    for (int i = 0; i < list->count; ++i)
+        if (tallyf_over_row(&list->functions[i]))
+            return false;
     tally_chunk_run_t run;
     run.threads = threads;
     const char *hook = std::getenv("NUMTALLY_CHUNK_BYTES");
