@@ -492,6 +492,23 @@ bool tally_input_failed(const tally_input_t *in, tally_error_t *err)
 
 void tally_input_finish(tally_input_t *in) { in->finish(); }
 
+bool tally_input_plain(tally_input_t *in)
+{
+    if (in->failed || in->index != 0)
+        return false;
+    if (!in->opened && !in->open_file())
+        return false;
+    if (in->format == format_t::unknown && !in->detect())
+        return false;
+    return !in->failed && in->format == format_t::plain;
+}
+
+void tally_input_read_elsewhere(tally_input_t *in)
+{
+    in->start_row.assign(1, 1);
+    in->first_line.assign(1, 1);
+}
+
 void tally_input_name_rows(const tally_input_t *in, tally_error_t *err)
 {
     std::string &m = err->message;

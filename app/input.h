@@ -30,6 +30,15 @@ const xt_dsv_source_t *tally_input_source(tally_input_t *in);
 // message and status in *err.
 bool tally_input_failed(const tally_input_t *in, tally_error_t *err);
 
+// Whether the first file's bytes are plain (not gzip or zstd), told by its
+// first bytes without taking them from the source; false when it cannot
+// be opened or read (the source then fails as ever).
+bool tally_input_plain(tally_input_t *in);
+
+// The one file is read elsewhere (mapped), from its start: its rows are its
+// lines, for tally_input_name_rows.
+void tally_input_read_elsewhere(tally_input_t *in);
+
 // Clears the progress line, if one was drawn.
 void tally_input_finish(tally_input_t *in);
 

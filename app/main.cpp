@@ -11,10 +11,13 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
+#include "chunks.h"
 #include "distribution.h"
 #include "functions.h"
 #include "header.h"
@@ -211,9 +214,116 @@ bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
     return true;
 }
 
+// The processors this process may run on.
+int usable_processors()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
+}
+
+// Whether the process's address space or data is limited (ulimit -v): the
+// threads' stacks and allocation arenas, the chunks in flight and the
+// merge take room that one pass does not, so that a run one pass fits in
+// could run out on threads.  Such a run reads in one pass.
+bool memory_limited()
+{
+    for (const int which : {RLIMIT_AS, RLIMIT_DATA}) {
+        struct rlimit r;
+        if (getrlimit(which, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
+            return true;
+    }
+    return false;
+}
+
+// The run on threads (lib/chunks.h), where it can be: true, with *ran its
+// outcome; false where the input is read in one pass as ever.  One pass
+// reads: one thread; more than one file (each file's header line and
+// rows are checked as it is read, and one that fails must fail where one
+// pass reads it); compressed input (decoding is one stream's work, and a
+// corrupt stream read ahead would fail where one pass stops before it); a
+// regular file under a megabyte (the threads would cost more than they
+// save); a limited address space (memory_limited); --verbose and row
+// functions (see tally_run_threaded).  From a regular file each thread reads
+// its own chunks (pread); anything else (a pipe) is read by one reader that
+// hands out blocks of bytes.  NUMTALLY_CHUNK_BYTES, a test hook, sets the chunks' size and
+// threads small files too.
+bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
+                    int threads, const std::vector<const char *> &files,
+                    tally_input_t *input, tally_error_t *err,
+                    std::string *notes, bool *ran)
+{
+    if (threads <= 1 || files.size() > 1 || options.verbose ||
+        memory_limited())
+        return false;
+    for (int i = 0; i < list->count; ++i)
+        if (tallyf_over_row(&list->functions[i]))
+            return false;
+    tally_chunk_run_t run;
+    run.threads = threads;
+    const char *hook = std::getenv("NUMTALLY_CHUNK_BYTES");
+    if (hook != nullptr)
+        run.chunk_bytes = static_cast<size_t>(std::strtoull(hook, nullptr, 10));
+    const bool from_stdin = files.empty() || std::strcmp(files[0], "-") == 0;
+    int fd = 0;
+    if (!from_stdin) {
+        fd = open(files[0], O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false; // the one pass says why
+    }
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular) {
+        if (!from_stdin)
+            close(fd);
+        if (!tally_input_plain(input))
+            return false;
+        // A bigger pipe: fewer turns between the writer and the reader,
+        // which share the processors with the threads (no harm where it
+        // cannot be had).
+        if (from_stdin)
+            (void)fcntl(0, F_SETPIPE_SZ, 1 << 20);
+        // Blocks that stay in the cache between the reader and the
+        // thread that reads them: bigger ones cost more than they save.
+        if (run.chunk_bytes == 0)
+            run.chunk_bytes = size_t{1} << 20;
+        const auto feed = tally_source_feed(tally_input_source(input));
+        *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
+        return true;
+    }
+    const off_t from = from_stdin ? lseek(fd, 0, SEEK_CUR) : 0;
+    const uint64_t size =
+        from >= 0 && st.st_size > from ? static_cast<uint64_t>(st.st_size - from)
+                                       : 0;
+    const bool small = size < (uint64_t{1} << 20) && hook == nullptr;
+    unsigned char magic[4] = {};
+    const bool compressed =
+        size >= 2 && pread(fd, magic, sizeof magic, from) >= 2 &&
+        ((magic[0] == 0x1f && magic[1] == 0x8b) ||
+         (magic[0] == 0x28 && magic[1] == 0xb5 && magic[2] == 0x2f &&
+          magic[3] == 0xfd));
+    if (size == 0 || small || compressed) {
+        if (!from_stdin)
+            close(fd);
+        return false;
+    }
+    if (!from_stdin)
+        tally_input_read_elsewhere(input);
+    if (run.chunk_bytes == 0)
+        run.chunk_bytes = static_cast<size_t>(std::clamp<uint64_t>(
+            size / (4 * static_cast<uint64_t>(threads)), uint64_t{1} << 20,
+            uint64_t{32} << 20));
+    const auto feed = tally_file_feed(fd, static_cast<uint64_t>(from), size);
+    *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
+    if (!from_stdin)
+        close(fd);
+    return true;
+}
+
 // What a tabular command line asks for: the functions, the options, the
 // file operands, and the words that make the request (every word but
-// --state-out's and the files, as a state file keeps them).
+// --state-out's, --threads' and the files, as a state file keeps them).
 struct tabular_line_t {
     tallyf_list_t list;
     tally_cli_t cli;
@@ -264,7 +374,11 @@ int read_line(int argc, char *argv[], tabular_line_t *t,
                 return report_error(err, argv);
             }
             t->options.push_back(o->word);
-            if (o->apply != nullptr && std::strcmp(o->word, "--state-out") == 0)
+            // Where the state goes and how many threads read are no part
+            // of the request: parts written either way merge.
+            if (o->apply != nullptr &&
+                (std::strcmp(o->word, "--state-out") == 0 ||
+                 std::strcmp(o->word, "--threads") == 0))
                 continue;
         } else if (f != nullptr) {
             const int first = list.count;
@@ -520,11 +634,16 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
     tally_input_t *input = tally_input_open(*files, cli.run.header);
     xt_dsv_set_source(stdin, tally_input_source(input));
 
-    // Bigger reads than the default buffer: the pass is one long scan.
-    static char input_buffer[1 << 17];
-    std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
     std::string notes;
-    const bool ran = tally_run(&list, stdin, cli.run, &err, &notes);
+    const int threads = cli.threads != 0 ? cli.threads : usable_processors();
+    bool ran;
+    if (!run_on_threads(&list, cli.run, threads, *files, input, &err, &notes,
+                        &ran)) {
+        // Bigger reads than the default buffer: the pass is one long scan.
+        static char input_buffer[1 << 17];
+        std::setvbuf(stdin, input_buffer, _IOFBF, sizeof input_buffer);
+        ran = tally_run(&list, stdin, cli.run, &err, &notes);
+    }
     tally_input_finish(input);
     if (!ran) {
         if (!tally_input_failed(input, &err) && !files->empty())

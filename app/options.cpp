@@ -198,6 +198,27 @@ bool merge(tally_cli_t *cli, int *, int, char *[], tally_error_t *)
     return true;
 }
 
+// --threads N: passes at once, 1 to 1024.
+bool threads(tally_cli_t *cli, int *arg, int argc, char *argv[],
+             tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    const char *text = argv[*arg];
+    int n = 0;
+    bool ok = *text != '\0' && std::strlen(text) <= 4;
+    for (const char *c = text; ok && *c != '\0'; ++c) {
+        ok = *c >= '0' && *c <= '9';
+        n = n * 10 + (*c - '0');
+    }
+    if (!ok || n < 1 || n > 1024)
+        return tally_fail(err, EX_USAGE,
+                          std::string("Invalid --threads: ") + text +
+                              " (1 to 1024)\n");
+    cli->threads = n;
+    return true;
+}
+
 } // namespace
 
 const tally_option_t tally_options[] = {
@@ -216,6 +237,7 @@ const tally_option_t tally_options[] = {
     {"--digits", digits, "N"},
     {"--state-out", state_out, "FILE"},
     {"--merge", merge, nullptr},
+    {"--threads", threads, "N"},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];

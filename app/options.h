@@ -20,6 +20,7 @@ struct tally_cli_t {
     // instead of a report; --merge: the report of the state files named.
     const char *state_out = nullptr;
     bool merge = false;
+    int threads = 0;            // --threads N (0: the processors it may use)
 };
 
 struct tally_option_t {

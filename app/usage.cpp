@@ -84,6 +84,8 @@ void print_help(char *argv[])
         "  --long              with --format: one record per result\n"
         "  --digits N          every number with N significant digits\n"
         "                      (1 to 17)\n"
+        "  --threads N         read the input on N threads (default: every\n"
+        "                      processor it may use); the same output\n"
         "  --verbose           echo every field read\n"
         "  --help              this text, on standard output\n"
         "  --version           the version\n"

@@ -14,7 +14,7 @@ _numtally()
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
         --csv --skip-missing --quantile-type --format --long --digits
-        --state-out --merge"
+        --state-out --merge --threads"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -46,7 +46,7 @@ _numtally()
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
     --delims | --delim | --by | --row | --col | quantile | sample-t-score | \
-        percentile | t-test | top | --digits) return ;;
+        percentile | t-test | top | --digits | --threads) return ;;
     # An optional bin count, or the column.
     histogram)
         mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")

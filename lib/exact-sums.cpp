@@ -181,6 +181,33 @@ tally_rest_scope_t::~tally_rest_scope_t()
     current = static_cast<rests_t *>(outer_);
 }
 
+tally_rests_held_t::tally_rests_held_t() : held_(new rests_t) {}
+
+tally_rests_held_t::~tally_rests_held_t() { delete static_cast<rests_t *>(held_); }
+
+void tally_rests_held_t::take(tallyf_t *tf, int n)
+{
+    rests_t &held = *static_cast<rests_t *>(held_);
+    for (int i = 0; i < n; ++i) {
+        if (std::isnan(tf[i].scaled_lo))
+            continue;
+        auto &r = rests()[static_cast<size_t>(tf[i].scaled_lo)];
+        held.push_back(std::move(r));
+    }
+}
+
+void tally_rests_held_t::give(tallyf_t *tf, int n)
+{
+    rests_t &held = *static_cast<rests_t *>(held_);
+    rests_t &all = rests();
+    for (int i = 0; i < n; ++i) {
+        if (std::isnan(tf[i].scaled_lo))
+            continue;
+        all.push_back(std::move(held[next_++]));
+        tf[i].scaled_lo = static_cast<double>(all.size() - 1);
+    }
+}
+
 void tally_rest_add(tallyf_t *tf, double x, bool squares)
 {
     rest_t *r = make_rest(tf);

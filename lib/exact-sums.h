@@ -40,6 +40,28 @@ private:
 
 // Adds x to the record's rest (its square too when squares): the slow path
 // of the exact sums.  Counts nothing.
+// A run's records filled on a thread of their own keep their rests in that
+// thread's scope: the thread takes them out of it when the records are done
+// (by record, in order), and the thread that goes on with the records (the
+// merge, the report) gives them to its own.  Records without a rest are
+// left as they are.
+class tally_rests_held_t {
+public:
+    tally_rests_held_t();
+    ~tally_rests_held_t();
+    tally_rests_held_t(const tally_rests_held_t &) = delete;
+    tally_rests_held_t &operator=(const tally_rests_held_t &) = delete;
+    // Takes the rests of tf[0, n) out of this thread's scope.
+    void take(tallyf_t *tf, int n);
+    // Gives them, in the order taken, to this thread's scope and to the
+    // same records (the same n, the same order).
+    void give(tallyf_t *tf, int n);
+
+private:
+    void *held_;
+    size_t next_ = 0;
+};
+
 [[gnu::noinline, gnu::cold]] void tally_rest_add(tallyf_t *tf, double x,
                                                  bool squares);
 

@@ -1,5 +1,6 @@
 // The grouped run.
 #include "groups.h"
+#include "chunks.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -419,14 +420,17 @@ bool grouped_setup(grouped_t *r, const tallyf_list_t *list,
 }
 
 // The pass over stream; later as for tally_run_parts's later parts.
+// With source, the bytes come from there instead of stream.
 bool grouped_pass(grouped_t *r, tallyf_list_t *list, FILE *stream,
                   const tally_run_options_t &options, uint32_t *by,
-                  const tally_pass_input_t *later, tally_error_t *err)
+                  const tally_pass_input_t *later, tally_error_t *err,
+                  const xt_dsv_source_t *source = nullptr)
 {
     tally_header_ctx_t ctx{list, &options, by, &r->sel, &r->wants};
     ctx.fields = &r->fields;
-    const tally_pass_input_t input =
-        tally_run_input(stream, options, &ctx, later);
+    tally_pass_input_t input = tally_run_input(stream, options, &ctx, later);
+    if (source != nullptr)
+        input.source = source;
     return tally_read_pass(r->sel, input, r->sink, err, &r->stats);
 }
 
@@ -944,6 +948,111 @@ bool tally_run_grouped_parts(tallyf_list_t *list, FILE *const *parts,
         later.first_row += part->stats.lines;
     }
     return grouped_report(first.get(), list, options, by, err, notes);
+}
+
+namespace {
+
+// The grouped run's parts for a run on threads (lib/chunks.h).
+struct grouped_part_t final : tally_part_t {
+    std::unique_ptr<grouped_t> g = std::make_unique<grouped_t>();
+};
+
+class grouped_ops_t final : public tally_part_ops_t {
+public:
+    grouped_ops_t(tallyf_list_t *list, const tally_run_options_t &options,
+                  uint32_t *by)
+        : list_(list), options_(options), by_(by)
+    {
+    }
+    bool setup(grouped_part_t *p, tally_error_t *err)
+    {
+        return grouped_setup(p->g.get(), list_, options_, by_, err);
+    }
+    tally_part_t *first() override { return &first_; }
+    void begin_parts() override {}
+    void reset_first() override
+    {
+        first_.g = std::make_unique<grouped_t>();
+        tally_error_t err;
+        if (!setup(&first_, &err))
+            throw std::bad_alloc(); // made once already: only memory fails
+    }
+    std::unique_ptr<tally_part_t> make_part() override
+    {
+        auto p = std::make_unique<grouped_part_t>();
+        tally_error_t err;
+        if (!setup(p.get(), &err))
+            throw std::bad_alloc(); // made once already: only memory fails
+        return p;
+    }
+    bool pass(tally_part_t *part, const xt_dsv_source_t *source,
+              const tally_pass_input_t *later, tally_error_t *err) override
+    {
+        return grouped_pass(static_cast<grouped_part_t *>(part)->g.get(),
+                            list_, nullptr, options_, by_, later, err, source);
+    }
+    // The states that may hold rests: every made group's.
+    template <class F>
+    static void each_state(grouped_t *r, F f)
+    {
+        const uint32_t groups = r->states->groups();
+        for (uint32_t g = 0; g < groups; ++g) {
+            if (r->sink.hot != nullptr &&
+                r->sink.hot[g].count != tally_hot_sum_t::kInRecord)
+                continue;
+            f(r->sink.hot != nullptr ? r->states->made(g) : r->states->of(g),
+              r->requests);
+        }
+    }
+    void take_rests(tally_part_t *part, tally_rests_held_t *held) override
+    {
+        each_state(static_cast<grouped_part_t *>(part)->g.get(),
+                   [held](tallyf_t *s, int n) { held->take(s, n); });
+    }
+    void give_rests(tally_part_t *part, tally_rests_held_t *held) override
+    {
+        each_state(static_cast<grouped_part_t *>(part)->g.get(),
+                   [held](tallyf_t *s, int n) { held->give(s, n); });
+    }
+    tally_pass_stats_t *stats(tally_part_t *part) override
+    {
+        return &static_cast<grouped_part_t *>(part)->g->stats;
+    }
+    uint64_t header_fields(tally_part_t *first) override
+    {
+        return static_cast<grouped_part_t *>(first)->g->fields.size();
+    }
+    bool merge(tally_part_t *part, tally_error_t *err) override
+    {
+        return grouped_merge(first_.g.get(),
+                             static_cast<grouped_part_t *>(part)->g.get(), err);
+    }
+    bool report(tally_error_t *err, std::string *notes) override
+    {
+        return grouped_report(first_.g.get(), list_, options_, by_, err, notes);
+    }
+
+private:
+    tallyf_list_t *list_;
+    const tally_run_options_t &options_;
+    uint32_t *by_;
+    grouped_part_t first_;
+};
+
+} // namespace
+
+bool tally_run_grouped_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
+                                const tally_run_options_t &options,
+                                const tally_chunk_run_t &run,
+                                tally_error_t *err, std::string *notes)
+{
+    uint32_t by[TALLY_KEYS_MAX];
+    if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
+        return false;
+    grouped_ops_t ops(list, options, by);
+    if (!ops.setup(static_cast<grouped_part_t *>(ops.first()), err))
+        return false;
+    return tally_run_chunked(&ops, feed, run, err, notes);
 }
 
 // The pass, built for this run's sink.

@@ -52,6 +52,14 @@ bool tally_grouped_merge_states(tallyf_list_t *list,
                                 const tally_run_options_t &options,
                                 tally_error_t *err, std::string *notes);
 
+// A grouped run with the input's chunks read on threads (lib/chunks.h).
+class tally_chunk_feed_t;
+struct tally_chunk_run_t;
+bool tally_run_grouped_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
+                                const tally_run_options_t &options,
+                                const tally_chunk_run_t &run,
+                                tally_error_t *err, std::string *notes);
+
 // The states of every group: per group, one record per request, made from
 // the request's record with nothing collected, and one value chain per
 // value-keeping request (its records keep no array: their values go to the

@@ -149,7 +149,8 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     const size_t gap_len = skip_missing ? 4 : 0;
     xt_dsv_pos_t pos = xt_dsv_reader_open(
         &in, input.stream, input.delims, 0,
-        (input.at_start ? XT_DSV_SKIP_BOM : 0u) | (quotes ? XT_DSV_QUOTES : 0u));
+        (input.at_start ? XT_DSV_SKIP_BOM : 0u) | (quotes ? XT_DSV_QUOTES : 0u),
+        input.source);
     if (input.on_header != nullptr) {
         std::vector<std::string> fields;
         uint64_t long_col = 0, fault_col = 0;
@@ -312,7 +313,8 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
                                       err)))
         return false;
     stats.lines = at.row() - input.first_row + (at.col() > 1 ? 1 : 0);
-    if (in.error != 0 || std::ferror(input.stream))
+    if (in.error != 0 ||
+        (input.source == nullptr && std::ferror(input.stream)))
         return tally_fail_io(err, "read error",
                              in.error != 0 ? in.error : errno);
     return true;

@@ -85,6 +85,9 @@ struct tally_pass_input_t {
     uint64_t first_row = 1;
     uint64_t header_fields = 0;
     bool at_start = true;
+    // Where the bytes come from instead of stream (which may then be
+    // null): a part of the input held in memory.
+    const xt_dsv_source_t *source = nullptr;
 };
 
 // What the pass saw besides the values.

@@ -174,6 +174,7 @@ tally_pass_input_t tally_run_input(FILE *stream,
         input.first_row = later->first_row;
         input.header_fields = later->header_fields;
         input.at_start = false;
+        input.source = later->source;
     }
     return input;
 }

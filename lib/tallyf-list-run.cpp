@@ -12,6 +12,8 @@
 
 #include <sysexits.h>
 
+#include "chunks.h"
+#include "exact-sums.h"
 #include "functions.h"
 #include "groups.h"
 #include "state-file.h"
@@ -89,9 +91,11 @@ bool setup_list(tallyf_list_t *list, plain_pass_t *r, tally_error_t *err)
 // Readies the list's records and runs the pass over stream into them,
 // leaving their exact sums unsettled (so that parts can be merged).
 // later as for tally_run_input.
+// With source, the bytes come from there instead of stream.
 bool pass_list(tallyf_list_t *list, FILE *stream,
                const tally_run_options_t &options, plain_pass_t *r,
-               tally_error_t *err, const tally_pass_input_t *later = nullptr)
+               tally_error_t *err, const tally_pass_input_t *later = nullptr,
+               const xt_dsv_source_t *source = nullptr)
 {
     if (!setup_list(list, r, err))
         return false;
@@ -101,8 +105,9 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
         sink.pair_lines = r->pair_lines;
     tally_header_ctx_t ctx{list, &options, nullptr, &r->sel, &r->wants};
     ctx.fields = &r->fields;
-    const tally_pass_input_t input =
-        tally_run_input(stream, options, &ctx, later);
+    tally_pass_input_t input = tally_run_input(stream, options, &ctx, later);
+    if (source != nullptr)
+        input.source = source;
     return tally_read_pass(r->sel, input, sink, err, &r->stats);
 }
 
@@ -209,6 +214,23 @@ std::unique_ptr<tallyf_list_t> empty_part(const tallyf_list_t *list)
     return part;
 }
 
+// Merges a later part's records and what its pass saw into the first's.
+bool merge_part(tallyf_list_t *list, plain_pass_t *first, tallyf_list_t *part,
+                const plain_pass_t &r, tally_error_t *err)
+{
+    for (int i = 0; i < list->count; ++i)
+        if (!tally_merge_record(&list->functions[i], &part->functions[i],
+                                first->kind[i])) {
+            if (err->status == 0)
+                tally_fail_io(err, "cannot merge a listing", errno);
+            return false;
+        }
+    tally_merge_pass_stats(&first->stats, r.stats);
+    for (int i = 0; i < list->count; ++i)
+        first->pair_lines[i] += r.pair_lines[i];
+    return true;
+}
+
 bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                const tally_run_options_t &options, tally_error_t *err,
                std::string *notes)
@@ -235,18 +257,10 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
         bool ok = pass_list(part.get(), parts[k], options, r.get(), err,
                             &later);
         later.first_row += r->stats.lines;
-        for (int i = 0; ok && i < list->count; ++i)
-            ok = tally_merge_record(&list->functions[i], &part->functions[i],
-                                    first->kind[i]);
+        ok = ok && merge_part(list, first.get(), part.get(), *r, err);
         release_records(part.get());
-        if (!ok) {
-            if (err->status == 0)
-                tally_fail_io(err, "cannot merge a listing", errno);
+        if (!ok)
             return false;
-        }
-        tally_merge_pass_stats(&first->stats, r->stats);
-        for (int i = 0; i < list->count; ++i)
-            first->pair_lines[i] += r->pair_lines[i];
     }
     return report_list(list, options, first.get(), err, notes);
 }
@@ -382,6 +396,108 @@ bool check_run(const tallyf_list_t *list, const tally_run_options_t &options,
            tally_check_layout(list, options, err);
 }
 
+// The plain run's parts for a run on threads (lib/chunks.h).
+struct plain_part_t final : tally_part_t {
+    std::unique_ptr<tallyf_list_t> own; // null for the run's own list
+    tallyf_list_t *list = nullptr;
+    std::unique_ptr<plain_pass_t> r = std::make_unique<plain_pass_t>();
+    ~plain_part_t() override
+    {
+        if (own != nullptr)
+            release_records(own.get());
+    }
+};
+
+class plain_ops_t final : public tally_part_ops_t {
+public:
+    plain_ops_t(tallyf_list_t *list, const tally_run_options_t &options)
+        : list_(list), options_(options), pristine_(empty_part(list))
+    {
+        first_.list = list;
+    }
+    tally_part_t *first() override { return &first_; }
+    void begin_parts() override { proto_ = empty_part(list_); }
+    void reset_first() override
+    {
+        release_records(list_);
+        for (int i = 0; i < list_->count; ++i)
+            list_->functions[i] = pristine_->functions[i];
+        first_.r = std::make_unique<plain_pass_t>();
+    }
+    std::unique_ptr<tally_part_t> make_part() override
+    {
+        auto p = std::make_unique<plain_part_t>();
+        p->own = std::make_unique<tallyf_list_t>(*proto_);
+        p->list = p->own.get();
+        return p;
+    }
+    bool pass(tally_part_t *part, const xt_dsv_source_t *source,
+              const tally_pass_input_t *later, tally_error_t *err) override
+    {
+        auto *p = static_cast<plain_part_t *>(part);
+        return pass_list(p->list, nullptr, options_, p->r.get(), err, later,
+                         source);
+    }
+    void take_rests(tally_part_t *part, tally_rests_held_t *held) override
+    {
+        auto *p = static_cast<plain_part_t *>(part);
+        held->take(p->list->functions, p->list->count);
+    }
+    void give_rests(tally_part_t *part, tally_rests_held_t *held) override
+    {
+        auto *p = static_cast<plain_part_t *>(part);
+        held->give(p->list->functions, p->list->count);
+    }
+    tally_pass_stats_t *stats(tally_part_t *part) override
+    {
+        return &static_cast<plain_part_t *>(part)->r->stats;
+    }
+    uint64_t header_fields(tally_part_t *first) override
+    {
+        return static_cast<plain_part_t *>(first)->r->fields.size();
+    }
+    bool merge(tally_part_t *part, tally_error_t *err) override
+    {
+        auto *p = static_cast<plain_part_t *>(part);
+        const bool ok = merge_part(list_, first_.r.get(), p->list, *p->r, err);
+        release_records(p->list);
+        return ok;
+    }
+    bool report(tally_error_t *err, std::string *notes) override
+    {
+        return report_list(list_, options_, first_.r.get(), err, notes);
+    }
+
+private:
+    tallyf_list_t *list_;
+    const tally_run_options_t &options_;
+    plain_part_t first_;
+    std::unique_ptr<tallyf_list_t> pristine_, proto_;
+};
+
+bool run_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
+                  const tally_run_options_t &options, tally_chunk_run_t run,
+                  tally_error_t *err, std::string *notes)
+{
+    if (!check_run(list, options, err))
+        return false;
+    run.header = options.header;
+    run.quotes = options.quotes;
+    // The echo of --verbose is printed as the fields are read, and a row
+    // function needs the rows' numbers while its part is read: either
+    // reads the input in one pass.
+    for (int i = 0; i < list->count; ++i)
+        if (tallyf_over_row(&list->functions[i]))
+            run.threads = 1;
+    if (options.verbose)
+        run.threads = 1;
+    if (options.nby != 0)
+        return tally_run_grouped_threaded(list, feed, options, run, err,
+                                          notes);
+    plain_ops_t ops(list, options);
+    return tally_run_chunked(&ops, feed, run, err, notes);
+}
+
 } // namespace
 
 bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
@@ -437,6 +553,19 @@ bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
     try {
         const tally_rest_scope_t rests;
         return run_parts(list, parts, nparts, options, err, notes);
+    } catch (const std::bad_alloc &) {
+        return tally_fail_nomem(err);
+    }
+}
+
+bool tally_run_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
+                        const tally_run_options_t &options,
+                        const tally_chunk_run_t &run, tally_error_t *err,
+                        std::string *notes)
+{
+    try {
+        const tally_rest_scope_t rests;
+        return run_threaded(list, feed, options, run, err, notes);
     } catch (const std::bad_alloc &) {
         return tally_fail_nomem(err);
     }

@@ -67,6 +67,16 @@ bool tally_run_merge(tallyf_list_t *list, tally_state_reader_t *const *parts,
                      int nparts, const tally_run_options_t &options,
                      tally_error_t *err, std::string *notes = nullptr);
 
+// tally_run's report, the input's chunks read on threads (lib/chunks.h): what
+// tally_run prints over the feed's whole input, whatever run asks.  A run
+// with row functions or --verbose reads the input in one pass.
+class tally_chunk_feed_t;
+struct tally_chunk_run_t;
+bool tally_run_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
+                        const tally_run_options_t &options,
+                        const tally_chunk_run_t &run, tally_error_t *err,
+                        std::string *notes = nullptr);
+
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {

@@ -337,9 +337,15 @@ size_t read_some(xt_dsv_reader_t *r, unsigned char *dst, size_t room)
 constexpr size_t HEAD = 64;
 constexpr size_t DEFAULT_CAPACITY = size_t{1} << 17;
 
-// The buffer, kept from one reader to the next.
-unsigned char *reader_buffer = nullptr;
-size_t reader_buffer_size = 0;
+// The buffer, kept from one reader to the next on its thread (passes over
+// parts of one input run on threads of their own), given back when the
+// thread ends.
+struct reader_buffer_t {
+    unsigned char *bytes = nullptr;
+    size_t size = 0;
+    ~reader_buffer_t() { xt_free(bytes); }
+};
+thread_local reader_buffer_t reader_buffer;
 
 inline unsigned char *data_start(xt_dsv_reader_t *r) { return r->base + HEAD; }
 
@@ -856,20 +862,22 @@ void xt_dsv_set_source(FILE *stream, const xt_dsv_source_t *source)
 
 xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
                                 const char *delims, size_t capacity,
-                                unsigned flags)
+                                unsigned flags, const xt_dsv_source_t *source)
 {
     r->stream = stream;
-    r->source = stream == source_stream ? stream_source : nullptr;
+    r->source = source != nullptr          ? source
+                : stream == source_stream ? stream_source
+                                          : nullptr;
     xt_dsv_table_build(&r->table, delims, (flags & XT_DSV_QUOTES) != 0);
     r->bom_pending = (flags & XT_DSV_SKIP_BOM) != 0;
     r->capacity = capacity != 0 ? capacity : DEFAULT_CAPACITY;
     const size_t need = HEAD + r->capacity + XT_DSV_PAD;
-    if (need > reader_buffer_size) {
-        reader_buffer = static_cast<unsigned char *>(
-            xt_realloc(reader_buffer, need, 1));
-        reader_buffer_size = need;
+    if (need > reader_buffer.size) {
+        reader_buffer.bytes = static_cast<unsigned char *>(
+            xt_realloc(reader_buffer.bytes, need, 1));
+        reader_buffer.size = need;
     }
-    r->base = reader_buffer;
+    r->base = reader_buffer.bytes;
     r->pos.p = r->pos.end = data_start(r);
     std::memset(data_start(r), 0, XT_DSV_PAD);
     r->at_eof = false;

@@ -119,11 +119,13 @@ void xt_dsv_set_source(FILE *stream, const xt_dsv_source_t *source);
 // and a buffer of capacity bytes (0: the default, 128 KiB), reading as
 // flags (XT_DSV_QUOTES, XT_DSV_SKIP_BOM) ask, and returns the position to
 // hand to the calls below.  The stream is the reader's until
-// the end of input: other reads from it lose bytes.  One reader at a time:
-// the buffer is the module's, kept for the next one.
+// the end of input: other reads from it lose bytes.  One reader at a time
+// on a thread: the buffer is the thread's, kept for its next one.  With
+// source, the bytes come from there instead (stream may then be null).
 xt_dsv_pos_t xt_dsv_reader_open(xt_dsv_reader_t *r, FILE *stream,
                                 const char *delims, size_t capacity,
-                                unsigned flags = 0);
+                                unsigned flags = 0,
+                                const xt_dsv_source_t *source = nullptr);
 
 // Reads the next field: returns what ended it, as xt_dsv_read_field does
 // ('\n' at every line end, the delimiter, or -1 when no field is left), and

@@ -29,6 +29,8 @@ offers "$dir/data.tsv.gz" numtally mean --col 2 "$dir/data"
 rm -r "$dir"
 offers "csv" numtally --format c
 offers "" numtally --digits ""
+offers "--threads" numtally mean --col 2 --th
+offers "" numtally --threads ""
 offers "--by" numtally mean --col 2 --b
 offers "" numtally mean --col 2 --by ""
 offers "--verbose --version" numtally --ve
