@@ -509,6 +509,14 @@ void tally_input_read_elsewhere(tally_input_t *in)
     in->first_line.assign(1, 1);
 }
 
+void tally_input_progress(tally_input_t *in, uint64_t bytes)
+{
+    if (!in->progress)
+        return;
+    in->raw_read = bytes;
+    in->show_progress();
+}
+
 void tally_input_name_rows(const tally_input_t *in, tally_error_t *err)
 {
     std::string &m = err->message;

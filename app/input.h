@@ -35,9 +35,13 @@ bool tally_input_failed(const tally_input_t *in, tally_error_t *err);
 // be opened or read (the source then fails as ever).
 bool tally_input_plain(tally_input_t *in);
 
-// The one file is read elsewhere (mapped), from its start: its rows are its
-// lines, for tally_input_name_rows.
+// The one file is read elsewhere (by threads), from its start: its rows are
+// its lines, for tally_input_name_rows.
 void tally_input_read_elsewhere(tally_input_t *in);
+
+// Read elsewhere, bytes of the input are read by now: the progress line
+// says so (on a terminal, as the input's own reads do).
+void tally_input_progress(tally_input_t *in, uint64_t bytes);
 
 // Clears the progress line, if one was drawn.
 void tally_input_finish(tally_input_t *in);

@@ -237,6 +237,33 @@ bool memory_limited()
     return false;
 }
 
+// A feed that draws the progress line as its chunks are handed out (the
+// threads read them where the input's own reads do not see it).
+class progress_feed_t final : public tally_chunk_feed_t {
+public:
+    progress_feed_t(std::unique_ptr<tally_chunk_feed_t> inner,
+                    tally_input_t *input, uint64_t from)
+        : inner_(std::move(inner)), input_(input), from_(from)
+    {
+    }
+    bool next(size_t want, bool quotes, tally_chunk_t *chunk) override
+    {
+        if (!inner_->next(want, quotes, chunk))
+            return false;
+        tally_input_progress(input_, chunk->offset + chunk->size - from_);
+        return true;
+    }
+    void release(const tally_chunk_t &chunk) override
+    {
+        inner_->release(chunk);
+    }
+
+private:
+    std::unique_ptr<tally_chunk_feed_t> inner_;
+    tally_input_t *input_;
+    uint64_t from_;
+};
+
 // The run on threads (lib/chunks.h), where it can be: true, with *ran its
 // outcome; false where the input is read in one pass as ever.  One pass
 // reads: one thread; more than one file (each file's header line and
@@ -314,8 +341,10 @@ bool run_on_threads(tallyf_list_t *list, const tally_run_options_t &options,
         run.chunk_bytes = static_cast<size_t>(std::clamp<uint64_t>(
             size / (4 * static_cast<uint64_t>(threads)), uint64_t{1} << 20,
             uint64_t{32} << 20));
-    const auto feed = tally_file_feed(fd, static_cast<uint64_t>(from), size);
-    *ran = tally_run_threaded(list, feed.get(), options, run, err, notes);
+    progress_feed_t feed(
+        tally_file_feed(fd, static_cast<uint64_t>(from), size), input,
+        static_cast<uint64_t>(from));
+    *ran = tally_run_threaded(list, &feed, options, run, err, notes);
     if (!from_stdin)
         close(fd);
     return true;
