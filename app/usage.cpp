@@ -74,7 +74,8 @@ const help_line_t function_help[] = {
     {"covariance", "covariance --col X --col Y   sample covariance"},
     {"correlation", "correlation --col X --col Y  Pearson's r"},
     {"regression", "regression --col X --col Y   least-squares line"},
-    {"welch-t", "welch-t --col X --col Y      Welch's two-sample t-test"},
+    {"welch-t", "welch-t --col X --col Y      Welch's two-sample t-test\n"
+                "  welch-t --col V --split K    the same, V's values by K's two keys"},
     {"paired-t", "paired-t --col X --col Y     paired t-test"},
     {"t-test", "t-test MU           one-sample t-test of the mean against MU"},
     {"frequency", "frequency           each value's count, percent, cumulative"},

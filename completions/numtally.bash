@@ -13,7 +13,8 @@ _numtally()
         histogram"
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
-        --csv --skip-missing --quantile-type --format --long --digits"
+        --csv --skip-missing --quantile-type --format --long --digits
+        --split"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -25,7 +26,8 @@ _numtally()
     case $prev in
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
-    --delims | --delim | --by | --row | --col | quantile | sample-t-score | \
+    --delims | --delim | --by | --row | --col | --split | quantile | \
+        sample-t-score | \
         percentile | t-test | top | --digits) return ;;
     # An optional bin count, or the column.
     histogram)

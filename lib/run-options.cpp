@@ -22,6 +22,25 @@ const char *tally_col_name(const tally_run_options_t &options, int i)
     return options.names->name[i].c_str();
 }
 
+bool tally_check_split(const tallyf_list_t *list,
+                       const tally_run_options_t &options, tally_error_t *err)
+{
+    if (options.nby + tally_split_columns(list) <= TALLY_KEYS_MAX)
+        return true;
+    return tally_fail(err, EX_USAGE,
+                      "--split: more key columns than " +
+                          std::to_string(TALLY_KEYS_MAX) +
+                          " with those of --by\n");
+}
+
+std::string tally_split_col_text(const tallyf_list_t *list,
+                                 const tally_run_options_t &options, int i)
+{
+    if (options.names != nullptr && !options.names->name2[i].empty())
+        return options.names->name2[i];
+    return std::to_string(list->functions[i].col2);
+}
+
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,
                      uint64_t long_col, tally_error_t *err)
 {

@@ -54,10 +54,41 @@ void make_groups(const int *records, int n, RecordNumber record_number,
 
 } // namespace
 
-void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
+int tally_split_columns(const tallyf_list_t *list)
+{
+    int n = 0;
+    for (int i = 0; i < list->count; ++i) {
+        const tallyf_t &tf = list->functions[i];
+        bool seen = false;
+        for (int j = 0; j < i && !seen; ++j)
+            seen = list->functions[j].split && list->functions[j].col2 == tf.col2;
+        n += tf.split && !seen;
+    }
+    return n;
+}
+
+void tally_select(const tallyf_list_t *list, const uint32_t *given, int ngiven,
                   tally_selection_t *sel)
 {
     const tallyf_t *f = list->functions;
+    // The given key columns, then those of the split records.
+    uint32_t *keys = sel->key_cols;
+    int nkeys = 0;
+    for (; nkeys < ngiven && nkeys < TALLY_KEYS_MAX; ++nkeys)
+        keys[nkeys] = given[nkeys];
+    for (int i = 0; i < list->count; ++i) {
+        sel->split_slot[i] = -1;
+        if (!f[i].split)
+            continue;
+        for (int j = 0; j < i && sel->split_slot[i] < 0; ++j)
+            if (f[j].split && f[j].col2 == f[i].col2)
+                sel->split_slot[i] = sel->split_slot[j];
+        if (sel->split_slot[i] < 0 && nkeys < TALLY_KEYS_MAX) {
+            sel->split_slot[i] = nkeys;
+            keys[nkeys++] = f[i].col2;
+        }
+    }
+    sel->nkeys = nkeys;
     auto row_of = [f](int r) { return uint64_t{f[r].row}; };
     auto col_of = [f](int r) { return uint64_t{f[r].col}; };
     auto key_col = [keys](int s) { return uint64_t{keys[s]}; };
@@ -68,7 +99,7 @@ void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
             sel->row_records[rows++] = i;
         if (tally_feeds_pairs(tally_feed_of(f[i].code))) {
             // Both columns of a pair, fed at the line's end.
-            for (uint32_t c : {f[i].col, f[i].col2})
+            for (uint32_t c : {f[i].col, f[i].split ? 0 : f[i].col2})
                 if (c != 0)
                     sel->pair_cols[p++] = c;
         } else if (f[i].col != 0) {

@@ -27,6 +27,12 @@ inline constexpr int TALLY_KEYS_MAX = 64; // key columns of a grouped run
 inline constexpr int TALLY_WANTED_COLS_MAX = 2 * TALLYF_LIST_MAX + TALLY_KEYS_MAX;
 
 struct tally_selection_t {
+    // The key columns: those given (a grouped run's), then one per key
+    // column of welch-t --split, whose slot split_slot gives per record
+    // (-1: none).  nkeys slots in all.
+    uint32_t key_cols[TALLY_KEYS_MAX];
+    int nkeys;
+    int split_slot[TALLYF_LIST_MAX];
     int row_records[TALLYF_LIST_MAX];
     int col_records[TALLYF_LIST_MAX];
     int key_slots[TALLY_KEYS_MAX];
@@ -42,11 +48,16 @@ struct tally_selection_t {
 };
 
 // Fills sel from the records in use and the key columns keys[0..nkeys)
-// (column numbers from 1, nkeys at most TALLY_KEYS_MAX).  Two-column
-// records stand in no group; their columns are in pair_cols.
+// (column numbers from 1, nkeys at most TALLY_KEYS_MAX), to which the key
+// columns of welch-t --split are added (tally_split_columns: with those,
+// no more than TALLY_KEYS_MAX).  Two-column records stand in no group;
+// their columns are in pair_cols (of a split record, its value column).
 void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
                   tally_selection_t *sel);
 
+// The key columns welch-t --split adds to a run's: one per distinct key
+// column.
+int tally_split_columns(const tallyf_list_t *list);
 // Where the pass stands: the current row and column, the records that want
 // the current row, and the next column of the line that something wants.
 class tally_cursor_t {

@@ -63,6 +63,9 @@ struct plain_pass_t {
     tally_feed_t pair_kinds[TALLYF_LIST_MAX];
     int npairs = 0;
     uint64_t pair_lines[TALLYF_LIST_MAX] = {};
+    int splits[TALLYF_LIST_MAX];
+    int nsplits = 0;
+    tally_split_keys_t split_keys[TALLYF_LIST_MAX];
     std::vector<std::string> fields; // the header line's, for record names
 };
 
@@ -78,7 +81,9 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
     tally_select(list, nullptr, 0, &r->sel);
     for (int i = 0; i < list->count; ++i) {
         r->kind[i] = tally_feed_of(list->functions[i].code);
-        if (tally_feeds_pairs(r->kind[i])) {
+        if (list->functions[i].split) {
+            r->splits[r->nsplits++] = i;
+        } else if (tally_feeds_pairs(r->kind[i])) {
             r->pair_kinds[r->npairs] = r->kind[i];
             r->pairs[r->npairs++] = i;
         }
@@ -87,10 +92,14 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
                            r->npairs};
     if (options.skip_missing)
         sink.pair_lines = r->pair_lines;
+    sink.splits = r->splits;
+    sink.nsplits = r->nsplits;
+    sink.split_slot = r->sel.split_slot;
+    sink.split_keys = r->split_keys;
     tally_header_ctx_t ctx{list, &options, nullptr, &r->sel};
     ctx.fields = &r->fields;
-    const tally_pass_input_t input =
-        tally_run_input(stream, options, &ctx, later);
+    tally_pass_input_t input = tally_run_input(stream, options, &ctx, later);
+    input.nkeys = r->sel.nkeys;
     return tally_read_pass(r->sel, input, sink, err, &r->stats);
 }
 
@@ -103,6 +112,13 @@ bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
         tally_settle(&list->functions[i], r->kind[i]);
     for (int p = 0; p < r->npairs; ++p)
         tally_finish_pairs(&list->functions[r->pairs[p]], r->pair_kinds[p]);
+    for (int p = 0; p < r->nsplits; ++p) {
+        const int i = r->splits[p];
+        tally_finish_pairs(&list->functions[i], r->kind[i]);
+        if (!r->split_keys[i].check(tally_split_col_text(list, options, i).c_str(),
+                                    err))
+            return false;
+    }
     const tally_selection_t &sel = r->sel;
     const tally_pass_stats_t &stats = r->stats;
 
@@ -160,7 +176,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
 {
     if (options.header && !tally_check_header_rows(list, err))
         return false;
-    if (!tally_check_layout(list, options, err))
+    if (!tally_check_layout(list, options, err) ||
+        !tally_check_split(list, options, err))
         return false;
     if (options.nby != 0) {
         return tally_run_grouped(list, stream, options, err, notes);
@@ -191,7 +208,8 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
         return tally_fail(err, EX_USAGE, "no part to read");
     if (options.header && !tally_check_header_rows(list, err))
         return false;
-    if (!tally_check_layout(list, options, err))
+    if (!tally_check_layout(list, options, err) ||
+        !tally_check_split(list, options, err))
         return false;
     if (options.nby != 0)
         return tally_run_grouped_parts(list, parts, nparts, options, err,
@@ -224,6 +242,11 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
         bool ok = pass_list(part.get(), parts[k], options, r.get(), err,
                             &later);
         later.first_row += r->stats.lines;
+        for (int p = 0; p < r->nsplits; ++p) {
+            const int i = r->splits[p];
+            if (first->split_keys[i].merge(r->split_keys[i]))
+                tally_swap_samples(&part->functions[i]);
+        }
         for (int i = 0; ok && i < list->count; ++i)
             ok = tally_merge_record(&list->functions[i], &part->functions[i],
                                     first->kind[i]);

@@ -62,6 +62,12 @@ struct tally_feed_sink_t {
     int npairs;
     // Under skip_missing, per record: the lines a pair record skipped.
     uint64_t *pair_lines = nullptr;
+    // The welch-t --split records (not among pairs), their key slots and
+    // the run's keys, per record.
+    const int *splits = nullptr;
+    int nsplits = 0;
+    const int *split_slot = nullptr;
+    tally_split_keys_t *split_keys = nullptr;
 
     template <bool Fma>
     [[gnu::always_inline]] void row_value(const tally_group_t &g, double v, uint64_t)
@@ -79,13 +85,19 @@ struct tally_feed_sink_t {
     template <bool Fma>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                                          const tally_group_t *const *gaps,
-                                         int ngaps, const tally_line_key_t &,
-                                         uint64_t, tally_error_t *)
+                                         int ngaps, const tally_line_key_t &key,
+                                         uint64_t row, tally_error_t *err)
     {
         if (ngaps != 0 && pair_lines != nullptr) [[unlikely]]
             count_pair_gaps(gaps, ngaps);
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
+        for (int p = 0; p < nsplits; ++p) {
+            const int i = splits[p];
+            if (!tally_feed_line_split<Fma>(&records[i], &split_keys[i],
+                                            split_slot[i], staged, n, key))
+                return tally_missing_split_key(row, records[i].col2, err);
+        }
         return true;
     }
     void count_pair_gaps(const tally_group_t *const *gaps, int ngaps)
