@@ -57,13 +57,8 @@ void make_groups(const int *records, int n, RecordNumber record_number,
 int tally_split_columns(const tallyf_list_t *list)
 {
     int n = 0;
-    for (int i = 0; i < list->count; ++i) {
-        const tallyf_t &tf = list->functions[i];
-        bool seen = false;
-        for (int j = 0; j < i && !seen; ++j)
-            seen = list->functions[j].split && list->functions[j].col2 == tf.col2;
-        n += tf.split && !seen;
-    }
+    for (int i = 0; i < list->count; ++i)
+        n += list->functions[i].split;
     return n;
 }
 
@@ -76,14 +71,11 @@ void tally_select(const tallyf_list_t *list, const uint32_t *given, int ngiven,
     int nkeys = 0;
     for (; nkeys < ngiven && nkeys < TALLY_KEYS_MAX; ++nkeys)
         keys[nkeys] = given[nkeys];
+    // (A slot per record, not per column: the count stays the same when
+    // the header line turns names into columns.)
     for (int i = 0; i < list->count; ++i) {
         sel->split_slot[i] = -1;
-        if (!f[i].split)
-            continue;
-        for (int j = 0; j < i && sel->split_slot[i] < 0; ++j)
-            if (f[j].split && f[j].col2 == f[i].col2)
-                sel->split_slot[i] = sel->split_slot[j];
-        if (sel->split_slot[i] < 0 && nkeys < TALLY_KEYS_MAX) {
+        if (f[i].split && nkeys < TALLY_KEYS_MAX) {
             sel->split_slot[i] = nkeys;
             keys[nkeys++] = f[i].col2;
         }

@@ -55,8 +55,7 @@ struct tally_selection_t {
 void tally_select(const tallyf_list_t *list, const uint32_t *keys, int nkeys,
                   tally_selection_t *sel);
 
-// The key columns welch-t --split adds to a run's: one per distinct key
-// column.
+// The key columns welch-t --split adds to a run's: one per such record.
 int tally_split_columns(const tallyf_list_t *list);
 // Where the pass stands: the current row and column, the records that want
 // the current row, and the next column of the line that something wants.
