@@ -157,7 +157,7 @@ struct tally_group_sink_t {
         // Never: every column value is staged.
     }
 
-    template <bool Fma>
+    template <bool Fma, bool Paired>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                                          const tally_group_t *const *gaps,
                                          int ngaps,

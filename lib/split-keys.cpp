@@ -8,6 +8,17 @@
 
 #include "sink.h"
 
+int tally_split_keys_t::add(const char *k, size_t len)
+{
+    if (count == kKept) {
+        more = true;
+        return 2;
+    }
+    keys[count].assign(k, len);
+    ++count;
+    return count - 1 < 2 ? count - 1 : 2;
+}
+
 bool tally_split_keys_t::check(const char *column, tally_error_t *err) const
 {
     if (count == 2 && !more)

@@ -82,24 +82,29 @@ struct tally_feed_sink_t {
             if (records[*i].row == 0 || records[*i].row != row)
                 tally_feed<Fma>(kind[*i], &records[*i], v); // once a record
     }
-    template <bool Fma>
+    template <bool Fma, bool Paired>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                                          const tally_group_t *const *gaps,
                                          int ngaps, const tally_line_key_t &key,
                                          uint64_t row, tally_error_t *err)
     {
+        // A pass built for no paired column has no pair and no split to
+        // feed: nothing to do at a line's end.
+        if constexpr (!Paired)
+            return true;
         if (ngaps != 0 && pair_lines != nullptr) [[unlikely]]
             count_pair_gaps(gaps, ngaps);
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
-        for (int p = 0; p < nsplits; ++p) {
-            const int i = splits[p];
-            if (!tally_feed_line_split<Fma>(&records[i], &split_keys[i],
-                                            split_slot[i], staged, n, key))
-                return tally_missing_split_key(row, records[i].col2, err);
-        }
+        if (nsplits != 0) [[unlikely]]
+            return feed_splits(staged, n, key, row, err);
         return true;
     }
+    // The split records' values of a line (out of the pass's line: its
+    // code there slows every paired pass).
+    bool feed_splits(const tally_staged_t *staged, int n,
+                     const tally_line_key_t &key, uint64_t row,
+                     tally_error_t *err);
     void count_pair_gaps(const tally_group_t *const *gaps, int ngaps)
     {
         for (int p = 0; p < npairs; ++p)
