@@ -21,9 +21,11 @@
 #include "pass-body.h"
 #include "xt.h"
 
-bool tally_feed_sink_t::feed_splits(const tally_staged_t *staged, int n,
-                                    const tally_line_key_t &key, uint64_t row,
-                                    tally_error_t *err)
+bool tally_feed_splits(tallyf_t *records, const int *splits, int nsplits,
+                       const int *split_slot, tally_split_keys_t *split_keys,
+                       const tally_staged_t *staged, int n,
+                       const tally_line_key_t &key, uint64_t row,
+                       tally_error_t *err)
 {
     // The exact sums come out the same from either build of the feeders.
     for (int p = 0; p < nsplits; ++p) {

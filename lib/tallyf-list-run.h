@@ -46,6 +46,15 @@ bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
                      const tally_run_options_t &options, tally_error_t *err,
                      std::string *notes = nullptr);
 
+// Feeds the split records splits[0..nsplits) of records the values of a
+// line (out of the pass's line: its code there slowed every paired pass;
+// and the sink's address, not handed out, stays in registers).
+bool tally_feed_splits(tallyf_t *records, const int *splits, int nsplits,
+                       const int *split_slot, tally_split_keys_t *split_keys,
+                       const tally_staged_t *staged, int n,
+                       const tally_line_key_t &key, uint64_t row,
+                       tally_error_t *err);
+
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {
@@ -97,14 +106,10 @@ struct tally_feed_sink_t {
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
         if (nsplits != 0) [[unlikely]]
-            return feed_splits(staged, n, key, row, err);
+            return tally_feed_splits(records, splits, nsplits, split_slot,
+                                     split_keys, staged, n, key, row, err);
         return true;
     }
-    // The split records' values of a line (out of the pass's line: its
-    // code there slows every paired pass).
-    bool feed_splits(const tally_staged_t *staged, int n,
-                     const tally_line_key_t &key, uint64_t row,
-                     tally_error_t *err);
     void count_pair_gaps(const tally_group_t *const *gaps, int ngaps)
     {
         for (int p = 0; p < npairs; ++p)
