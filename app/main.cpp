@@ -203,7 +203,7 @@ bool finish_options(tally_cli_t *cli, const tallyf_list_t &list,
             const tallyf_t &tf = list.functions[i];
             names.pair_label[i] =
                 (names.name[i].empty() ? std::to_string(tf.col) : names.name[i]) +
-                "," +
+                (tf.split ? " by " : ",") +
                 (names.name2[i].empty() ? std::to_string(tf.col2) : names.name2[i]);
         }
     }

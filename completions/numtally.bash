@@ -14,7 +14,7 @@ _numtally()
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
         --csv --skip-missing --quantile-type --format --long --digits
-        --state-out --merge --threads"
+        --state-out --merge --threads --split"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -45,8 +45,9 @@ _numtally()
         ;;
     # A delimiter string, key columns, a row or column number, a parameter:
     # free text.
-    --delims | --delim | --by | --row | --col | quantile | sample-t-score | \
-        percentile | t-test | top | --digits | --threads) return ;;
+    --delims | --delim | --by | --row | --col | --split | quantile | \
+        sample-t-score | percentile | t-test | top | --digits | \
+        --threads) return ;;
     # An optional bin count, or the column.
     histogram)
         mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")

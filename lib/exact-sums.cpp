@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "error-free.h"
 #include "shifted-sums.h"
 #include "exact-wide.h"
+#include "split-keys.h"
 #include "xt.h"
 
 namespace {
@@ -336,6 +338,7 @@ bool settle_squares_fast(tallyf_t *tf)
     d2.settle(&d2_hi, &d2_lo);
     if (!(q.exact && d.exact && d2.exact) || !std::isfinite(shift) ||
         !std::isfinite(d_hi) || !std::isfinite(d2_hi) ||
+        (d2_hi != 0 && d2_hi < 0x1p-600) || // kept scaled: the wide path
         !std::isfinite(q.hi + q.lo))
         return false;
     tf->sum = tf->sum_x = total;
@@ -347,6 +350,26 @@ bool settle_squares_fast(tallyf_t *tf)
     tf->sum_d_2_lo = d2_lo;
     tallyf_sums2_init(&tf->pairs);
     return true;
+}
+
+// The power of 2 a sample's sums are kept at: 0 where the sum of squared
+// deviations d2 lies well inside the normal range, else e with d2 times
+// 2^-2e in [1, 4) (the deviations' sum times 2^-e).
+int lane_scale(const exact_wide_t &d2)
+{
+    constexpr int kShift = 1100; // brings any such sum into the doubles
+    const double r = exact_wide_round(&d2);
+    if (exact_wide_is_zero(&d2) ||
+        (std::fabs(r) > 0x1p-600 && std::fabs(r) < 0x1p600))
+        return 0;
+    int exp;
+    if (std::isinf(r))
+        exp = std::ilogb(exact_wide_round(&d2, -kShift)) + kShift;
+    else if (std::fabs(r) < 0x1p-1000)
+        exp = std::ilogb(exact_wide_round(&d2, kShift)) - kShift;
+    else
+        exp = std::ilogb(r);
+    return exp >= 0 ? exp / 2 : -((1 - exp) / 2);
 }
 
 // A two-column record's exact sums settled into the shifted form the
@@ -399,8 +422,12 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_count_product(&d2, n, shift, shift);
-        exact_wide_split(&d, 0, &t->d[l], &t->d_lo[l]);
-        exact_wide_split(&d2, 0, &t->d2[l], &t->d2_lo[l]);
+        // Two samples' sums far from 1 are kept scaled (see e2 in
+        // shifted-sums.h), so that their digits survive in doubles.
+        const int e = kind == tally_feed_t::samples ? lane_scale(d2) : 0;
+        exact_wide_split(&d, -e, &t->d[l], &t->d_lo[l]);
+        exact_wide_split(&d2, -2 * e, &t->d2[l], &t->d2_lo[l]);
+        t->e2[l] = e;
     }
     exact_wide_t c;
     exact_wide_clear(&c);
@@ -515,6 +542,17 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
     if (std::isfinite(d_hi) && std::isfinite(d2_hi)) {
         exact_wide_split(&d, 0, &tf->sum_d, &tf->sum_d_lo);
         exact_wide_split(&d2, 0, &tf->sum_d_2, &tf->sum_d_2_lo);
+        // Squared deviations too small for their digits to survive in
+        // doubles: kept scaled as well, in the pairs' first lane (see
+        // pairs in tallyf.h).
+        const int e = d2_hi < 0x1p-600 ? lane_scale(d2) : 0;
+        if (e != 0) {
+            t->n[0] = n;
+            t->shift[0] = shift;
+            exact_wide_split(&d, -e, &t->d[0], &t->d_lo[0]);
+            exact_wide_split(&d2, -2 * e, &t->d2[0], &t->d2_lo[0]);
+            t->e2[0] = e;
+        }
     } else {
         exact_wide_split(&d, -kLinearScale, &tf->sum_d, &tf->sum_d_lo);
         exact_wide_split(&d2, -kSquareScale, &tf->sum_d_2, &tf->scaled_lo);
@@ -599,6 +637,22 @@ void merge_pairs(tallyf_t *into, const tallyf_t *from)
 }
 
 } // namespace
+
+void tally_swap_samples(tallyf_t *tf)
+{
+    tallyf_sums2_t *t = &tf->pairs;
+    for (double *lanes : {t->shift, t->d, t->d_lo, t->d2, t->d2_lo, t->e2,
+                          t->e2_lo})
+        std::swap(lanes[0], lanes[1]);
+    std::swap(t->n[0], t->n[1]);
+    if (rest_t *r = rest_of(tf)) {
+        std::swap(r->px[0], r->px[1]);
+        std::swap(r->pq[0], r->pq[1]);
+        std::swap(r->lane_nan[0], r->lane_nan[1]);
+        std::swap(r->lane_pos[0], r->lane_pos[1]);
+        std::swap(r->lane_neg[0], r->lane_neg[1]);
+    }
+}
 
 bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind)
 {

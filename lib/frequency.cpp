@@ -69,25 +69,108 @@ struct counted_t {
 
 // The distinct values of the sorted values with their counts, in value
 // order (NaN, sorted last, one value; -0 and 0 one value, shown as the first
-// in order).
-std::vector<counted_t> runs_of_sorted(const double *v, uint64_t n)
+// in order), into runs where it is given; their number.  Counted first, so
+// that the list is made once at its size.
+uint64_t runs_of_sorted(const double *v, uint64_t n,
+                        std::vector<counted_t> *runs)
 {
-    std::vector<counted_t> runs;
+    const auto same = [v](uint64_t j, uint64_t i) {
+        return v[j] == v[i] || (std::isnan(v[j]) && std::isnan(v[i]));
+    };
+    uint64_t count = n != 0;
+    for (uint64_t j = 1; j < n; ++j)
+        count += !same(j, j - 1);
+    if (runs == nullptr)
+        return count;
+    runs->reserve(count);
     for (uint64_t i = 0; i < n;) {
         uint64_t j = i + 1;
-        while (j < n && (v[j] == v[i] || (std::isnan(v[j]) && std::isnan(v[i]))))
+        while (j < n && same(j, i))
             ++j;
-        runs.push_back({v[i], j - i});
+        runs->push_back({v[i], j - i});
         i = j;
     }
-    return runs;
+    return count;
 }
 
-// The same, counted in a hash table of the values' bits, the distinct
+// The number of distinct values of v[0, n) (NaN one value, -0 and 0 one
+// value), where most are distinct, putting the values in another order:
+// they are moved, in place, into 1,024 buckets by a hash of their bits, and
+// each bucket's are counted in a table small enough to stay in cache (a
+// sort would read and write every value once per byte it tells apart).
+uint64_t distinct_of_many(double *v, uint64_t n)
+{
+    constexpr int kBucketBits = 10;
+    constexpr size_t kBuckets = size_t{1} << kBucketBits;
+    constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
+    constexpr uint64_t kEmpty = ~uint64_t{0}; // a NaN's bits: never a key
+    const auto key_of = [](double x) {
+        return x == 0 ? uint64_t{0} : std::bit_cast<uint64_t>(x);
+    };
+    const auto bucket_of = [&](double x) {
+        return static_cast<size_t>((key_of(x) * kMul) >> (64 - kBucketBits));
+    };
+    std::vector<uint64_t> start(kBuckets + 1, 0);
+    for (uint64_t i = 0; i < n; ++i)
+        ++start[bucket_of(v[i]) + 1];
+    for (size_t b = 1; b <= kBuckets; ++b)
+        start[b] += start[b - 1];
+    // Each value carried to its bucket, picking up what stood there, until
+    // one that belongs where it was taken from turns up.
+    std::vector<uint64_t> head(start.begin(), start.end() - 1);
+    for (size_t b = 0; b < kBuckets; ++b) {
+        while (head[b] < start[b + 1]) {
+            double x = v[head[b]];
+            size_t d = bucket_of(x);
+            while (d != b) {
+                std::swap(x, v[head[d]++]);
+                d = bucket_of(x);
+            }
+            v[head[b]++] = x;
+        }
+    }
+    uint64_t distinct = 0;
+    bool nan = false;
+    std::vector<uint64_t> table;
+    std::vector<size_t> filled;
+    for (size_t b = 0; b < kBuckets; ++b) {
+        const uint64_t size = start[b + 1] - start[b];
+        int bits = 4;
+        while ((uint64_t{1} << bits) < 2 * size)
+            ++bits;
+        if (table.size() < (size_t{1} << bits))
+            table.assign(size_t{1} << bits, kEmpty);
+        const size_t mask = (size_t{1} << bits) - 1;
+        for (uint64_t i = start[b]; i < start[b + 1]; ++i) {
+            if (std::isnan(v[i])) {
+                nan = true;
+                continue;
+            }
+            const uint64_t k = key_of(v[i]);
+            // The hash bits below the bucket's.
+            size_t s = static_cast<size_t>((k * kMul) >> (64 - kBucketBits - bits)) & mask;
+            while (table[s] != kEmpty && table[s] != k)
+                s = (s + 1) & mask;
+            if (table[s] == kEmpty) {
+                table[s] = k;
+                filled.push_back(s);
+            }
+        }
+        distinct += filled.size();
+        for (size_t s : filled) // emptied for the next bucket
+            table[s] = kEmpty;
+        filled.clear();
+    }
+    return distinct + nan;
+}
+
+// The same (the list only where out is given), counted in a hash table of
+// the values' bits, the distinct
 // values sorted afterwards: a pass over the values instead of a sort of
 // them.  Where most values are distinct the table would outgrow a sort's
-// work and memory: then the values are sorted after all.
-std::vector<counted_t> runs_of(tallyf_t *tf)
+// work and memory: then the values are sorted after all, as soon as the
+// values seen say so.
+uint64_t runs_of(tallyf_t *tf, std::vector<counted_t> *out)
 {
     const double *v = tf->nums;
     const uint64_t n = tf->num_count;
@@ -124,9 +207,14 @@ std::vector<counted_t> runs_of(tallyf_t *tf)
             ++negative_zeros;
         insert(table, shift, x == 0 ? 0 : std::bit_cast<uint64_t>(x), 1);
         if (used * 2 > table.size()) {
-            if (used > (uint64_t{1} << 16) && used > n / 4) {
+            // Mostly distinct so far (more than half the values seen), or
+            // more than a quarter of all: a sort does less work than a
+            // table that grows to hold them.
+            if (used > (uint64_t{1} << 16) && (used > i / 2 || used > n / 4)) {
+                if (out == nullptr)
+                    return distinct_of_many(tf->nums, n);
                 tallyf_sort(tf);
-                return runs_of_sorted(tf->nums, n);
+                return runs_of_sorted(tf->nums, n, out);
             }
             std::vector<slot_t> bigger(table.size() * 2, slot_t{0, 0});
             --shift;
@@ -137,7 +225,9 @@ std::vector<counted_t> runs_of(tallyf_t *tf)
             table.swap(bigger);
         }
     }
-    std::vector<counted_t> runs;
+    if (out == nullptr)
+        return used + (nans != 0);
+    std::vector<counted_t> &runs = *out;
     runs.reserve(used + 1);
     for (const slot_t &s : table)
         if (s.count != 0)
@@ -152,6 +242,13 @@ std::vector<counted_t> runs_of(tallyf_t *tf)
                 r.value = -0.0; // sorted first among the zeros
     if (nans != 0)
         runs.push_back({first_nan, nans});
+    return runs.size();
+}
+
+std::vector<counted_t> runs_of(tallyf_t *tf)
+{
+    std::vector<counted_t> runs;
+    runs_of(tf, &runs);
     return runs;
 }
 
@@ -342,7 +439,7 @@ bool tally_block_top(tallyf_t *tf, const tally_block_args_t &a)
 
 bool tally_block_distinct(tallyf_t *tf, const tally_block_args_t &a)
 {
-    a.p.stat_count("distinct", W, runs_of(tf).size());
+    a.p.stat_count("distinct", W, runs_of(tf, nullptr));
     return true;
 }
 

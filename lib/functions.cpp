@@ -104,7 +104,9 @@ const tally_function_t tally_functions[] = {
      "regression --col X --col Y   least-squares line", nullptr},
     {"welch-t", TALLYF_WELCH_T, TALLYF_WELCH_T, 0, P::two_columns, F::samples,
      tally_block_welch_t, S::results, nullptr,
-     "welch-t --col X --col Y      Welch's two-sample t-test", nullptr},
+     "welch-t --col X --col Y      Welch's two-sample t-test\n"
+     "  welch-t --col V --split K    the same, V's values by K's two keys",
+     nullptr},
     {"paired-t", TALLYF_PAIRED_T, TALLYF_PAIRED_T, 0, P::two_columns, F::pairs,
      tally_block_paired_t, S::results, nullptr,
      "paired-t --col X --col Y     paired t-test", nullptr},

@@ -38,7 +38,7 @@ uint64_t tally_gaps_of(const tallyf_t &tf, int record,
         return counts.lines == nullptr ? 0 : counts.lines[record];
     case tally_feed_t::samples:
         return tally_col_gaps(tf.col, sel, counts) +
-               tally_col_gaps(tf.col2, sel, counts);
+               (tf.split ? 0 : tally_col_gaps(tf.col2, sel, counts));
     default:
         return tally_col_gaps(tf.col, sel, counts);
     }

@@ -346,6 +346,7 @@ struct grouped_t {
     std::unique_ptr<tally_gap_table_t> gap_table;
     std::vector<std::string> fields;
     tally_pass_stats_t stats;
+    tally_split_keys_t split_keys[TALLYF_LIST_MAX]; // welch-t --split
 
     grouped_t() = default;
     grouped_t(const grouped_t &) = delete;
@@ -409,6 +410,10 @@ bool grouped_setup(grouped_t *r, const tallyf_list_t *list,
         if (tally_feeds_pairs(r->kind[i]))
             r->pairs[sink.npairs++] = i;
     sink.pairs = r->pairs;
+    sink.split_slot = r->sel.split_slot;
+    sink.split_keys = r->split_keys;
+    for (int i = 0; i < requests; ++i)
+        sink.any_split |= list->functions[i].split;
     sink.plain_feeds = r->chains == 0 && !r->any_spilled && sink.npairs == 0;
     sink.single_feed = sink.plain_feeds && requests == 1;
     if (sink.single_feed && r->kind[0] == tally_feed_t::sum)
@@ -429,6 +434,7 @@ bool grouped_pass(grouped_t *r, tallyf_list_t *list, FILE *stream,
     tally_header_ctx_t ctx{list, &options, by, &r->sel, &r->wants};
     ctx.fields = &r->fields;
     tally_pass_input_t input = tally_run_input(stream, options, &ctx, later);
+    input.nkeys = r->sel.nkeys;
     if (source != nullptr)
         input.source = source;
     return tally_read_pass(r->sel, input, r->sink, err, &r->stats);
@@ -452,6 +458,12 @@ bool grouped_merge(grouped_t *into, grouped_t *from, tally_error_t *err)
     const uint32_t groups = from->states->groups();
     std::vector<uint32_t> to(groups);
     const int requests = into->requests;
+    // A later part whose split keys came the other way round: its samples
+    // swapped in every group.
+    bool swap[TALLYF_LIST_MAX] = {};
+    for (int i = 0; i < requests; ++i)
+        swap[i] = into->sink.any_split && into->sink.split_slot[i] >= 0 &&
+                  into->split_keys[i].merge(from->split_keys[i]);
     for (uint32_t g = 0; g < groups; ++g) {
         const std::string_view key = from->keys.key(g);
         bool added;
@@ -499,6 +511,8 @@ bool grouped_merge(grouped_t *into, grouped_t *from, tally_error_t *err)
                 for (double x : v)
                     into->arena.push(&into->states->chains_of(G)[c], x);
             }
+            if (swap[i])
+                tally_swap_samples(&b[i]);
             if (!tally_merge_record(&a[i], &b[i], into->kind[i]))
                 return tally_fail_io(err, "cannot merge a listing", errno);
         }
@@ -552,6 +566,11 @@ bool grouped_report(grouped_t *r, tallyf_list_t *list,
         tally_settle(&scratch, tally_feed_t::sum);
         return &scratch;
     };
+    for (int i = 0; i < requests; ++i)
+        if (sink.any_split && sel.split_slot[i] >= 0 &&
+            !r->split_keys[i].check(
+                tally_split_col_text(list, options, i).c_str(), err))
+            return false;
     uint64_t listed = 0;
     for (uint32_t g = 0; g < groups; ++g) {
         tallyf_t *s = state_of(g);

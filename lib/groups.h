@@ -149,6 +149,11 @@ struct tally_group_sink_t {
     std::string scratch;        // several key fields, length-prefixed
     const int *pairs = nullptr; // the two-column requests
     int npairs = 0;
+    // welch-t --split: per request, its key slot (-1: none) and the run's
+    // keys; any: some request has one.
+    const int *split_slot = nullptr;
+    tally_split_keys_t *split_keys = nullptr;
+    bool any_split = false;
     // No request keeps values, lists them or takes pairs: each value goes
     // to its records' running sums alone (decided once per run).
     bool plain_feeds = false;
@@ -173,14 +178,14 @@ struct tally_group_sink_t {
         // Never: every column value is staged.
     }
 
-    template <bool Fma>
+    template <bool Fma, bool Paired>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                                          const tally_group_t *const *gaps,
                                          int ngaps,
                                          const tally_line_key_t &key,
                                          uint64_t row, tally_error_t *err)
     {
-        if (key.filled != all_keys)
+        if ((key.filled & all_keys) != all_keys)
             return missing_key(key, row, err);
         const char *k = key.bytes;
         size_t len = key.len;
@@ -188,6 +193,10 @@ struct tally_group_sink_t {
             encode(key);
             k = scratch.data();
             len = scratch.size();
+        } else if (any_split) {
+            // The line's key holds the split keys' fields too.
+            k = key.bytes + key.start[0];
+            len = key.end[0] - key.start[0];
         }
         bool added;
         const uint32_t g = keys->find_or_add(k, len, &added);
@@ -214,7 +223,7 @@ struct tally_group_sink_t {
         if (plain_feeds)
             feed_plain<Fma>(s, staged, n);
         else
-            feed_any<Fma>(s, g, staged, n);
+            return feed_any<Fma>(s, g, staged, n, key, row, err);
         return true;
     }
 
@@ -233,8 +242,10 @@ struct tally_group_sink_t {
         }
     }
     template <bool Fma>
-    [[gnu::noinline]] void feed_any(tallyf_t *s, uint32_t g,
-                                    const tally_staged_t *staged, int n)
+    [[gnu::noinline]] bool feed_any(tallyf_t *s, uint32_t g,
+                                    const tally_staged_t *staged, int n,
+                                    const tally_line_key_t &key, uint64_t row,
+                                    tally_error_t *err)
     {
         for (int j = 0; j < n; ++j) {
             const tally_group_t &col = *staged[j].col;
@@ -249,8 +260,15 @@ struct tally_group_sink_t {
                     spill->put(uint64_t{g} * requests + *i, v);
             }
         }
-        for (int p = 0; p < npairs; ++p)
-            tally_feed_line_pair<Fma>(&s[pairs[p]], kind[pairs[p]], staged, n);
+        for (int p = 0; p < npairs; ++p) {
+            const int i = pairs[p];
+            if (!any_split || split_slot[i] < 0)
+                tally_feed_line_pair<Fma>(&s[i], kind[i], staged, n);
+            else if (!tally_feed_line_split<Fma>(&s[i], &split_keys[i],
+                                                 split_slot[i], staged, n, key))
+                return tally_missing_split_key(row, s[i].col2, err);
+        }
+        return true;
     }
 
     template <bool Fma>

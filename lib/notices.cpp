@@ -82,8 +82,9 @@ void tally_group_notices(const tallyf_t *records, int count,
         }
         // Two columns: the empty fields of each, as for one column.
         const uint64_t first = tally_col_gaps(tf.col, sel, gaps);
-        const uint64_t second =
-            tf.col2 == tf.col ? 0 : tally_col_gaps(tf.col2, sel, gaps);
+        const uint64_t second = tf.col2 == tf.col || tf.split
+                                    ? 0 // a split's keys are no values
+                                    : tally_col_gaps(tf.col2, sel, gaps);
         notices(tf, record_what(tf, options, i), first, options, seen,
                 prefix, out);
         if (second != 0 && !options.skip_missing) {

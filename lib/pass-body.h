@@ -186,7 +186,7 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     };
     // The line's end: its staged values and key go to the sink.
     auto end_line = [&]() __attribute__((always_inline)) -> bool {
-        const bool ok = sink.template line_end<Fma>(staged, n, gaps, ngaps,
+        const bool ok = sink.template line_end<Fma, pairs>(staged, n, gaps, ngaps,
                                                     key, at.row(), err);
         n = 0;
         ngaps = 0;
@@ -309,8 +309,8 @@ read_pass(const tally_selection_t &sel, const tally_pass_input_t &input,
     // A last line cut short by the end of input still ends.
     if ((n != 0 || at.col() > 1) &&
         (!check_width(at.col() - 1) ||
-         !sink.template line_end<Fma>(staged, n, gaps, ngaps, key, at.row(),
-                                      err)))
+         !sink.template line_end<Fma, pairs>(staged, n, gaps, ngaps, key,
+                                             at.row(), err)))
         return false;
     stats.lines = at.row() - input.first_row + (at.col() > 1 ? 1 : 0);
     if (in.error != 0 ||

@@ -57,7 +57,9 @@ struct tally_line_key_t {
 //       stages is true, and otherwise only the values of paired columns
 //       (already fed to their columns' other records); gaps holds the
 //       column groups whose field was empty or missing (staged as 0, or
-//       not at all under skip_missing), rarely any;
+//       not at all under skip_missing), rarely any; a template on the build
+//       and on whether the pass was built for paired columns (without,
+//       staged holds no paired column's value);
 // The pass is compiled once per build, with the sink's feeding inlined, and
 // runs the build tally_use_fma() chose.
 // Sinks: tally_feed_sink_t (tallyf-list-run.h, the plain run); grouped

@@ -19,7 +19,7 @@ void tally_printer_t::head() const
     if (col_name != nullptr)
         std::fprintf(out, "%s %s ", label, col_name);
     else if (pair)
-        std::fprintf(out, "%s %u,%u ", label, num, num2);
+        std::fprintf(out, "%s %u%s%u ", label, num, pair_sep, num2);
     else
         std::fprintf(out, "%s %u ", label, num);
 }

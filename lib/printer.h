@@ -22,6 +22,7 @@ struct tally_printer_t {
     const char *col_name = nullptr; // a column's name, shown instead of num
     bool pair = false;      // two columns: "LABEL NUM,NUM2"
     uint32_t num2 = 0;
+    const char *pair_sep = ","; // welch-t --split: "Col NUM by NUM2"
     FILE *out = stdout;     // where the lines go
     // A record layout: every result goes there instead of to a line, and
     // lines that are no result become its notes.

@@ -214,8 +214,8 @@ void tally_records_t::request(int i, const tally_printer_t &p)
         };
         std::string t, l;
         if (p.pair) {
-            t = col_text(p.num, nullptr) + "," + col_text(p.num2, nullptr);
-            l = "cols " + t;
+            t = col_text(p.num, nullptr) + p.pair_sep + col_text(p.num2, nullptr);
+            l = (*p.pair_sep == ',' ? "cols " : "col ") + t;
         } else if (std::strcmp(p.label, "Row") == 0) {
             l = t = "row " + std::to_string(p.num);
         } else {

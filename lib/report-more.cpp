@@ -99,10 +99,8 @@ void print_summary(tallyf_t *tf, const tally_printer_t &p)
 
 void print_t_test(const tallyf_t *tf, bool paired, const tally_printer_t &p)
 {
-    const tallyf_sums1_t x = tallyf_sums2_lane(&tf->pairs, 0);
-    const tallyf_sums1_t y = tallyf_sums2_lane(&tf->pairs, 1);
     const tallyf_t_test_t t = paired ? tallyf_paired_t(&tf->pairs)
-                                     : tallyf_welch_t(&x, &y);
+                                     : tallyf_welch_t_lanes(&tf->pairs);
     if (paired) {
         p.stat_count("pairs", S, t.n1);
     } else {
@@ -134,6 +132,10 @@ tally_printer_t tally_pair_printer(const tallyf_t *tf)
     tally_printer_t p{"", 0, "Cols", tf->col};
     p.pair = true;
     p.num2 = tf->col2;
+    if (tf->split) {
+        p.label = "Col";
+        p.pair_sep = " by ";
+    }
     return p;
 }
 

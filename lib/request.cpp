@@ -150,8 +150,13 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
         // (where names are allowed) by name.
         const bool names_ok = extras != nullptr && extras->names_allowed &&
                               extras->names2 != nullptr;
+        // welch-t --col VALUE --split KEY: the two samples are the values
+        // of one column, told apart by the two values of a key column.
+        const bool split = code == TALLYF_WELCH_T && i + 4 < argc &&
+                           std::strcmp(argv[i + 3], "--split") == 0;
         if (!is_col || count != 1 || (picks[0].name != nullptr && !names_ok) ||
-            i + 4 >= argc || std::strcmp(argv[i + 3], "--col") != 0)
+            i + 4 >= argc ||
+            (std::strcmp(argv[i + 3], "--col") != 0 && !split))
             return refuse(err, "%s: two columns are needed: --col X --col Y\n",
                           argv[*arg]);
         tally_pick_t second;
@@ -174,6 +179,9 @@ bool add_request(tallyf_list_t *list, tallyf_code_t code, int *arg, int argc,
         tf->col = picks[0].number;
         tf->by_row = false;
         tf->col2 = second.number;
+        tf->split = split;
+        if (split && second.name == nullptr && second.number == 0)
+            return refuse(err, "Invalid --split column: %s\n", argv[i + 4]);
         tallyf_sums2_init(&tf->pairs);
         tf->sum_x = tf->sum_x_2 = tf->sum_y = tf->sum_y_2 = tf->sum_x_y = 0;
         if (extras != nullptr)

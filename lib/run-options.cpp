@@ -53,8 +53,29 @@ void tally_wants_of(const tallyf_list_t *list, tally_wants_t *wants)
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &f = list->functions[i];
         wants->at[i] = {f.row, f.col, f.col2,
-                        tally_feeds_pairs(tally_feed_of(f.code))};
+                        tally_feeds_pairs(tally_feed_of(f.code)), f.split};
     }
+}
+
+bool tally_check_split(const tallyf_list_t *list,
+                       const tally_run_options_t &options, tally_error_t *err)
+{
+    tally_wants_t wants;
+    tally_wants_of(list, &wants);
+    if (options.nby + tally_split_columns(wants) <= TALLY_KEYS_MAX)
+        return true;
+    return tally_fail(err, EX_USAGE,
+                      "--split: more key columns than " +
+                          std::to_string(TALLY_KEYS_MAX) +
+                          " with those of --by\n");
+}
+
+std::string tally_split_col_text(const tallyf_list_t *list,
+                                 const tally_run_options_t &options, int i)
+{
+    if (options.names != nullptr && !options.names->name2[i].empty())
+        return options.names->name2[i];
+    return std::to_string(list->functions[i].col2);
 }
 
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,

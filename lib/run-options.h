@@ -74,6 +74,15 @@ void tally_records_names_only(tally_records_t *records,
 bool tally_check_layout(const tallyf_list_t *list,
                         const tally_run_options_t &options, tally_error_t *err);
 
+// The key columns of welch-t --split and --by together fit the pass's
+// key slots (TALLY_KEYS_MAX), or the run is refused (64).
+bool tally_check_split(const tallyf_list_t *list,
+                       const tally_run_options_t &options, tally_error_t *err);
+
+// The key column of record i (welch-t --split) as the command line named it.
+std::string tally_split_col_text(const tallyf_list_t *list,
+                                 const tally_run_options_t &options, int i);
+
 // The name record i's column was chosen by, or null.
 const char *tally_col_name(const tally_run_options_t &options, int i);
 

@@ -53,10 +53,33 @@ void make_groups(const int *records, int n, RecordNumber record_number,
 
 } // namespace
 
-void tally_select(const tally_wants_t &wants, const uint32_t *keys, int nkeys,
-                  tally_selection_t *sel)
+int tally_split_columns(const tally_wants_t &wants)
+{
+    int n = 0;
+    for (int i = 0; i < wants.count; ++i)
+        n += wants.at[i].split;
+    return n;
+}
+
+void tally_select(const tally_wants_t &wants, const uint32_t *given,
+                  int ngiven, tally_selection_t *sel)
 {
     const tally_want_t *f = wants.at;
+    // The given key columns, then those of the split records.
+    uint32_t *keys = sel->key_cols;
+    int nkeys = 0;
+    for (; nkeys < ngiven && nkeys < TALLY_KEYS_MAX; ++nkeys)
+        keys[nkeys] = given[nkeys];
+    // (A slot per record, not per column: the count stays the same when
+    // the header line turns names into columns.)
+    for (int i = 0; i < wants.count; ++i) {
+        sel->split_slot[i] = -1;
+        if (f[i].split && nkeys < TALLY_KEYS_MAX) {
+            sel->split_slot[i] = nkeys;
+            keys[nkeys++] = f[i].col2;
+        }
+    }
+    sel->nkeys = nkeys;
     auto row_of = [f](int r) { return uint64_t{f[r].row}; };
     auto col_of = [f](int r) { return uint64_t{f[r].col}; };
     auto key_col = [keys](int s) { return uint64_t{keys[s]}; };
@@ -67,7 +90,7 @@ void tally_select(const tally_wants_t &wants, const uint32_t *keys, int nkeys,
             sel->row_records[rows++] = i;
         if (f[i].pairs) {
             // Both columns of a pair, fed at the line's end.
-            for (uint32_t c : {f[i].col, f[i].col2})
+            for (uint32_t c : {f[i].col, f[i].split ? 0 : f[i].col2})
                 if (c != 0)
                     sel->pair_cols[p++] = c;
         } else if (f[i].col != 0) {

@@ -14,8 +14,9 @@ inline constexpr int TALLY_WANTS_MAX = 64;
 struct tally_want_t {
     uint32_t row = 0;
     uint32_t col = 0;
-    uint32_t col2 = 0;
+    uint32_t col2 = 0;      // of welch-t --split, its key column
     bool pairs = false;
+    bool split = false;     // welch-t --split: col2 is a key column
 };
 struct tally_wants_t {
     tally_want_t at[TALLY_WANTS_MAX];
@@ -41,6 +42,12 @@ inline constexpr int TALLY_KEYS_MAX = 64; // key columns of a grouped run
 inline constexpr int TALLY_WANTED_COLS_MAX = 2 * TALLY_WANTS_MAX + TALLY_KEYS_MAX;
 
 struct tally_selection_t {
+    // The key columns: those given (a grouped run's), then one per key
+    // column of welch-t --split, whose slot split_slot gives per record
+    // (-1: none).  nkeys slots in all.
+    uint32_t key_cols[TALLY_KEYS_MAX];
+    int nkeys;
+    int split_slot[TALLY_WANTS_MAX];
     int row_records[TALLY_WANTS_MAX];
     int col_records[TALLY_WANTS_MAX];
     int key_slots[TALLY_KEYS_MAX];
@@ -56,10 +63,15 @@ struct tally_selection_t {
 };
 
 // Fills sel from the records in use and the key columns keys[0..nkeys)
-// (column numbers from 1, nkeys at most TALLY_KEYS_MAX).  Two-column
-// records stand in no group; their columns are in pair_cols.
+// (column numbers from 1, nkeys at most TALLY_KEYS_MAX), to which the key
+// columns of welch-t --split are added (tally_split_columns: with those,
+// no more than TALLY_KEYS_MAX).  Two-column records stand in no group;
+// their columns are in pair_cols (of a split record, its value column).
 void tally_select(const tally_wants_t &wants, const uint32_t *keys, int nkeys,
                   tally_selection_t *sel);
+
+// The key columns welch-t --split adds to a run's: one per such record.
+int tally_split_columns(const tally_wants_t &wants);
 
 // Where the pass stands: the current row and column, the records that want
 // the current row, and the next column of the line that something wants.

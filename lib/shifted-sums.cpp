@@ -90,11 +90,25 @@ void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo)
 
 namespace {
 
+// A lane's sum of deviations and of their squares, at the lane's power
+// of 2 undone (see e2 in shifted-sums.h).
+dd_t lane_d(const tallyf_sums2_t *s, int lane)
+{
+    return dd_ldexp(dd_norm(s->d[lane], s->d_lo[lane]),
+                    static_cast<int>(s->e2[lane]));
+}
+
+dd_t lane_d2(const tallyf_sums2_t *s, int lane)
+{
+    return dd_ldexp(dd_norm(s->d2[lane], s->d2_lo[lane]),
+                    2 * static_cast<int>(s->e2[lane]));
+}
+
 // n c + D of a lane: c its shift, D its sum of deviations.
 dd_t lane_total(const tallyf_sums2_t *s, int lane)
 {
     const dd_t nc = dd_mul(dd(static_cast<double>(s->n[lane])), dd(s->shift[lane]));
-    return dd_add(nc, dd_norm(s->d[lane], s->d_lo[lane]));
+    return dd_add(nc, lane_d(s, lane));
 }
 
 } // namespace
@@ -109,9 +123,8 @@ double tallyf_sums2_total_squares(const tallyf_sums2_t *s, int lane)
     if (s->n[lane] == 0)
         return 0;
     // (n c + 2 D) c + Q.
-    const dd_t t = dd_add(lane_total(s, lane), dd_norm(s->d[lane], s->d_lo[lane]));
-    return dd_round(dd_add(dd_mul(t, dd(s->shift[lane])),
-                           dd_norm(s->d2[lane], s->d2_lo[lane])));
+    const dd_t t = dd_add(lane_total(s, lane), lane_d(s, lane));
+    return dd_round(dd_add(dd_mul(t, dd(s->shift[lane])), lane_d2(s, lane)));
 }
 
 double tallyf_sums2_total_products(const tallyf_sums2_t *s)

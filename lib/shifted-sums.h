@@ -26,7 +26,11 @@ struct tallyf_sums1_t {
 // runs, with shift 0: d the values, d2 their squares rounded and e2 the
 // squares' rounding errors, dxy the products rounded and exy their errors,
 // each an unevaluated pair; when the pass ends it settles them into the
-// form above (e2 and exy then 0).
+// form above (exy then 0, e2_lo 0).  e2[l] then holds the power of 2 the
+// lane is kept at, e: 0 as a rule, but two samples (welch-t) whose sum of
+// squared deviations lies far outside the normal range keep d and d_lo
+// times 2^-e, d2 and d2_lo times 2^-2e (the shift as it is), so that
+// their digits survive; the totals below take e into account.
 struct alignas(16) tallyf_sums2_t {
     uint64_t n[2];
     double shift[2];

@@ -5,6 +5,7 @@
 
 #include "feed.h"
 #include "pass.h"
+#include "split-keys.h"
 
 // Feeds a two-column record of the given kind the values of its columns
 // among a line's staged values (pass.h).
@@ -23,5 +24,32 @@ tally_feed_line_pair(tallyf_t *tf, tally_feed_t kind,
     if (x != nullptr || y != nullptr)
         tally_feed_pair<Fma>(tf, kind, x, y);
 }
+
+// Feeds a welch-t --split record the value of its column among a line's
+// staged values, into the sample the line's key in slot names (keys, the
+// run's keys of the record); a third or later key feeds nothing.  False
+// where the line has the value but no key field.
+template <bool Fma>
+[[gnu::always_inline]] inline bool
+tally_feed_line_split(tallyf_t *tf, tally_split_keys_t *keys, int slot,
+                      const tally_staged_t *staged, int n,
+                      const tally_line_key_t &key)
+{
+    for (int k = 0; k < n; ++k) {
+        if (staged[k].col->number != tf->col)
+            continue;
+        if ((key.filled >> slot & 1) == 0)
+            return false;
+        const int lane = keys->lane(key.bytes + key.start[slot],
+                                    key.end[slot] - key.start[slot]);
+        if (lane < 2)
+            tally_feed_body::exact_sample<Fma>(tf, lane, staged[k].value);
+        return true;
+    }
+    return true;
+}
+
+// The refusal of a line with a value for welch-t --split but no key (65).
+[[gnu::cold, gnu::noinline]] bool tally_missing_split_key(uint64_t row, uint32_t col, tally_error_t *err);
 
 #endif

@@ -25,6 +25,22 @@
 #include "pass-body.h"
 #include "xt.h"
 
+bool tally_feed_splits(tallyf_t *records, const int *splits, int nsplits,
+                       const int *split_slot, tally_split_keys_t *split_keys,
+                       const tally_staged_t *staged, int n,
+                       const tally_line_key_t &key, uint64_t row,
+                       tally_error_t *err)
+{
+    // The exact sums come out the same from either build of the feeders.
+    for (int p = 0; p < nsplits; ++p) {
+        const int i = splits[p];
+        if (!tally_feed_line_split<false>(&records[i], &split_keys[i],
+                                          split_slot[i], staged, n, key))
+            return tally_missing_split_key(row, records[i].col2, err);
+    }
+    return true;
+}
+
 namespace {
 
 constexpr size_t FIRST_ARRAY = 1024;
@@ -68,6 +84,9 @@ struct plain_pass_t {
     tally_feed_t pair_kinds[TALLYF_LIST_MAX];
     int npairs = 0;
     uint64_t pair_lines[TALLYF_LIST_MAX] = {};
+    int splits[TALLYF_LIST_MAX];
+    int nsplits = 0;
+    tally_split_keys_t split_keys[TALLYF_LIST_MAX];
     std::vector<std::string> fields; // the header line's, for record names
 };
 
@@ -80,7 +99,9 @@ bool setup_list(tallyf_list_t *list, plain_pass_t *r, tally_error_t *err)
     tally_select(r->wants, nullptr, 0, &r->sel);
     for (int i = 0; i < list->count; ++i) {
         r->kind[i] = tally_feed_of(list->functions[i].code);
-        if (tally_feeds_pairs(r->kind[i])) {
+        if (list->functions[i].split) {
+            r->splits[r->nsplits++] = i;
+        } else if (tally_feeds_pairs(r->kind[i])) {
             r->pair_kinds[r->npairs] = r->kind[i];
             r->pairs[r->npairs++] = i;
         }
@@ -103,9 +124,14 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
                            r->npairs};
     if (options.skip_missing)
         sink.pair_lines = r->pair_lines;
+    sink.splits = r->splits;
+    sink.nsplits = r->nsplits;
+    sink.split_slot = r->sel.split_slot;
+    sink.split_keys = r->split_keys;
     tally_header_ctx_t ctx{list, &options, nullptr, &r->sel, &r->wants};
     ctx.fields = &r->fields;
     tally_pass_input_t input = tally_run_input(stream, options, &ctx, later);
+    input.nkeys = r->sel.nkeys;
     if (source != nullptr)
         input.source = source;
     return tally_read_pass(r->sel, input, sink, err, &r->stats);
@@ -120,6 +146,13 @@ bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
         tally_settle(&list->functions[i], r->kind[i]);
     for (int p = 0; p < r->npairs; ++p)
         tally_finish_pairs(&list->functions[r->pairs[p]], r->pair_kinds[p]);
+    for (int p = 0; p < r->nsplits; ++p) {
+        const int i = r->splits[p];
+        tally_finish_pairs(&list->functions[i], r->kind[i]);
+        if (!r->split_keys[i].check(tally_split_col_text(list, options, i).c_str(),
+                                    err))
+            return false;
+    }
     const tally_selection_t &sel = r->sel;
     const tally_pass_stats_t &stats = r->stats;
 
@@ -177,7 +210,8 @@ bool run_list(tallyf_list_t *list, FILE *stream,
 {
     if (options.header && !tally_check_header_rows(list, err))
         return false;
-    if (!tally_check_layout(list, options, err))
+    if (!tally_check_layout(list, options, err) ||
+        !tally_check_split(list, options, err))
         return false;
     if (options.nby != 0) {
         return tally_run_grouped(list, stream, options, err, notes);
@@ -218,6 +252,13 @@ std::unique_ptr<tallyf_list_t> empty_part(const tallyf_list_t *list)
 bool merge_part(tallyf_list_t *list, plain_pass_t *first, tallyf_list_t *part,
                 const plain_pass_t &r, tally_error_t *err)
 {
+    // A later part that met the split keys the other way round: its
+    // samples swapped to the first part's order.
+    for (int p = 0; p < r.nsplits; ++p) {
+        const int i = r.splits[p];
+        if (first->split_keys[i].merge(r.split_keys[i]))
+            tally_swap_samples(&part->functions[i]);
+    }
     for (int i = 0; i < list->count; ++i)
         if (!tally_merge_record(&list->functions[i], &part->functions[i],
                                 first->kind[i])) {
@@ -239,7 +280,8 @@ bool run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
         return tally_fail(err, EX_USAGE, "no part to read");
     if (options.header && !tally_check_header_rows(list, err))
         return false;
-    if (!tally_check_layout(list, options, err))
+    if (!tally_check_layout(list, options, err) ||
+        !tally_check_split(list, options, err))
         return false;
     if (options.nby != 0)
         return tally_run_grouped_parts(list, parts, nparts, options, err,
@@ -519,6 +561,11 @@ bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
                           f != nullptr ? f->word : "function", tf.row);
             return tally_fail(err, EX_USAGE, m);
         }
+        for (int i = 0; i < list->count; ++i)
+            if (list->functions[i].split)
+                return tally_fail(err, EX_USAGE,
+                                  "--state-out: welch-t --split: a state "
+                                  "file does not keep the split's keys\n");
         if (!check_run(list, options, err))
             return false;
         if (options.nby != 0)

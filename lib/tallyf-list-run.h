@@ -77,6 +77,15 @@ bool tally_run_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
                         const tally_chunk_run_t &run, tally_error_t *err,
                         std::string *notes = nullptr);
 
+// Feeds the split records splits[0..nsplits) of records the values of a
+// line (out of the pass's line: its code there slowed every paired pass;
+// and the sink's address, not handed out, stays in registers).
+bool tally_feed_splits(tallyf_t *records, const int *splits, int nsplits,
+                       const int *split_slot, tally_split_keys_t *split_keys,
+                       const tally_staged_t *staged, int n,
+                       const tally_line_key_t &key, uint64_t row,
+                       tally_error_t *err);
+
 // The plain run's sink of the pass (pass.h): every value goes straight to
 // the list's record, fed as the record's kind (chosen once) says.
 struct tally_feed_sink_t {
@@ -93,6 +102,12 @@ struct tally_feed_sink_t {
     int npairs;
     // Under skip_missing, per record: the lines a pair record skipped.
     uint64_t *pair_lines = nullptr;
+    // The welch-t --split records (not among pairs), their key slots and
+    // the run's keys, per record.
+    const int *splits = nullptr;
+    int nsplits = 0;
+    const int *split_slot = nullptr;
+    tally_split_keys_t *split_keys = nullptr;
 
     template <bool Fma>
     [[gnu::always_inline]] void row_value(const tally_group_t &g, double v, uint64_t)
@@ -107,16 +122,23 @@ struct tally_feed_sink_t {
             if (records[*i].row == 0 || records[*i].row != row)
                 tally_feed<Fma>(kind[*i], &records[*i], v); // once a record
     }
-    template <bool Fma>
+    template <bool Fma, bool Paired>
     [[gnu::always_inline]] bool line_end(const tally_staged_t *staged, int n,
                                          const tally_group_t *const *gaps,
-                                         int ngaps, const tally_line_key_t &,
-                                         uint64_t, tally_error_t *)
+                                         int ngaps, const tally_line_key_t &key,
+                                         uint64_t row, tally_error_t *err)
     {
+        // A pass built for no paired column has no pair and no split to
+        // feed: nothing to do at a line's end.
+        if constexpr (!Paired)
+            return true;
         if (ngaps != 0 && pair_lines != nullptr) [[unlikely]]
             count_pair_gaps(gaps, ngaps);
         for (int p = 0; p < npairs; ++p)
             tally_feed_line_pair<Fma>(&records[pairs[p]], pair_kinds[p], staged, n);
+        if (nsplits != 0) [[unlikely]]
+            return tally_feed_splits(records, splits, nsplits, split_slot,
+                                     split_keys, staged, n, key, row, err);
         return true;
     }
     void count_pair_gaps(const tally_group_t *const *gaps, int ngaps)

@@ -25,6 +25,7 @@ void tallyf_init(tallyf_t *tf)
     tf->col2 = 0;
     tf->percentiles = nullptr;
     tf->by_row = false;
+    tf->split = false;
 }
 
 bool tallyf_keeps_values(tallyf_code_t code)
@@ -224,7 +225,15 @@ bool sum_squares_dd(const tallyf_t *tf, dd_t *ss, int *exp)
     // 2^result_exp.
     double s = e.s, s_lo = e.s_lo, q = e.q, q_lo = e.q_lo;
     int result_exp = 0;
-    if (e.scaled) {
+    if (tf->pairs.e2[0] != 0 && !e.scaled) {
+        // Squared deviations far below 1, kept scaled by the settling.
+        const tallyf_sums2_t &p = tf->pairs;
+        s = p.d[0];
+        s_lo = p.d_lo[0];
+        q = p.d2[0];
+        q_lo = p.d2_lo[0];
+        result_exp = 2 * static_cast<int>(p.e2[0]);
+    } else if (e.scaled) {
         s = std::ldexp(s, kExactLinearExp - kExactSquareExp);
         s_lo = std::ldexp(s_lo, kExactLinearExp - kExactSquareExp);
         result_exp = 2 * kExactSquareExp;

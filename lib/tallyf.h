@@ -112,6 +112,10 @@ struct tallyf_t {
     // Functions of two columns: the second column (0 for the others), the
     // sums of both columns (x the first, y the second; as pairs of one line,
     // or as two samples for welch-t), and percentile's list as written.
+    // A record that keeps squares holds pairs at 0 once the pass ends, but
+    // where its sum of squared deviations is too small for its digits to
+    // survive in doubles (below 2^-600): then lane 0 holds the sums d,
+    // d_lo times 2^-e and d2, d2_lo times 2^-2e, with e in e2[0].
     uint32_t col2;
     tallyf_sums2_t pairs;
     const char *percentiles;
@@ -119,6 +123,11 @@ struct tallyf_t {
     // Asked for with --row: the record reads a row, even one numbered 0
     // (which selects nothing); its lines and messages say "Row".
     bool by_row;
+
+    // welch-t --split: col2 is not a second sample but a key column; the
+    // values of col whose key is the first value the key column holds are
+    // the first sample, those of the second value the second.
+    bool split;
 };
 
 // True for a record over a row: one with a row number, or asked for with

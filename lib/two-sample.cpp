@@ -1,6 +1,7 @@
 // Welch's and the paired t-test.
 #include "two-sample.h"
 
+#include <climits>
 #include <cmath>
 
 #include "distributions.h"
@@ -16,16 +17,17 @@ dd_t dd_of(long double x)
 
 // A sample: its mean, its SD and the variance of its mean (s^2 / n), the
 // last times 2^-scale (scale even), so that sums of any size divide and
-// multiply inside the normal range.
+// multiply inside the normal range; c.ss times 2^-by is the sum of squares
+// times 2^-scale.
 struct sample_t {
     dd_t mean, var_of_mean;
     double sd;
 };
 
-sample_t sample_of(const tallyf_centred_t &c, int scale)
+sample_t sample_of(const tallyf_centred_t &c, int by, int scale)
 {
     const double n = static_cast<double>(c.n);
-    const dd_t ss = dd_ldexp({c.ss, c.ss_lo}, -scale);
+    const dd_t ss = dd_ldexp({c.ss, c.ss_lo}, -by);
     const dd_t var = dd_div(ss, dd(n - 1)); // n - 1 is exact below 2^53
     return {{c.mean, c.mean_lo},
             dd_div(var, dd(n)),
@@ -65,17 +67,47 @@ tallyf_t_test_t described(const tallyf_centred_t &ca, const sample_t &sa,
     return r;
 }
 
-} // namespace
+// A sample's centred sums, the sum of squares kept times 2^-exp (exp even).
+struct scaled_t {
+    tallyf_centred_t c;
+    int exp;
+};
 
-tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
+// The centred sums of sums kept at 2^-e (the deviations; their squares at
+// 2^-2e): the mean the shift plus the deviations' mean at its scale.
+scaled_t scaled_of(tallyf_sums1_t s, int e)
 {
-    const tallyf_centred_t ca = tallyf_sums1_centred(a);
-    const tallyf_centred_t cb = tallyf_sums1_centred(b);
+    const double shift = s.shift;
+    s.shift = 0;
+    scaled_t r{tallyf_sums1_centred(&s), 2 * e};
+    const dd_t mean = dd_add(dd(shift), dd_ldexp({r.c.mean, r.c.mean_lo}, e));
+    r.c.mean = mean.hi;
+    r.c.mean_lo = mean.lo;
+    return r;
+}
+
+// The binary exponent of a sample's sum of squares, INT_MIN for none.
+int ss_exp(const scaled_t &s)
+{
+    return s.c.ss > 0 && std::isfinite(s.c.ss) ? std::ilogb(s.c.ss) + s.exp
+                                               : INT_MIN;
+}
+
+tallyf_t_test_t welch(const scaled_t &xa, const scaled_t &xb)
+{
+    const tallyf_centred_t &ca = xa.c, &cb = xb.c;
     // Both variances at the scale of the larger sum of squares: the
     // Welch-Satterthwaite df squares them.
-    const int scale = dd_even_exp(ca.ss > cb.ss ? dd_t{ca.ss, ca.ss_lo}
-                                                : dd_t{cb.ss, cb.ss_lo});
-    const sample_t sa = sample_of(ca, scale), sb = sample_of(cb, scale);
+    int scale;
+    if (xa.exp == 0 && xb.exp == 0)
+        scale = dd_even_exp(ca.ss > cb.ss ? dd_t{ca.ss, ca.ss_lo}
+                                          : dd_t{cb.ss, cb.ss_lo});
+    else {
+        const scaled_t &big = ss_exp(xa) > ss_exp(xb) ? xa : xb;
+        scale = big.exp + dd_even_exp({big.c.ss, big.c.ss_lo});
+    }
+    const sample_t sa = sample_of(ca, scale - xa.exp, scale);
+    const sample_t sb = sample_of(cb, scale - xb.exp, scale);
     tallyf_t_test_t r = described(ca, sa, cb, sb);
     const dd_t v = dd_add(sa.var_of_mean, sb.var_of_mean);
     // Welch-Satterthwaite: v^2 / (va^2 / (na - 1) + vb^2 / (nb - 1)).
@@ -90,12 +122,27 @@ tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
     return r;
 }
 
+} // namespace
+
+tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b)
+{
+    return welch({tallyf_sums1_centred(a), 0}, {tallyf_sums1_centred(b), 0});
+}
+
+tallyf_t_test_t tallyf_welch_t_lanes(const tallyf_sums2_t *s)
+{
+    return welch(scaled_of(tallyf_sums2_lane(s, 0), static_cast<int>(s->e2[0])),
+                 scaled_of(tallyf_sums2_lane(s, 1), static_cast<int>(s->e2[1])));
+}
+
 tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
 {
     const tallyf_centred_t cx = tallyf_sums2_centred(s, 0);
     const tallyf_centred_t cy = tallyf_sums2_centred(s, 1);
-    const sample_t sx = sample_of(cx, dd_even_exp({cx.ss, cx.ss_lo}));
-    const sample_t sy = sample_of(cy, dd_even_exp({cy.ss, cy.ss_lo}));
+    const int ex = dd_even_exp({cx.ss, cx.ss_lo});
+    const int ey = dd_even_exp({cy.ss, cy.ss_lo});
+    const sample_t sx = sample_of(cx, ex, ex);
+    const sample_t sy = sample_of(cy, ey, ey);
     tallyf_t_test_t r = described(cx, sx, cy, sy);
     // Differences: sum of squares Cxx + Cyy - 2 Cxy.
     dd_t cxy;

@@ -27,6 +27,10 @@ struct tallyf_t_test_t {
 // Welch's test of two independent samples.
 tallyf_t_test_t tallyf_welch_t(const tallyf_sums1_t *a, const tallyf_sums1_t *b);
 
+// The same of the two lanes of two-sample sums, each at its power of 2
+// (e2, shifted-sums.h): as the engine settles a welch-t record's.
+tallyf_t_test_t tallyf_welch_t_lanes(const tallyf_sums2_t *s);
+
 // The paired test of x - y over the pairs.
 tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s);
 

@@ -301,7 +301,13 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         const bool csv = rng() % 4 == 0;
         const char delim = csv ? ',' : '\t';
         const int cols = 1 + static_cast<int>(rng() % 3);
-        // Grouped by a key column after the values, of a few keys.
+        // Two samples of one column told apart by a key column after the
+        // values (welch-t --split), its keys in any order and now and then
+        // a third, which the run refuses.
+        const bool split = rng() % 3 == 0;
+        static const char *const samples[] = {"x", "y", "x", "y", "z"};
+        const int nsamples = rng() % 4 == 0 ? 5 : 4;
+        // Grouped by a key column after those, of a few keys.
         const bool by = rng() % 3 == 0;
         static const char *const keys[] = {"a", "b", "c", "d e", "", "f"};
         const int nkeys = 1 + static_cast<int>(rng() % 6);
@@ -315,6 +321,10 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
                 const std::string field = random_field(rng, wild);
                 line += csv && rng() % 5 == 0 ? '"' + field + '"' : field;
             }
+            if (split) {
+                line += delim;
+                line += samples[rng() % nsamples];
+            }
             if (by) {
                 line += delim;
                 line += keys[rng() % nkeys];
@@ -324,13 +334,20 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         }
         if (header) {
             std::string names;
-            for (int c = 0; c < cols + (by ? 1 : 0); ++c)
+            for (int c = 0; c < cols + (split ? 1 : 0) + (by ? 1 : 0); ++c)
                 names += (c != 0 ? std::string(1, delim) : "") + "c" +
                          std::to_string(c + 1);
             lines.insert(lines.begin(), names + "\n");
         }
         std::vector<std::string> argv{"numtally"};
         const int nfunctions = 1 + static_cast<int>(rng() % 6);
+        if (split) {
+            for (const char *w : {"welch-t", "--col"})
+                argv.push_back(w);
+            argv.push_back(std::to_string(1 + rng() % cols));
+            argv.push_back("--split");
+            argv.push_back(std::to_string(cols + 1));
+        }
         for (int f = 0; f < nfunctions; ++f) {
             const Word &w = words[rng() % words.size()];
             argv.push_back(w.word);
@@ -376,7 +393,7 @@ TEST(MergedParts, ReportAsOnePassOverTheWhole)
         options.header = header;
         options.skip_missing = skip;
         if (by) {
-            options.by[0] = static_cast<uint32_t>(cols + 1);
+            options.by[0] = static_cast<uint32_t>(cols + (split ? 2 : 1));
             options.nby = 1;
         }
         if (csv) {

@@ -2,7 +2,8 @@
 """Checks frequency, top, distinct and histogram of the built program against
 Python's own counts over random columns: few distinct values (counted in
 the program's hash table) and mostly distinct ones past 65536 (sorted
-instead), with -0, NaN and ties.
+instead, or for distinct counted in buckets by hash), with -0, NaN and
+ties.
 
     /usr/bin/python3 tests/reference/frequency_check.py build/numtally
 """
@@ -83,6 +84,13 @@ def main():
     # Mostly distinct, past the hash table's bound: sorted instead.
     xs = [rng.randint(0, 10 ** 7) / 8 for _ in range(90000)] + [-0.0, 0.0, 5.0, 5.0]
     check(xs, 3, 17, "mostly distinct")
+    # Mostly distinct with a third repeated, NaNs and both zeros: distinct
+    # counts them in buckets by hash, the others sort.
+    xs = [rng.randint(-100000, 100000) / 4 for _ in range(150000)]
+    xs[rng.randrange(len(xs))] = math.nan
+    xs += [-0.0, math.nan, 0.0]
+    rng.shuffle(xs)
+    check(xs, 4, 9, "mostly distinct, repeated")
     print("ok")
 
 

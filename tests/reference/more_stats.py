@@ -61,9 +61,10 @@ def close(a, b):
 
 
 def moderate(xs):
-    """True when scipy's double arithmetic can square these values: the
-    check of the definitions is left out beyond."""
-    return max(map(abs, xs)) < 1e70
+    """True when scipy's double arithmetic can square these values without
+    overflow or underflow: the check of the definitions is left out beyond."""
+    nonzero = [abs(x) for x in xs if x != 0]
+    return max(map(abs, xs)) < 1e70 and (not nonzero or min(nonzero) > 1e-70)
 
 
 def moments(xs):

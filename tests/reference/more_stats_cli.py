@@ -125,6 +125,22 @@ def welch(head, xs, ys):
             line(head, "95%-CI", 18, f"({fmt(lo)}, {fmt(hi)})")]
 
 
+def t_score(head, xs, mu):
+    """sample-t-score: the sample's block, then (mean - mu) / (SD / sqrt(n))."""
+    n = len(xs)
+    mean = sum(F(x) for x in xs) / n
+    ss = sum((F(x) - mean) ** 2 for x in xs)
+    var = ss / (n - 1)
+    sd = mp.sqrt(ms.m(var))
+    se = sd / mp.sqrt(n)
+    return [line(head, "sum-squares", 18, fmt(ss)), line(head, "sample-var", 18, fmt(var)),
+            line(head, "sample-SD", 18, fmt(sd)), line(head, "sample-SE", 18, fmt(se)),
+            line(head, "sample-mean", 18, fmt(mean)),
+            line(head, "mean 95%-CI-2SE", 18,
+                 f"({fmt(ms.m(mean) - 2 * se)}, {fmt(ms.m(mean) + 2 * se)})"),
+            line(head, "t-score", 18, fmt((ms.m(mean) - ms.m(F(mu))) / se))]
+
+
 def paired(head, xs, ys):
     m1, m2, s1, s2, diff, sdd, t, df, p, lo, hi = ms.paired(xs, ys)
     return [line(head, "pairs", 18, len(xs)),
@@ -245,6 +261,18 @@ def main():
                 welch("Cols 1,2", wa, wb), skip="valgrind",
                 note="Every digit of the interval shows at this scale, and its t "
                 "quantile is computed in long double, which valgrind runs as double.")
+    for scale in (1e-160, 1e-200):
+        sa, sb = [x * scale for x in a], [x * scale for x in b]
+        out += case(f"welch-t near {scale:g}: the squared deviations' sums below "
+                    "the doubles, kept scaled", "welch-t --col 1 --col 2",
+                    [f"{x!r}\t{y!r}" for x, y in zip(sa, sb)] +
+                    [repr(x) for x in sa[len(sb):]],
+                    welch("Cols 1,2", sa, sb))
+    tiny = [x * 2.0 ** -600 for x in a]
+    mu = 10.0 * 2.0 ** -600
+    out += case("sample-t-score near 2^-600: squared deviations below the "
+                "doubles, kept scaled", f"sample-t-score {mu!r} --col 1", [repr(x) for x in tiny],
+                t_score("Col 1", tiny, mu))
     out += case("paired-t", "paired-t --col 2 --col 1",
                 [f"{y!r}\t{x!r}" for x, y in zip(a, b)], paired("Cols 2,1", a[:8], b))
     with open(OUT, "w") as f:
