@@ -199,7 +199,8 @@ public:
         size_t room = std::max(want, carry_.size() + (size_t{1} << 16));
         buffer_t buf = take_buffer(room);
         size_t len = carry_.size();
-        std::memcpy(buf.get(), carry_.data(), len);
+        if (len != 0) // (an empty carry's data may be null)
+            std::memcpy(buf.get(), carry_.data(), len);
         carry_.clear();
         size_t cut = 0;
         for (;;) {
