@@ -905,20 +905,9 @@ bool tally_grouped_merge_states(tallyf_list_t *list,
     rows.header = options.header;
     for (int k = 0; k < nparts; ++k) {
         tally_state_reader_t *in = parts[k];
-        std::vector<std::string> fields;
         tally_pass_stats_t stats;
-        if (!tally_state_get_fields(*in, &fields, err) ||
-            !tally_state_get_stats(*in, &stats, err))
+        if (!tally_merge_part_head(in, &rows, &ctx, &stats, err))
             return false;
-        if (rows.header_line(stats, fields)) {
-            if (!rows.seen) {
-                if (!tally_on_header(&ctx, fields, 0, err))
-                    return false;
-            } else if (fields != into->fields) {
-                return in->mismatch(err, "another header line");
-            }
-        }
-        rows.place(&stats, fields);
         const auto part = std::make_unique<grouped_t>();
         if (!grouped_setup(part.get(), list, options, by, err) ||
             !read_groups(in, part.get(), options.nby, err) || !in->end(err))

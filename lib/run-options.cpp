@@ -8,6 +8,7 @@
 
 #include "functions.h"
 #include "report.h"
+#include "state-file.h"
 #include "xt-dsv.h"
 
 // The name record i's column was chosen by, or null.
@@ -172,6 +173,26 @@ bool tally_check_layout(const tallyf_list_t *list,
                                                             : "listing") +
                               " does not fit one row; add --long\n");
     }
+    return true;
+}
+
+bool tally_merge_part_head(tally_state_reader_t *in, tally_state_rows_t *rows,
+                           tally_header_ctx_t *ctx, tally_pass_stats_t *stats,
+                           tally_error_t *err)
+{
+    std::vector<std::string> fields;
+    if (!tally_state_get_fields(*in, &fields, err) ||
+        !tally_state_get_stats(*in, stats, err))
+        return false;
+    if (rows->header_line(*stats, fields)) {
+        if (!rows->seen) {
+            if (!tally_on_header(ctx, fields, 0, err))
+                return false;
+        } else if (fields != *ctx->fields) {
+            return in->mismatch(err, "another header line");
+        }
+    }
+    rows->place(stats, fields);
     return true;
 }
 

@@ -51,6 +51,17 @@ struct tally_header_ctx_t {
     tally_wants_t *wants;     // made from list, again once names resolve
     std::vector<std::string> *fields = nullptr; // the header line, kept here
 };
+// A merged part's head (--merge): its header line's fields and its pass
+// figures read from in, renumbered as the whole's (rows); the first header
+// line goes to the run as a pass's header hook takes it, a later one must
+// equal it.  False on a file that is truncated, corrupted or of another
+// header line (65, naming it).
+class tally_state_reader_t;
+struct tally_state_rows_t;
+bool tally_merge_part_head(tally_state_reader_t *in, tally_state_rows_t *rows,
+                           tally_header_ctx_t *ctx, tally_pass_stats_t *stats,
+                           tally_error_t *err);
+
 // A field longer than the field limit (long_col) cannot be told from
 // others that start alike: where names are looked up it is refused (65).
 bool tally_on_header(void *ctx, const std::vector<std::string> &fields,

@@ -389,20 +389,9 @@ bool merge_list(tallyf_list_t *list, tally_state_reader_t *const *parts,
     rows.header = options.header;
     for (int k = 0; k < nparts; ++k) {
         tally_state_reader_t *in = parts[k];
-        std::vector<std::string> fields;
         tally_pass_stats_t stats;
-        if (!tally_state_get_fields(*in, &fields, err) ||
-            !tally_state_get_stats(*in, &stats, err))
+        if (!tally_merge_part_head(in, &rows, &ctx, &stats, err))
             return false;
-        if (rows.header_line(stats, fields)) {
-            if (!rows.seen) {
-                if (!tally_on_header(&ctx, fields, 0, err))
-                    return false;
-            } else if (fields != r->fields) {
-                return in->mismatch(err, "another header line");
-            }
-        }
-        rows.place(&stats, fields);
         tally_merge_pass_stats(&r->stats, stats);
         uint32_t count;
         if (!in->u32(&count, err))
