@@ -387,10 +387,10 @@ struct rest_source_t {
     }
 };
 
-// The message of a pass that ended inside a quoted field.
+// Whether a pass ended inside a quoted field.
 bool ended_in_quotes(const tally_error_t &e)
 {
-    return e.message.rfind("numtally: unclosed quote: ", 0) == 0;
+    return e.in_quotes;
 }
 
 struct job_t {

@@ -48,7 +48,9 @@ bool quote_fault(const tally_pass_input_t &input,
                         ? "numtally: unclosed quote: row "
                         : "numtally: text after a closing quote: row ";
     m += std::to_string(row) + ", col " + col_text(input, col) + "\n";
-    return tally_fail(err, EX_DATAERR, std::move(m));
+    tally_fail(err, EX_DATAERR, std::move(m));
+    err->in_quotes = fault == XT_DSV_UNCLOSED_QUOTE;
+    return false;
 }
 
 bool key_too_long(const tally_cursor_t &at,

@@ -16,6 +16,7 @@ bool tally_fail(tally_error_t *err, int status, std::string message)
     err->status = status;
     err->usage = false;
     err->message = std::move(message);
+    err->in_quotes = false;
     return false;
 }
 

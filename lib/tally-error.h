@@ -11,6 +11,7 @@ struct tally_error_t {
     bool usage = false;    // show the usage text (after message, if any)
     std::string message;   // for standard error, newline included; may be
                            // empty when the usage text says it all
+    bool in_quotes = false; // the input ended inside a quoted field
 };
 
 // Fills err and returns false: the one-line form of most errors.
