@@ -10,7 +10,6 @@
 #include "error-free.h"
 #include "shifted-sums.h"
 #include "exact-wide.h"
-#include "split-keys.h"
 #include "xt.h"
 
 namespace {
@@ -115,14 +114,14 @@ rests_t &rests()
     return *current;
 }
 
-rest_t *rest_of(const tallyf_t *tf)
+rest_t *rest_of(const tally_state_t *tf)
 {
     if (std::isnan(tf->scaled_lo))
         return nullptr;
     return rests()[static_cast<size_t>(tf->scaled_lo)].get();
 }
 
-rest_t *make_rest(tallyf_t *tf)
+rest_t *make_rest(tally_state_t *tf)
 {
     if (rest_t *r = rest_of(tf))
         return r;
@@ -155,7 +154,7 @@ bool add_exactly(double *hi, double *lo, double t)
 }
 
 // The same, or to the rest's number (which) where the pair cannot hold it.
-void add_term(tallyf_t *tf, double *hi, double *lo, double t,
+void add_term(tally_state_t *tf, double *hi, double *lo, double t,
               exact_wide_t rest_t::*which)
 {
     if (!add_exactly(hi, lo, t))
@@ -163,7 +162,7 @@ void add_term(tallyf_t *tf, double *hi, double *lo, double t,
 }
 
 // The same into one lane's number of a two-column record's rest.
-void add_lane_term(tallyf_t *tf, double *hi, double *lo, double t,
+void add_lane_term(tally_state_t *tf, double *hi, double *lo, double t,
                    exact_wide_t (rest_t::*which)[2], int lane)
 {
     if (!add_exactly(hi, lo, t))
@@ -187,30 +186,25 @@ tally_rests_held_t::tally_rests_held_t() : held_(new rests_t) {}
 
 tally_rests_held_t::~tally_rests_held_t() { delete static_cast<rests_t *>(held_); }
 
-void tally_rests_held_t::take(tallyf_t *tf, int n)
+void tally_rests_held_t::take(const tally_state_t *s)
 {
-    rests_t &held = *static_cast<rests_t *>(held_);
-    for (int i = 0; i < n; ++i) {
-        if (std::isnan(tf[i].scaled_lo))
-            continue;
-        auto &r = rests()[static_cast<size_t>(tf[i].scaled_lo)];
-        held.push_back(std::move(r));
-    }
+    if (std::isnan(s->scaled_lo))
+        return;
+    auto &r = rests()[static_cast<size_t>(s->scaled_lo)];
+    static_cast<rests_t *>(held_)->push_back(std::move(r));
 }
 
-void tally_rests_held_t::give(tallyf_t *tf, int n)
+void tally_rests_held_t::give(tally_state_t *s)
 {
+    if (std::isnan(s->scaled_lo))
+        return;
     rests_t &held = *static_cast<rests_t *>(held_);
     rests_t &all = rests();
-    for (int i = 0; i < n; ++i) {
-        if (std::isnan(tf[i].scaled_lo))
-            continue;
-        all.push_back(std::move(held[next_++]));
-        tf[i].scaled_lo = static_cast<double>(all.size() - 1);
-    }
+    all.push_back(std::move(held[next_++]));
+    s->scaled_lo = static_cast<double>(all.size() - 1);
 }
 
-void tally_rest_add(tallyf_t *tf, double x, bool squares)
+void tally_rest_add(tally_state_t *tf, double x, bool squares)
 {
     rest_t *r = make_rest(tf);
     const uint64_t at = tf->num_count;
@@ -228,7 +222,7 @@ void tally_rest_add(tallyf_t *tf, double x, bool squares)
     }
 }
 
-void tally_rest_pair(tallyf_t *tf, double x, double y)
+void tally_rest_pair(tally_state_t *tf, double x, double y)
 {
     rest_t *r = make_rest(tf);
     const bool fx = r->take(0, x);
@@ -237,12 +231,12 @@ void tally_rest_pair(tallyf_t *tf, double x, double y)
         exact_wide_add_product(&r->pxy, x, y);
 }
 
-void tally_rest_sample(tallyf_t *tf, int lane, double x)
+void tally_rest_sample(tally_state_t *tf, int lane, double x)
 {
     make_rest(tf)->take(lane, x);
 }
 
-void tally_clear_collected(tallyf_t *tf)
+void tally_clear_collected(tally_state_t *tf)
 {
     tf->sum = tf->sum_x = tf->sum_x_2 = 0;
     tf->nums = nullptr;
@@ -307,7 +301,7 @@ struct checked_sum_t {
 // in pairs of doubles (a grouped run settles one record per group); false,
 // with nothing written, where an addition would round or a sum is not
 // finite: the wide path then takes it.
-bool settle_squares_fast(tallyf_t *tf)
+bool settle_squares_fast(tally_state_t *tf)
 {
     const tallyf_sums2_t *t = &tf->pairs;
     const uint64_t n = tf->num_count;
@@ -375,7 +369,7 @@ int lane_scale(const exact_wide_t &d2)
 // A two-column record's exact sums settled into the shifted form the
 // report reads (shifted-sums.h): per lane, a shift near the mean and the
 // deviations' sums about it; the products' deviations for pairs.
-void settle_pairs(tallyf_t *tf, tally_feed_t kind)
+void settle_pairs(tally_state_t *tf, tally_feed_t kind)
 {
     tallyf_sums2_t *t = &tf->pairs;
     const rest_t *r = rest_of(tf);
@@ -454,7 +448,7 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
 
 } // namespace
 
-void tally_settle(tallyf_t *tf, tally_feed_t kind)
+void tally_settle(tally_state_t *tf, tally_feed_t kind)
 {
     if (tally_feeds_pairs(kind)) {
         settle_pairs(tf, kind);
@@ -467,7 +461,7 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
     tf->shift_count = tf->num_count;
     if (r != nullptr && !r->finite()) {
         // Not finite: the plain sums say so, as a sum in input order would,
-        // and the exact ones are not used (lib/tallyf.h).
+        // and the exact ones are not used (lib/tally-state.h).
         const double plain = r->plain_sum();
         tf->sum = tf->sum_x = tf->sum_d = plain;
         tf->sum_d_lo = 0;
@@ -544,7 +538,7 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
         exact_wide_split(&d2, 0, &tf->sum_d_2, &tf->sum_d_2_lo);
         // Squared deviations too small for their digits to survive in
         // doubles: kept scaled as well, in the pairs' first lane (see
-        // pairs in tallyf.h).
+        // pairs in tally-state.h).
         const int e = d2_hi < 0x1p-600 ? lane_scale(d2) : 0;
         if (e != 0) {
             t->n[0] = n;
@@ -560,7 +554,7 @@ void tally_settle(tallyf_t *tf, tally_feed_t kind)
     }
 }
 
-bool tally_rest_get(const tallyf_t *tf, tally_rest_data_t *d)
+bool tally_rest_get(const tally_state_t *tf, tally_rest_data_t *d)
 {
     const rest_t *r = rest_of(tf);
     if (r == nullptr)
@@ -581,7 +575,7 @@ bool tally_rest_get(const tallyf_t *tf, tally_rest_data_t *d)
     return true;
 }
 
-void tally_rest_set(tallyf_t *tf, const tally_rest_data_t &d)
+void tally_rest_set(tally_state_t *tf, const tally_rest_data_t &d)
 {
     rest_t *r = make_rest(tf);
     exact_wide_t *w[7] = {&r->s, &r->q, &r->px[0], &r->px[1],
@@ -619,7 +613,7 @@ bool append_file(FILE *into, FILE *from)
 
 namespace {
 
-void merge_pairs(tallyf_t *into, const tallyf_t *from)
+void merge_pairs(tally_state_t *into, const tally_state_t *from)
 {
     tallyf_sums2_t *a = &into->pairs;
     const tallyf_sums2_t *b = &from->pairs;
@@ -638,7 +632,7 @@ void merge_pairs(tallyf_t *into, const tallyf_t *from)
 
 } // namespace
 
-void tally_swap_samples(tallyf_t *tf)
+void tally_swap_samples(tally_state_t *tf)
 {
     tallyf_sums2_t *t = &tf->pairs;
     for (double *lanes : {t->shift, t->d, t->d_lo, t->d2, t->d2_lo, t->e2,
@@ -654,7 +648,7 @@ void tally_swap_samples(tallyf_t *tf)
     }
 }
 
-bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind)
+bool tally_merge_record(tally_state_t *into, tally_state_t *from, tally_feed_t kind)
 {
     if (tally_feeds_pairs(kind)) {
         merge_pairs(into, from);

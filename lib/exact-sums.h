@@ -12,7 +12,7 @@
 // of an input, merged, holds what one pass over the whole holds.
 //
 // When the pass ends, tally_settle writes the record's fields as the
-// report reads them (lib/tallyf.h): the shift, the sums about it as
+// report reads them (lib/tally-state.h): the shift, the sums about it as
 // double-double pairs (scaled where beyond the range of doubles) and the
 // plain sums, each a function of the exact sums alone, so that the report
 // of merged parts is the report of one pass, digit for digit.
@@ -22,7 +22,7 @@
 
 #include "exact-wide.h"
 #include "feed-kind.h"
-#include "tallyf.h"
+#include "tally-state.h"
 
 // The rests of the records of one run (a run makes one and keeps it until
 // its report is printed); a record names its rest by its index, kept in
@@ -51,33 +51,38 @@ public:
     ~tally_rests_held_t();
     tally_rests_held_t(const tally_rests_held_t &) = delete;
     tally_rests_held_t &operator=(const tally_rests_held_t &) = delete;
-    // Takes the rests of tf[0, n) out of this thread's scope.
-    void take(tallyf_t *tf, int n);
-    // Gives them, in the order taken, to this thread's scope and to the
-    // same records (the same n, the same order).
-    void give(tallyf_t *tf, int n);
+    // Takes the state's rest, if any, out of this thread's scope.
+    void take(const tally_state_t *s);
+    // Gives the rests, in the order taken, to this thread's scope and to
+    // the same states (the same states, in the same order).
+    void give(tally_state_t *s);
 
 private:
     void *held_;
     size_t next_ = 0;
 };
 
-[[gnu::noinline, gnu::cold]] void tally_rest_add(tallyf_t *tf, double x,
+[[gnu::noinline, gnu::cold]] void tally_rest_add(tally_state_t *tf, double x,
                                                  bool squares);
 
 // The same for a pair of one line of a two-column record, and for one
 // value of a two-sample record's lane (0: the first column, 1: the second).
 // Count nothing.
-[[gnu::noinline, gnu::cold]] void tally_rest_pair(tallyf_t *tf, double x,
+[[gnu::noinline, gnu::cold]] void tally_rest_pair(tally_state_t *tf, double x,
                                                   double y);
-[[gnu::noinline, gnu::cold]] void tally_rest_sample(tallyf_t *tf, int lane,
+[[gnu::noinline, gnu::cold]] void tally_rest_sample(tally_state_t *tf, int lane,
                                                     double x);
 
 // Empties what the record has collected (counts, sums, bounds, kept values,
 // its file), keeping what was asked of it (code, row, columns, partitions,
 // parameters): a record as a pass starts it.  Gives nothing back: the
 // values and the file, if any, are the caller's.
-void tally_clear_collected(tallyf_t *tf);
+void tally_clear_collected(tally_state_t *tf);
+
+// Swaps the two samples of a welch-t record (its lanes), before it is
+// settled: the merge of a later part whose samples stand the other way
+// round (welch-t --split, lib/split-keys.h).
+void tally_swap_samples(tally_state_t *s);
 
 // True for the kinds whose records keep the sums of squares.
 bool tally_kind_squares(tally_feed_t kind);
@@ -85,13 +90,13 @@ bool tally_kind_squares(tally_feed_t kind);
 // After the pass: the record's fields as the report reads them, from its
 // exact sums (of a two-column record, its shifted sums tf->pairs, before
 // tally_finish_pairs).  Once per record.
-void tally_settle(tallyf_t *tf, tally_feed_t kind);
+void tally_settle(tally_state_t *tf, tally_feed_t kind);
 
 // Adds what from holds to into, both of the same request and kind, before
 // either is settled: counts, exact sums, bounds, kept values (from's after
 // into's) and listed values (from's file appended to into's).  False (74)
 // when a listing file cannot be copied.
-bool tally_merge_record(tallyf_t *into, tallyf_t *from, tally_feed_t kind);
+bool tally_merge_record(tally_state_t *into, tally_state_t *from, tally_feed_t kind);
 
 // A record's rest as plain data, for a part's state kept in a file
 // (lib/state-file.h): the wide sums s, q, px[0], px[1], pq[0], pq[1], pxy,
@@ -104,8 +109,8 @@ struct tally_rest_data_t {
     double nan_value;
 };
 // The record's rest; false when it has none.
-bool tally_rest_get(const tallyf_t *tf, tally_rest_data_t *d);
+bool tally_rest_get(const tally_state_t *tf, tally_rest_data_t *d);
 // Gives the record (without a rest) one holding d, in the run's rests.
-void tally_rest_set(tallyf_t *tf, const tally_rest_data_t &d);
+void tally_rest_set(tally_state_t *tf, const tally_rest_data_t &d);
 
 #endif

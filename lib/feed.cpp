@@ -8,7 +8,7 @@
 namespace {
 
 template <tally_feed_t Kind>
-void plain(tallyf_t *tf, double x)
+void plain(tally_state_t *tf, double x)
 {
     tally_feed<false, false>(Kind, tf, x);
 }
@@ -22,7 +22,7 @@ constexpr tally_feeder_t plain_table[TALLY_FEED_KINDS] = {
 
 #if defined(TALLY_FMA_DISPATCH)
 template <tally_feed_t Kind>
-[[gnu::target("fma")]] void fused(tallyf_t *tf, double x)
+[[gnu::target("fma")]] void fused(tally_state_t *tf, double x)
 {
     tally_feed<true, false>(Kind, tf, x);
 }
@@ -49,6 +49,69 @@ bool choose_fma()
 
 } // namespace
 
+// The exact-sum update of one value where the fast path cannot take it: a
+// sum about to overflow, a record already scaled, or a value or sum that is
+// not finite (added as it is: the plain sums then take over).  old_sum is
+// the plain sum before this value.
+void tally_add_exact_slow(tally_state_t *tf, double x, double old_sum, bool squares)
+{
+    using error_free::sum_error;
+    // The field whose NaN marks a scaled record: the last low part the
+    // fast path adds to.
+    double &marked = squares ? tf->sum_d_2_lo : tf->sum_d_lo;
+    if (std::isnan(tf->scaled_lo)) {
+        const bool finite = std::isfinite(x) && std::isfinite(tf->shift) &&
+                            std::isfinite(tf->sum_d) &&
+                            std::isfinite(tf->sum_d_lo) &&
+                            std::isfinite(tf->sum_d_2) &&
+                            std::isfinite(tf->sum_d_2_lo);
+        if (!finite && !squares) {
+            tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
+            tf->sum_d = tf->sum;
+        } else if (!finite) {
+            const double d = x - tf->shift;
+            const double s = tf->sum_d + d;
+            tf->sum_d_lo += sum_error(tf->sum_d, d, s);
+            tf->sum_d = s;
+            const double p = d * d;
+            const double q = tf->sum_d_2 + p;
+            tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q);
+            tf->sum_d_2 = q;
+        }
+        if (!finite) {
+            ++tf->shift_count;
+            ++tf->num_count;
+            return;
+        }
+        tf->sum_d = std::ldexp(tf->sum_d, -kExactLinearExp);
+        tf->sum_d_lo = std::ldexp(tf->sum_d_lo, -kExactLinearExp);
+        tf->sum_d_2 = std::ldexp(tf->sum_d_2, -2 * kExactSquareExp);
+        tf->sum_d_2_lo = std::ldexp(tf->sum_d_2_lo, -2 * kExactSquareExp);
+        tf->scaled_lo = marked;
+        marked = NAN;
+    }
+    double &s_lo = squares ? tf->sum_d_lo : tf->scaled_lo;
+    const double xs = std::ldexp(x, -kExactLinearExp);
+    const double ss = std::ldexp(tf->shift, -kExactLinearExp);
+    const double d = xs - ss;
+    const double d_error = sum_error(xs, -ss, d);
+    const double s = tf->sum_d + d;
+    s_lo += sum_error(tf->sum_d, d, s) + d_error;
+    tf->sum_d = s;
+    if (squares) {
+        const double dq = std::ldexp(d, kExactLinearExp - kExactSquareExp);
+        const double dq_error = std::ldexp(d_error, kExactLinearExp - kExactSquareExp);
+        const double p = dq * dq;
+        const double p_error = std::fma(dq, dq, -p) + 2 * dq * dq_error;
+        const double q = tf->sum_d_2 + p;
+        tf->scaled_lo += sum_error(tf->sum_d_2, p, q) + p_error;
+        tf->sum_d_2 = q;
+    }
+    ++tf->shift_count;
+    ++tf->num_count;
+}
+
+
 bool tally_use_fma()
 {
     static const bool fma = choose_fma();
@@ -62,7 +125,7 @@ const tally_feeder_t *tally_feeders()
     return chosen;
 }
 
-void tally_finish_pairs(tallyf_t *tf, tally_feed_t kind)
+void tally_finish_pairs(tally_state_t *tf, tally_feed_t kind)
 {
     const tallyf_sums2_t *s = &tf->pairs;
     tf->num_count = s->n[0];

@@ -16,14 +16,14 @@
 #include "fma-dispatch.h"
 #include "feed-kind.h"
 #include "shifted-sums-body.h"
-#include "tallyf.h"
+#include "tally-state.h"
 #include "value-chain.h"
 #include "xt.h"
 
 
 // Adds one value to what the record keeps, as tallyf_process_val does for a
 // record of that kind.  A value-keeping record without an array gets one.
-using tally_feeder_t = void (*)(tallyf_t *tf, double x);
+using tally_feeder_t = void (*)(tally_state_t *tf, double x);
 
 // The feeders of every kind as functions, indexed by tally_feed_t, in the
 // build tally_use_fma() chose.
@@ -49,7 +49,7 @@ inline constexpr int kExactSquareExp = 560;
 // the plain sum before this value; squares says whether the record keeps
 // the sums of squares.  Counts the value, as the inline path does, so that
 // a feeder can end with this call.
-[[gnu::noinline, gnu::cold]] void tally_add_exact_slow(tallyf_t *tf, double x,
+[[gnu::noinline, gnu::cold]] void tally_add_exact_slow(tally_state_t *tf, double x,
                                                        double old_sum,
                                                        bool squares);
 
@@ -76,7 +76,7 @@ using error_free::sum_error;
 // a NaN is fed, both are NaN for good, like every other statistic of the
 // record.  Most values fall strictly between the two and cost two plain
 // comparisons.
-[[gnu::always_inline]] inline void track_extremes(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void track_extremes(tally_state_t *tf, double x)
 {
     if (tf->num_count == 0) {
         tf->low = tf->high = x;
@@ -89,7 +89,7 @@ using error_free::sum_error;
         tf->high = x;
 }
 
-[[gnu::always_inline]] inline void count(tallyf_t *tf)
+[[gnu::always_inline]] inline void count(tally_state_t *tf)
 {
     ++tf->shift_count;
     ++tf->num_count;
@@ -98,7 +98,7 @@ using error_free::sum_error;
 // The plain sum first; the value's exact sums come last (end_sum,
 // end_squares), so that only the counts wait on the slow call.
 template <bool Fma>
-[[gnu::always_inline]] inline double begin_sum(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline double begin_sum(tally_state_t *tf, double x)
 {
     const double old_sum = tf->sum;
     tf->sum = add_first<Fma>(old_sum, x);
@@ -110,7 +110,7 @@ template <bool Fma>
 // of its additions are collected beside it.  lo is NaN when the sum
 // overflowed, a value is not finite, or the record is scaled.
 template <bool Fma>
-[[gnu::always_inline]] inline void end_sum(tallyf_t *tf, double x,
+[[gnu::always_inline]] inline void end_sum(tally_state_t *tf, double x,
                                            double old_sum)
 {
     const double lo = tf->sum_d_lo + sum_error(old_sum, x, tf->sum);
@@ -126,7 +126,7 @@ template <bool Fma>
 // The plain sums of the variance family, then the exact sums of the
 // deviations from the first value and of their squares.
 template <bool Fma>
-[[gnu::always_inline]] inline void end_squares(tallyf_t *tf, double x,
+[[gnu::always_inline]] inline void end_squares(tally_state_t *tf, double x,
                                                double old_sum)
 {
     tf->sum_x = add_first<Fma>(x, tf->sum_x);
@@ -248,7 +248,7 @@ template <bool Fma>
 // else the value goes to the record's rest.  A NaN, an infinity or an
 // overflow makes an error NaN, and so takes the slow path too.
 template <bool Fma>
-[[gnu::always_inline]] inline void exact_sum(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void exact_sum(tally_state_t *tf, double x)
 {
     const double s = tf->sum_d + x;
     const double e = sum_error(tf->sum_d, x, s);
@@ -271,7 +271,7 @@ template <bool Fma>
 // Three sums, not one: the squares of values with many digits span twice
 // their bits, more than one pair of doubles holds.
 template <bool Fma>
-[[gnu::always_inline]] inline void exact_squares(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void exact_squares(tally_state_t *tf, double x)
 {
     tallyf_sums2_t *t = &tf->pairs;
     const double p = x * x;
@@ -302,7 +302,7 @@ template <bool Fma>
 // record's own shifted sums beside the plain ones (tallyf_process_val, for
 // callers of the library who read the record as it fills).
 template <bool Fma, bool Engine>
-[[gnu::always_inline]] inline void feed_sum(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void feed_sum(tally_state_t *tf, double x)
 {
     if constexpr (Engine)
         exact_sum<Fma>(tf, x);
@@ -311,7 +311,7 @@ template <bool Fma, bool Engine>
 }
 
 template <bool Fma, bool Engine>
-[[gnu::always_inline]] inline void feed_squares(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void feed_squares(tally_state_t *tf, double x)
 {
     if constexpr (Engine)
         exact_squares<Fma>(tf, x);
@@ -320,7 +320,7 @@ template <bool Fma, bool Engine>
 }
 
 template <bool Fma, bool Engine>
-[[gnu::always_inline]] inline void feed_squares_listed(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void feed_squares_listed(tally_state_t *tf, double x)
 {
     if constexpr (Engine) {
         keep_value(tf->tmp_file, x);
@@ -333,7 +333,7 @@ template <bool Fma, bool Engine>
 }
 
 template <bool Fma, bool Engine>
-[[gnu::always_inline]] inline void feed_squares_bounds(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void feed_squares_bounds(tally_state_t *tf, double x)
 {
     if constexpr (Engine) {
         track_extremes(tf, x); // for the check of the counts
@@ -346,7 +346,7 @@ template <bool Fma, bool Engine>
 }
 
 template <bool Fma, bool Engine>
-[[gnu::always_inline]] inline void feed_bounds(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void feed_bounds(tally_state_t *tf, double x)
 {
     if constexpr (Engine) {
         track_extremes(tf, x);
@@ -367,7 +367,7 @@ inline constexpr uint64_t kPrefaultValues = uint64_t{1} << 19;
 [[gnu::noinline, gnu::cold]] void prefault(double *from, uint64_t room);
 
 template <bool Fma, bool Engine>
-[[gnu::always_inline]] inline void feed_values(tallyf_t *tf, double x)
+[[gnu::always_inline]] inline void feed_values(tally_state_t *tf, double x)
 {
     double old_sum = 0;
     if constexpr (!Engine)
@@ -391,7 +391,7 @@ template <bool Fma, bool Engine>
 // Feeds x to a record of the given kind, inlined: the body a pass compiled
 // for one build (Fma) runs for each value.
 template <bool Fma, bool Engine = true>
-[[gnu::always_inline]] inline void tally_feed(tally_feed_t kind, tallyf_t *tf,
+[[gnu::always_inline]] inline void tally_feed(tally_feed_t kind, tally_state_t *tf,
                                               double x)
 {
     using namespace tally_feed_body;
@@ -425,7 +425,7 @@ template <bool Fma, bool Engine = true>
 // (value-chain.h) rather than to its array.
 template <bool Fma>
 [[gnu::always_inline]] inline void
-tally_feed_chained(tallyf_t *tf, tally_value_arena_t *arena,
+tally_feed_chained(tally_state_t *tf, tally_value_arena_t *arena,
                    tally_value_chain_t *chain, double x)
 {
     using namespace tally_feed_body;
@@ -441,7 +441,7 @@ namespace tally_feed_body {
 // the like need, not the two samples of welch-t); where an addition would
 // round, the pair goes to the record's rest.
 template <bool Fma, bool Products>
-[[gnu::always_inline]] inline void exact_lanes(tallyf_t *tf, double x, double y)
+[[gnu::always_inline]] inline void exact_lanes(tally_state_t *tf, double x, double y)
 {
     tallyf_sums2_t *t = &tf->pairs;
     const pair_v v = {x, y};
@@ -499,7 +499,7 @@ template <bool Fma, bool Products>
 
 // The same for one value of one lane's sample (welch-t): no products.
 template <bool Fma>
-[[gnu::always_inline]] inline void exact_sample(tallyf_t *tf, int lane,
+[[gnu::always_inline]] inline void exact_sample(tally_state_t *tf, int lane,
                                                 double x)
 {
     tallyf_sums2_t *t = &tf->pairs;
@@ -541,7 +541,7 @@ template <bool Fma>
 // plain sums come from them, when the pass ends (tally_settle,
 // tally_finish_pairs).
 template <bool Fma>
-[[gnu::always_inline]] inline void tally_feed_pair(tallyf_t *tf,
+[[gnu::always_inline]] inline void tally_feed_pair(tally_state_t *tf,
                                                    tally_feed_t kind,
                                                    const double *x,
                                                    const double *y)
@@ -564,6 +564,6 @@ template <bool Fma>
 
 // After the pass: a two-column record's count and plain sums (sum, sum_x,
 // sum_x_2, sum_y, sum_y_2 and, for pairs, sum_x_y), from its shifted sums.
-void tally_finish_pairs(tallyf_t *tf, tally_feed_t kind);
+void tally_finish_pairs(tally_state_t *tf, tally_feed_t kind);
 
 #endif

@@ -1015,12 +1015,18 @@ public:
     void take_rests(tally_part_t *part, tally_rests_held_t *held) override
     {
         each_state(static_cast<grouped_part_t *>(part)->g.get(),
-                   [held](tallyf_t *s, int n) { held->take(s, n); });
+                   [held](tallyf_t *s, int n) {
+                       for (int i = 0; i < n; ++i)
+                           held->take(&s[i]);
+                   });
     }
     void give_rests(tally_part_t *part, tally_rests_held_t *held) override
     {
         each_state(static_cast<grouped_part_t *>(part)->g.get(),
-                   [held](tallyf_t *s, int n) { held->give(s, n); });
+                   [held](tallyf_t *s, int n) {
+                       for (int i = 0; i < n; ++i)
+                           held->give(&s[i]);
+                   });
     }
     tally_pass_stats_t *stats(tally_part_t *part) override
     {

@@ -6,6 +6,7 @@
 #include "feed.h"
 #include "pass.h"
 #include "split-keys.h"
+#include "tallyf.h"
 
 // Feeds a two-column record of the given kind the values of its columns
 // among a line's staged values (pass.h).

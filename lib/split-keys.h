@@ -11,7 +11,6 @@
 #include <string>
 
 #include "tally-error.h"
-#include "tallyf.h"
 
 struct tally_split_keys_t {
     static constexpr int kKept = 5; // the keys a refusal lists
@@ -51,9 +50,5 @@ private:
     // A key not met before (kept out of the pass's line).
     [[gnu::noinline, gnu::cold]] int add(const char *k, size_t len);
 };
-
-// Swaps the two samples of a welch-t record (its lanes), before it is
-// settled: the merge of a later part whose keys came the other way round.
-void tally_swap_samples(tallyf_t *tf);
 
 #endif

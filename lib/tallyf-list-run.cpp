@@ -472,12 +472,14 @@ public:
     void take_rests(tally_part_t *part, tally_rests_held_t *held) override
     {
         auto *p = static_cast<plain_part_t *>(part);
-        held->take(p->list->functions, p->list->count);
+        for (int i = 0; i < p->list->count; ++i)
+            held->take(&p->list->functions[i]);
     }
     void give_rests(tally_part_t *part, tally_rests_held_t *held) override
     {
         auto *p = static_cast<plain_part_t *>(part);
-        held->give(p->list->functions, p->list->count);
+        for (int i = 0; i < p->list->count; ++i)
+            held->give(&p->list->functions[i]);
     }
     tally_pass_stats_t *stats(tally_part_t *part) override
     {

@@ -74,67 +74,6 @@ inline bool exact_sums_usable(const tallyf_t *tf)
 
 } // namespace
 
-// The exact-sum update of one value where the fast path cannot take it: a
-// sum about to overflow, a record already scaled, or a value or sum that is
-// not finite (added as it is: the plain sums then take over).  old_sum is
-// the plain sum before this value.
-void tally_add_exact_slow(tallyf_t *tf, double x, double old_sum, bool squares)
-{
-    // The field whose NaN marks a scaled record: the last low part the
-    // fast path adds to.
-    double &marked = squares ? tf->sum_d_2_lo : tf->sum_d_lo;
-    if (std::isnan(tf->scaled_lo)) {
-        const bool finite = std::isfinite(x) && std::isfinite(tf->shift) &&
-                            std::isfinite(tf->sum_d) &&
-                            std::isfinite(tf->sum_d_lo) &&
-                            std::isfinite(tf->sum_d_2) &&
-                            std::isfinite(tf->sum_d_2_lo);
-        if (!finite && !squares) {
-            tf->sum_d_lo += sum_error(old_sum, x, tf->sum);
-            tf->sum_d = tf->sum;
-        } else if (!finite) {
-            const double d = x - tf->shift;
-            const double s = tf->sum_d + d;
-            tf->sum_d_lo += sum_error(tf->sum_d, d, s);
-            tf->sum_d = s;
-            const double p = d * d;
-            const double q = tf->sum_d_2 + p;
-            tf->sum_d_2_lo += sum_error(tf->sum_d_2, p, q);
-            tf->sum_d_2 = q;
-        }
-        if (!finite) {
-            ++tf->shift_count;
-            ++tf->num_count;
-            return;
-        }
-        tf->sum_d = std::ldexp(tf->sum_d, -kExactLinearExp);
-        tf->sum_d_lo = std::ldexp(tf->sum_d_lo, -kExactLinearExp);
-        tf->sum_d_2 = std::ldexp(tf->sum_d_2, -2 * kExactSquareExp);
-        tf->sum_d_2_lo = std::ldexp(tf->sum_d_2_lo, -2 * kExactSquareExp);
-        tf->scaled_lo = marked;
-        marked = NAN;
-    }
-    double &s_lo = squares ? tf->sum_d_lo : tf->scaled_lo;
-    const double xs = std::ldexp(x, -kExactLinearExp);
-    const double ss = std::ldexp(tf->shift, -kExactLinearExp);
-    const double d = xs - ss;
-    const double d_error = sum_error(xs, -ss, d);
-    const double s = tf->sum_d + d;
-    s_lo += sum_error(tf->sum_d, d, s) + d_error;
-    tf->sum_d = s;
-    if (squares) {
-        const double dq = std::ldexp(d, kExactLinearExp - kExactSquareExp);
-        const double dq_error = std::ldexp(d_error, kExactLinearExp - kExactSquareExp);
-        const double p = dq * dq;
-        const double p_error = std::fma(dq, dq, -p) + 2 * dq * dq_error;
-        const double q = tf->sum_d_2 + p;
-        tf->scaled_lo += sum_error(tf->sum_d_2, p, q) + p_error;
-        tf->sum_d_2 = q;
-    }
-    ++tf->shift_count;
-    ++tf->num_count;
-}
-
 void tallyf_process_val(tallyf_t *tf, double x)
 {
     // The kind of each code, looked up in the table once.

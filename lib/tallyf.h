@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "shifted-sums.h"
+#include "tally-state.h"
 
 // The statistics functions, in the order of their codes.
 enum tallyf_code_t : uint32_t {
@@ -53,7 +53,10 @@ enum tallyf_code_t : uint32_t {
     TALLYF_HISTOGRAM,
 };
 
-struct tallyf_t {
+// The record: what was asked, around the engine's state of what was
+// collected (lib/tally-state.h: sum, nums, num_count, the exact sums, pairs
+// and the rest), whose fields are the record's own.
+struct tallyf_t : tally_state_t {
     // What was asked
     tallyf_code_t code;
     union {                 // the input row, from 1; 0 when selecting a column
@@ -64,60 +67,15 @@ struct tallyf_t {
         uint32_t col;
         uint32_t *cols;
     };
-
-    // What was collected
-    double sum;             // every value fed
-    double *nums;           // value-keeping codes (tallyf_keeps_values): the
-                            // values, sorted at report time; give back with
-                            // xt_free (xt.h)
-    uint64_t num_count;     // values fed
-    uint64_t array_size;    // capacity of nums, in values
     uint32_t partitions;    // quantiles: number of equal divisions; top:
                             // K; histogram: bins (0: Sturges' rule)
-    double sum_x;           // codes 5 to 12 and 16: sum of the values
-    double sum_x_2;         // codes 5 to 12 and 16: sum of their squares
     double *row_sums;       // not used by the program
     double *col_sums;       // not used by the program
     double expected_mean;   // sample-t-score, t-test: the mean to test against
-    double sum_y;           // two-column functions: sums of the second
-    double sum_y_2;         //   column's values, their squares and the
-    double sum_x_y;         //   products of the pairs, rounded from pairs
-                            //   when the pass ends (as are their sum,
-                            //   sum_x, sum_x_2 and num_count)
-    FILE *tmp_file;         // z-scores: every value, as 8 raw bytes, in order
 
-    // Exact sums, beside the plain ones above: every value x enters as its
-    // deviation d = x - shift from the record's first value, summed without
-    // losing a rounding error (each sum is the unevaluated pair hi + lo).
-    // They count only while shift_count equals num_count; a record whose
-    // sums were set by hand (shift_count 0) computes from the plain sums.
-    double shift;           // the first value fed
-    uint64_t shift_count;   // values that entered the sums below
-    double sum_d;           // every value: sum of d, high part
-    double sum_d_lo;        //   and its rounding errors
-    double sum_d_2;         // codes 5 to 12: sum of d * d, high part
-    double sum_d_2_lo;      //   and its rounding errors
-    double low;             // range, chi-sq-fit: the first value in sorted
-    double high;            // order and the last (NaN before any value and
-                            // once a NaN was fed)
-    double scaled_lo;       // NaN while the exact sums hold their values as
-                            // they are.  Once a sum would have overflowed
-                            // they are scaled, sum_d and sum_d_lo by 2^-66,
-                            // sum_d_2 and sum_d_2_lo by 2^-1120; the low
-                            // part of the last sum the code keeps (sum_d_2_lo,
-                            // sum_d_lo without squares) then lives here, and
-                            // a NaN in its own field sends every value past
-                            // the fast path.
-
-    // Functions of two columns: the second column (0 for the others), the
-    // sums of both columns (x the first, y the second; as pairs of one line,
-    // or as two samples for welch-t), and percentile's list as written.
-    // A record that keeps squares holds pairs at 0 once the pass ends, but
-    // where its sum of squared deviations is too small for its digits to
-    // survive in doubles (below 2^-600): then lane 0 holds the sums d,
-    // d_lo times 2^-e and d2, d2_lo times 2^-2e, with e in e2[0].
+    // Functions of two columns: the second column (0 for the others); and
+    // percentile's list as written.
     uint32_t col2;
-    tallyf_sums2_t pairs;
     const char *percentiles;
 
     // Asked for with --row: the record reads a row, even one numbered 0
