@@ -743,6 +743,7 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
     w->u32(static_cast<uint32_t>(width));
     w->u8(r->sink.hot != nullptr);
     w->u8(r->any_spilled);
+    tally_state_put_splits(*w, list, r->split_keys);
     std::vector<double> values;
     for (uint32_t g = 0; g < groups; ++g) {
         w->str(key_bytes(r->keys.key(g), options.nby, true));
@@ -794,8 +795,8 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
 namespace {
 
 // One part's groups read into part (set up, with no groups yet).
-bool read_groups(tally_state_reader_t *in, grouped_t *part, int nkeys,
-                 tally_error_t *err)
+bool read_groups(tally_state_reader_t *in, const tallyf_list_t *list,
+                 grouped_t *part, int nkeys, tally_error_t *err)
 {
     uint32_t requests, groups, width;
     if (!in->u32(&requests, err) || !in->u32(&groups, err) ||
@@ -807,6 +808,8 @@ bool read_groups(tally_state_reader_t *in, grouped_t *part, int nkeys,
     if (requests != static_cast<uint32_t>(part->requests) ||
         hot != (part->sink.hot != nullptr) || listings != part->any_spilled)
         return in->bad(err, "record count");
+    if (!tally_state_get_splits(*in, list, part->split_keys, err))
+        return false;
     std::vector<uint64_t> gaps;
     std::string key;
     for (uint32_t g = 0; g < groups; ++g) {
@@ -910,7 +913,7 @@ bool tally_grouped_merge_states(tallyf_list_t *list,
             return false;
         const auto part = std::make_unique<grouped_t>();
         if (!grouped_setup(part.get(), list, options, by, err) ||
-            !read_groups(in, part.get(), options.nby, err) || !in->end(err))
+            !read_groups(in, list, part.get(), options.nby, err) || !in->end(err))
             return false;
         part->stats = stats;
         if (!grouped_merge(into.get(), part.get(), err))

@@ -444,6 +444,57 @@ bool tally_state_get_stats(tally_state_reader_t &r, tally_pass_stats_t *s,
            get_array(r, s->col_short_row, TALLY_WANTED_COLS_MAX + 1, err);
 }
 
+void tally_state_put_splits(tally_state_writer_t &w, const tallyf_list_t *list,
+                            const tally_split_keys_t *keys)
+{
+    uint32_t n = 0;
+    for (int i = 0; i < list->count; ++i)
+        n += list->functions[i].split;
+    w.u32(n);
+    for (int i = 0; i < list->count; ++i) {
+        if (!list->functions[i].split)
+            continue;
+        const tally_split_keys_t &k = keys[i];
+        w.u32(static_cast<uint32_t>(i));
+        w.u8(k.more);
+        w.u32(static_cast<uint32_t>(k.count));
+        for (int j = 0; j < k.count; ++j)
+            w.str(k.keys[j]);
+    }
+}
+
+bool tally_state_get_splits(tally_state_reader_t &r, const tallyf_list_t *list,
+                            tally_split_keys_t *keys, tally_error_t *err)
+{
+    uint32_t n;
+    if (!r.u32(&n, err))
+        return false;
+    uint32_t want = 0;
+    for (int i = 0; i < list->count; ++i)
+        want += list->functions[i].split;
+    if (n != want)
+        return r.bad(err, "split count");
+    for (int i = 0; i < list->count; ++i) {
+        if (!list->functions[i].split)
+            continue;
+        uint32_t index, count;
+        uint8_t more;
+        if (!r.u32(&index, err) || !r.u8(&more, err) || !r.u32(&count, err))
+            return false;
+        if (index != static_cast<uint32_t>(i) || more > 1 ||
+            count > static_cast<uint32_t>(tally_split_keys_t::kKept) ||
+            (more == 1 && count != tally_split_keys_t::kKept))
+            return r.bad(err, "split keys");
+        tally_split_keys_t &k = keys[i];
+        k.more = more == 1;
+        k.count = static_cast<int>(count);
+        for (int j = 0; j < k.count; ++j)
+            if (!r.str(&k.keys[j], err))
+                return false;
+    }
+    return true;
+}
+
 void tally_state_put_fields(tally_state_writer_t &w,
                             const std::vector<std::string> &fields)
 {

@@ -15,10 +15,11 @@
 
 #include "feed-kind.h"
 #include "pass.h"
+#include "split-keys.h"
 #include "tally-error.h"
-#include "tallyf.h"
+#include "tallyf-list.h"
 
-inline constexpr uint32_t TALLY_STATE_VERSION = 1;
+inline constexpr uint32_t TALLY_STATE_VERSION = 2;
 
 // The CRC-32 of ISO-HDLC (zlib's crc32, Python's zlib.crc32) of n bytes,
 // continuing from crc (0 to start).
@@ -95,6 +96,14 @@ void tally_state_put_fields(tally_state_writer_t &w,
 bool tally_state_get_fields(tally_state_reader_t &r,
                             std::vector<std::string> *fields,
                             tally_error_t *err);
+
+// The keys that the list's welch-t --split records met, in the order met
+// (keys[i] for each record i asked with --split).
+void tally_state_put_splits(tally_state_writer_t &w, const tallyf_list_t *list,
+                            const tally_split_keys_t *keys);
+// Into keys[i] (empty) for the same records.
+bool tally_state_get_splits(tally_state_reader_t &r, const tallyf_list_t *list,
+                            tally_split_keys_t *keys, tally_error_t *err);
 
 // What a record fed as kind collected, before it is settled: counts, sums,
 // bounds, its rest, and then its values (kept or listed) as the caller

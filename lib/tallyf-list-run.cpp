@@ -320,6 +320,7 @@ bool state_out_list(tallyf_list_t *list, FILE *stream,
     w->u32(static_cast<uint32_t>(list->count));
     for (int i = 0; i < list->count; ++i)
         w->u64(r->pair_lines[i]);
+    tally_state_put_splits(*w, list, r->split_keys);
     for (int i = 0; i < list->count; ++i) {
         const tallyf_t &tf = list->functions[i];
         tally_state_put_record(*w, tf, r->kind[i]);
@@ -404,9 +405,15 @@ bool merge_list(tallyf_list_t *list, tally_state_reader_t *const *parts,
                 return false;
             r->pair_lines[i] += n;
         }
+        tally_split_keys_t keys[TALLYF_LIST_MAX];
+        if (!tally_state_get_splits(*in, list, keys, err))
+            return false;
         const auto part = empty_part(list);
         bool ok = read_part_records(in, part.get(), list, *r, err);
         for (int i = 0; ok && i < list->count; ++i) {
+            // A part that met the split keys the other way round.
+            if (list->functions[i].split && r->split_keys[i].merge(keys[i]))
+                tally_swap_samples(&part->functions[i]);
             ok = tally_merge_record(&list->functions[i], &part->functions[i],
                                     r->kind[i]);
             if (!ok)
@@ -552,11 +559,6 @@ bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
                           f != nullptr ? f->word : "function", tf.row);
             return tally_fail(err, EX_USAGE, m);
         }
-        for (int i = 0; i < list->count; ++i)
-            if (list->functions[i].split)
-                return tally_fail(err, EX_USAGE,
-                                  "--state-out: welch-t --split: a state "
-                                  "file does not keep the split's keys\n");
         if (!check_run(list, options, err))
             return false;
         if (options.nby != 0)

@@ -49,7 +49,7 @@ def frames(blob):
     if blob[:16] != MAGIC:
         raise ValueError("not a numtally state file")
     (version,) = struct.unpack_from("<I", blob, 16)
-    if version != 1:
+    if version != 2:
         raise ValueError("version %d" % version)
     at, out = 20, []
     while True:
@@ -84,6 +84,15 @@ def record(b):
     return r
 
 
+def splits(b):
+    out = []
+    for _ in range(b.u32()):
+        index, more = b.u32(), b.u8()
+        out.append({"record": index, "more": bool(more),
+                    "keys": [b.str() for _ in range(b.u32())]})
+    return out
+
+
 def stats(b):
     s = {"lines": b.u64(), "widest": b.u64()}
     for name in ("row_gaps", "col_gaps", "col_short", "col_short_row"):
@@ -100,6 +109,7 @@ def read(path):
     if "--by" not in state["request"]:
         count = b.u32()
         state["pair_lines"] = [b.u64() for _ in range(count)]
+        state["splits"] = splits(b)
         state["records"] = []
         for _ in range(count):
             r = record(b)
@@ -109,6 +119,7 @@ def read(path):
     else:
         requests, groups, width = b.u32(), b.u32(), b.u32()
         hot, listings = b.u8(), b.u8()
+        state["splits"] = splits(b)
         state["groups"] = []
         for _ in range(groups):
             g = {"key": b.str()}

@@ -24,6 +24,10 @@ state("other-request.state", "a\tb\n5\t6\n",
       ["--header", "mean", "--col", "b"])
 state("grouped.state", "k\tv\nx\t1\ny\t2\nx\t3\n",
       ["--header", "--by", "k", "sum", "--col", "v", "max", "--col", "v"])
+# welch-t --split: the second part meets the keys the other way round.
+split = ["welch-t", "--col", "1", "--split", "2"]
+state("split-a.state", "1 a\n2 b\n3 a\n", split)
+state("split-b.state", "5 b\n8 a\n13 b\n", split)
 good = open("b.state", "rb").read()
 # Cut inside its last frame.
 open("cut.state", "wb").write(good[: len(good) - 7])
@@ -32,6 +36,6 @@ flip = bytearray(good)
 flip[40] ^= 0x10
 open("flip.state", "wb").write(bytes(flip))
 # Another version of the format.
-open("version.state", "wb").write(good[:16] + struct.pack("<I", 2) + good[20:])
+open("version.state", "wb").write(good[:16] + struct.pack("<I", 3) + good[20:])
 # Bytes after the end frame.
 open("trailing.state", "wb").write(good + b"\0")
