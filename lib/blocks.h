@@ -8,7 +8,27 @@
 #ifndef NUMTALLY_LIB_BLOCKS_H
 #define NUMTALLY_LIB_BLOCKS_H
 
-#include "report.h"
+#include <cstdint>
+
+struct tallyf_t;
+struct tally_error_t;
+struct tally_printer_t;
+
+// The values of a z-score listing when they are not in the record's own
+// temporary file: count values in input order.
+struct tally_listing_t {
+    const double *values;
+    uint64_t count;
+};
+
+// What a block prints to: the printer, the values
+// of a listing when they are not in the record's own temporary file, and
+// where an error goes.
+struct tally_block_args_t {
+    const tally_printer_t &p;
+    const tally_listing_t *listing;
+    tally_error_t *err;
+};
 
 // Kept values and their order (report.cpp): the division points, the mode,
 // the box plot; and the bounds.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "blocks.h"
+#include "report.h"
 #include "double-double.h"
 #include "exact-fixed.h"
 

@@ -5,7 +5,7 @@
 #ifndef NUMTALLY_LIB_MEAN_INTERVAL_H
 #define NUMTALLY_LIB_MEAN_INTERVAL_H
 
-#include "tallyf.h"
+struct tallyf_t;
 
 // The variance ss / divisor, the SD (its square root) and the standard
 // error sqrt(ss / (divisor n)), ss the sum of squared deviations and n the

@@ -13,33 +13,12 @@
 
 #include "feed-kind.h"
 #include "fma-dispatch.h"
-#include "functions.h"
 #include "missing-value.h"
 #include "parse-number.h"
 #include "pass.h"
 #include "xt-dsv.h"
 
 namespace tally_pass_body {
-
-// The cold paths (pass.cpp).
-[[gnu::cold, gnu::noinline]] bool invalid_number(
-    xt_dsv_reader_t *in, const tally_pass_input_t &input, const char *field,
-    size_t len, const tally_cursor_t &at, tally_error_t *err);
-[[gnu::cold, gnu::noinline]] bool quote_fault(const tally_pass_input_t &input,
-                                              int fault, uint64_t row,
-                                              uint64_t col, tally_error_t *err);
-[[gnu::cold, gnu::noinline]] bool key_too_long(const tally_cursor_t &at,
-                                               tally_error_t *err);
-int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
-                std::vector<std::string> *fields, uint64_t *long_col,
-                uint64_t *fault_col);
-[[gnu::cold, gnu::noinline]] bool too_wide(uint64_t row, uint64_t fields,
-                                           uint64_t header,
-                                           tally_error_t *err);
-[[gnu::cold, gnu::noinline]] void note_short(const tally_selection_t &sel,
-                                             const tally_group_t *g,
-                                             uint64_t row,
-                                             tally_pass_stats_t *stats);
 
 // What one pass works in, made for it and gone with it.
 struct room_t {

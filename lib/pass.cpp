@@ -1,5 +1,5 @@
 // The pass's cold paths: its messages and the header line.
-#include "pass-body.h"
+#include "pass.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +9,7 @@
 #include <sysexits.h>
 
 #include "missing-value.h"
+#include "parse-number.h"
 #include "text-escape.h"
 
 namespace tally_pass_body {

@@ -123,4 +123,28 @@ bool tally_read_pass(const tally_selection_t &sel,
                      const tally_pass_input_t &in, Sink &sink,
                      tally_error_t *err, tally_pass_stats_t *stats = nullptr);
 
+// The pass body's cold paths (pass.cpp): its messages and the header line.
+namespace tally_pass_body {
+
+[[gnu::cold, gnu::noinline]] bool invalid_number(
+    xt_dsv_reader_t *in, const tally_pass_input_t &input, const char *field,
+    size_t len, const tally_cursor_t &at, tally_error_t *err);
+[[gnu::cold, gnu::noinline]] bool quote_fault(const tally_pass_input_t &input,
+                                              int fault, uint64_t row,
+                                              uint64_t col, tally_error_t *err);
+[[gnu::cold, gnu::noinline]] bool key_too_long(const tally_cursor_t &at,
+                                               tally_error_t *err);
+int read_header(xt_dsv_reader_t *in, xt_dsv_pos_t *pos, bool verbose,
+                std::vector<std::string> *fields, uint64_t *long_col,
+                uint64_t *fault_col);
+[[gnu::cold, gnu::noinline]] bool too_wide(uint64_t row, uint64_t fields,
+                                           uint64_t header,
+                                           tally_error_t *err);
+[[gnu::cold, gnu::noinline]] void note_short(const tally_selection_t &sel,
+                                             const tally_group_t *g,
+                                             uint64_t row,
+                                             tally_pass_stats_t *stats);
+
+} // namespace tally_pass_body
+
 #endif

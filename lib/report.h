@@ -7,25 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "blocks.h"
 #include "printer.h"
 #include "tally-error.h"
 #include "tallyf.h"
-
-// The values of a z-score listing when they are not in the record's own
-// temporary file: count values in input order.
-struct tally_listing_t {
-    const double *values;
-    uint64_t count;
-};
-
-// What a record's block (lib/blocks.h) prints to: the printer, the values
-// of a listing when they are not in the record's own temporary file, and
-// where an error goes.
-struct tally_block_args_t {
-    const tally_printer_t &p;
-    const tally_listing_t *listing;
-    tally_error_t *err;
-};
 
 // Checks, before any report line, what a report could otherwise only find
 // out half-way: a chi-sq-fit record's counts are valid (else 65), a z-score

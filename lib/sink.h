@@ -50,7 +50,4 @@ tally_feed_line_split(tallyf_t *tf, tally_split_keys_t *keys, int slot,
     return true;
 }
 
-// The refusal of a line with a value for welch-t --split but no key (65).
-[[gnu::cold, gnu::noinline]] bool tally_missing_split_key(uint64_t row, uint32_t col, tally_error_t *err);
-
 #endif

@@ -6,7 +6,7 @@
 
 #include <sysexits.h>
 
-#include "sink.h"
+#include "tally-error.h"
 
 int tally_split_keys_t::add(const char *k, size_t len)
 {

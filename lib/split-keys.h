@@ -7,6 +7,7 @@
 #define NUMTALLY_LIB_SPLIT_KEYS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -50,5 +51,9 @@ private:
     // A key not met before (kept out of the pass's line).
     [[gnu::noinline, gnu::cold]] int add(const char *k, size_t len);
 };
+
+// The refusal of a line with a value for welch-t --split but no key (65).
+[[gnu::cold, gnu::noinline]] bool tally_missing_split_key(uint64_t row, uint32_t col,
+                                                     tally_error_t *err);
 
 #endif
