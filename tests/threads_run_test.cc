@@ -14,6 +14,7 @@
 
 #include "chunks.h"
 #include "functions.h"
+#include "run_list.h"
 #include "tallyf-list-run.h"
 #include "xt.h"
 
@@ -33,33 +34,6 @@ void fail(const std::string &what)
     ++failures;
 }
 
-// A list from function words (argv[0] included).
-struct List {
-    tallyf_list_t list;
-    std::vector<std::string> words;
-    std::vector<char *> argv;
-
-    explicit List(std::vector<std::string> w) : words(std::move(w))
-    {
-        tallyf_list_init(&list);
-        for (auto &s : words)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        const int argc = static_cast<int>(words.size());
-        for (int arg = 1; arg < argc; ++arg) {
-            const tally_function_t *f = tally_function_by_word(argv[arg]);
-            tallyf_list_add_func(&list, f->code, &arg, argc, argv.data());
-        }
-    }
-    ~List()
-    {
-        for (int i = 0; i < list.count; ++i) {
-            xt_free(list.functions[i].nums);
-            if (list.functions[i].tmp_file != nullptr)
-                std::fclose(list.functions[i].tmp_file);
-        }
-    }
-};
 
 // Lines of a value, a value far from it in magnitude, and a key.
 std::string input(int lines, int seed)
@@ -106,7 +80,7 @@ const std::vector<std::string> kPlain = {
 std::string one_pass(const std::string &text, const tally_run_options_t &options,
                      bool *ok)
 {
-    List l(kPlain);
+    RunList l(kPlain);
     return captured(
         [&] {
             FILE *in = fmemopen(const_cast<char *>(text.data()), text.size(), "r");
@@ -131,7 +105,7 @@ int main(int argc, char *argv[])
     {
         bool ok_a = false, ok_b = false, ran = false;
         std::string notes_a, notes_b;
-        List la(kPlain), lb(kPlain);
+        RunList la(kPlain), lb(kPlain);
         const std::string out = captured(
             [&] {
                 std::thread t([&] {
@@ -161,7 +135,7 @@ int main(int argc, char *argv[])
         }
         bool ok1 = false, ok4 = false;
         const std::string want = one_pass(a, o, &ok1);
-        List l(kPlain);
+        RunList l(kPlain);
         const std::string got = captured(
             [&] {
                 tally_chunk_run_t run;
