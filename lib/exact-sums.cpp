@@ -1,6 +1,7 @@
 #include "exact-sums.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -355,21 +356,45 @@ bool settle_squares_fast(tallyf_t *tf)
 // The power of 2 a sample's sums are kept at: 0 where the sum of squared
 // deviations d2 lies well inside the normal range, else e with d2 times
 // 2^-2e in [1, 4) (the deviations' sum times 2^-e).
+// The binary exponent of w's value (of its double nearest), INT_MIN for 0.
+int wide_exp(const exact_wide_t &w)
+{
+    constexpr int kShift = 1100; // brings any sum the engine keeps into doubles
+    if (exact_wide_is_zero(&w))
+        return INT_MIN;
+    const double r = exact_wide_round(&w);
+    if (std::isinf(r))
+        return std::ilogb(exact_wide_round(&w, -kShift)) + kShift;
+    if (std::fabs(r) < 0x1p-1000)
+        return std::ilogb(exact_wide_round(&w, kShift)) - kShift;
+    return std::ilogb(r);
+}
+
 int lane_scale(const exact_wide_t &d2)
 {
-    constexpr int kShift = 1100; // brings any such sum into the doubles
     const double r = exact_wide_round(&d2);
     if (exact_wide_is_zero(&d2) ||
         (std::fabs(r) > 0x1p-600 && std::fabs(r) < 0x1p600))
         return 0;
-    int exp;
-    if (std::isinf(r))
-        exp = std::ilogb(exact_wide_round(&d2, -kShift)) + kShift;
-    else if (std::fabs(r) < 0x1p-1000)
-        exp = std::ilogb(exact_wide_round(&d2, kShift)) - kShift;
-    else
-        exp = std::ilogb(r);
+    const int exp = wide_exp(d2);
     return exp >= 0 ? exp / 2 : -((1 - exp) / 2);
+}
+
+// The power of 2 a pair record's sum of cross products is kept at: 0 where
+// both lanes are kept as they are and the products' sum about the means
+// lies well inside the normal range, else near its binary exponent.  That
+// sum is c - d[0] d[1] / n (c about the shifts, d the deviations' sums),
+// whose larger term gives the exponent.
+int cross_scale(const exact_wide_t &c, const exact_wide_t d[2], uint64_t n,
+                bool lanes_scaled)
+{
+    int top = wide_exp(c);
+    const int d0 = wide_exp(d[0]), d1 = wide_exp(d[1]);
+    if (d0 != INT_MIN && d1 != INT_MIN)
+        top = std::max(top, d0 + d1 + 1 - std::ilogb(static_cast<double>(n)));
+    if (top == INT_MIN || (!lanes_scaled && top > -600 && top < 600))
+        return 0;
+    return top;
 }
 
 // A two-column record's exact sums settled into the shifted form the
@@ -380,7 +405,7 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
     tallyf_sums2_t *t = &tf->pairs;
     const rest_t *r = rest_of(tf);
     tf->scaled_lo = NAN;
-    exact_wide_t s[2];
+    exact_wide_t s[2], d[2];
     bool finite[2];
     for (int l = 0; l < 2; ++l) {
         finite[l] = r == nullptr || r->lane_finite(l);
@@ -416,16 +441,16 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
             shift = std::ldexp(
                 exact_wide_round(&s[l], -64) / static_cast<double>(n), 64);
         t->shift[l] = shift;
-        exact_wide_t d = s[l];
-        exact_wide_add_count_product(&d, n, shift, 1, -1);
+        d[l] = s[l];
+        exact_wide_add_count_product(&d[l], n, shift, 1, -1);
         exact_wide_t d2 = q;
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_count_product(&d2, n, shift, shift);
-        // Two samples' sums far from 1 are kept scaled (see e2 in
-        // shifted-sums.h), so that their digits survive in doubles.
-        const int e = kind == tally_feed_t::samples ? lane_scale(d2) : 0;
-        exact_wide_split(&d, -e, &t->d[l], &t->d_lo[l]);
+        // Sums far from 1 are kept scaled (see e2 in shifted-sums.h), so
+        // that their digits survive in doubles.
+        const int e = lane_scale(d2);
+        exact_wide_split(&d[l], -e, &t->d[l], &t->d_lo[l]);
         exact_wide_split(&d2, -2 * e, &t->d2[l], &t->d2_lo[l]);
         t->e2[l] = e;
     }
@@ -449,7 +474,9 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
     exact_wide_add_wide_times(&c, &s[1], t->shift[0], -1);
     exact_wide_add_wide_times(&c, &s[0], t->shift[1], -1);
     exact_wide_add_count_product(&c, t->n[0], t->shift[0], t->shift[1]);
-    exact_wide_split(&c, 0, &t->dxy, &t->dxy_lo);
+    const int e = cross_scale(c, d, t->n[0], t->e2[0] != 0 || t->e2[1] != 0);
+    exact_wide_split(&c, -e, &t->dxy, &t->dxy_lo);
+    t->exy = e;
 }
 
 } // namespace

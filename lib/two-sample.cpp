@@ -1,6 +1,7 @@
 // Welch's and the paired t-test.
 #include "two-sample.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -137,23 +138,33 @@ tallyf_t_test_t tallyf_welch_t_lanes(const tallyf_sums2_t *s)
 
 tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
 {
-    const tallyf_centred_t cx = tallyf_sums2_centred(s, 0);
-    const tallyf_centred_t cy = tallyf_sums2_centred(s, 1);
+    // Each sum of squares or products as kept, times 2^-its exp (shifted-
+    // sums.h): 0 as a rule.
+    const tallyf_centred_t cx = tallyf_sums2_centred_scaled(s, 0);
+    const tallyf_centred_t cy = tallyf_sums2_centred_scaled(s, 1);
+    const int xexp = 2 * static_cast<int>(s->e2[0]);
+    const int yexp = 2 * static_cast<int>(s->e2[1]);
     const int ex = dd_even_exp({cx.ss, cx.ss_lo});
     const int ey = dd_even_exp({cy.ss, cy.ss_lo});
-    const sample_t sx = sample_of(cx, ex, ex);
-    const sample_t sy = sample_of(cy, ey, ey);
+    const sample_t sx = sample_of(cx, ex, xexp + ex);
+    const sample_t sy = sample_of(cy, ey, yexp + ey);
     tallyf_t_test_t r = described(cx, sx, cy, sy);
-    // Differences: sum of squares Cxx + Cyy - 2 Cxy.
+    // Differences: sum of squares Cxx + Cyy - 2 Cxy, at the largest of the
+    // three powers of 2 (top, even).
     dd_t cxy;
-    tallyf_sums2_cross(s, &cxy.hi, &cxy.lo);
-    dd_t ss = dd_sub(dd_add(dd_t{cx.ss, cx.ss_lo}, dd_t{cy.ss, cy.ss_lo}),
-                     dd_add(cxy, cxy));
+    const int cexp = tallyf_sums2_cross_scaled(s, &cxy.hi, &cxy.lo);
+    int top = std::max(std::max(xexp, yexp), cexp);
+    top += top & 1;
+    const dd_t cxx = dd_ldexp({cx.ss, cx.ss_lo}, xexp - top);
+    const dd_t cyy = dd_ldexp({cy.ss, cy.ss_lo}, yexp - top);
+    cxy = dd_ldexp(cxy, cexp - top);
+    dd_t ss = dd_sub(dd_add(cxx, cyy), dd_add(cxy, cxy));
     if (ss.hi < 0)
         ss = {0, 0};
     const double n = static_cast<double>(cx.n);
-    const int scale = dd_even_exp(ss);
-    const dd_t var = dd_div(dd_ldexp(ss, -scale), dd(n - 1));
+    const int by = dd_even_exp(ss);
+    const int scale = top + by;
+    const dd_t var = dd_div(dd_ldexp(ss, -by), dd(n - 1));
     r.sd_diff = std::ldexp(dd_round(dd_sqrt(var)), scale / 2);
     r.df = cx.n < 2 ? NAN : n - 1;
     finish(&r, dd_sub(sx.mean, sy.mean), dd_div(var, dd(n)), scale);

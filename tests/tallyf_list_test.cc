@@ -292,11 +292,7 @@ TEST(ProcessStream, ListingPrintsEveryValueFromTheTemporaryFile)
 // digits at every scale, one of degree d (a mean: 1, a variance: 2) prints
 // its value at the largest scale where it is finite (2^900 or 2^400, whose
 // "%f" shows every digit) times 2^(d (k - that scale)), wherever that is
-// finite.  The functions of pairs of one line keep sums of squared
-// deviations as doubles, which overflow beyond deviations of about 2^500
-// and lose digits below about 2^-480: they are held to the scales between
-// (2^-400 to 2^400).  Welch's two samples and the t-score keep theirs
-// scaled where they would, and hold at every scale.
+// finite, and inf where that overflows.
 TEST(ProcessStream, EveryStatisticScalesWithItsData)
 {
     struct fn_t {
@@ -434,8 +430,6 @@ TEST(ProcessStream, EveryStatisticScalesWithItsData)
             out.push_back(run(f, k));
         for (size_t s = 0; s < std::size(scales); ++s) {
             const int k = scales[s];
-            if (f.pair && f.code != TALLYF_WELCH_T && (k < -400 || k > 400))
-                continue;
             ASSERT_EQ(out[s].size(), out[kOne].size()) << f.word << " at 2^" << k;
             for (size_t j = 0; j < out[kOne].size(); ++j) {
                 const parsed_t got = parse(out[s][j]), base = parse(out[kOne][j]);
@@ -448,7 +442,7 @@ TEST(ProcessStream, EveryStatisticScalesWithItsData)
                     std::string expected = base.values[v];
                     // The largest scale where the value stays finite
                     // prints its every digit.
-                    const size_t ref = d == 1 && !f.pair ? 8 : 6;
+                    const size_t ref = d == 1 ? 8 : 6;
                     const std::string at_ref = parse(out[ref][j]).values.at(v);
                     if (d > 0 && !std::isfinite(std::strtod(at_ref.c_str(), nullptr)))
                         expected = at_ref; // nan or inf at every scale
@@ -456,9 +450,8 @@ TEST(ProcessStream, EveryStatisticScalesWithItsData)
                         const int m = d * (k - scales[ref]);
                         const double x =
                             std::ldexp(std::strtod(at_ref.c_str(), nullptr), m);
-                        if (std::isinf(x))
-                            continue; // beyond the doubles at this scale
-                        expected = scale_text(at_ref, m);
+                        expected = std::isinf(x) ? (x > 0 ? "inf" : "-inf")
+                                                 : scale_text(at_ref, m);
                     }
                     EXPECT_EQ(got.values[v], expected)
                         << f.word << " at 2^" << k << ": " << out[s][j];
@@ -466,6 +459,72 @@ TEST(ProcessStream, EveryStatisticScalesWithItsData)
             }
         }
     }
+}
+
+// The two-column statistics of x scaled by 2^a and y by 2^b, each scaled
+// by its own degrees in x and in y (a covariance 2^(a + b), a slope
+// 2^(b - a)): against the run at x 2^0 and y 2^500, whose "%f" shows every
+// digit.  Sums of one variable far outside the range of doubles beside
+// those of the other well inside it, and the products between.
+TEST(ProcessStream, TwoColumnStatisticsScaleWithEachColumn)
+{
+    std::mt19937_64 random(20261211);
+    std::uniform_real_distribution<double> spread(1, 9);
+    std::vector<double> xs(9), ys(9);
+    for (size_t i = 0; i < xs.size(); ++i) {
+        xs[i] = spread(random);
+        ys[i] = 0.75 * xs[i] + spread(random);
+    }
+    const auto run = [&](int a, int b) {
+        TabularRun r({"numtally", "covariance", "--col", "1", "--col", "2",
+                      "regression", "--col", "1", "--col", "2", "correlation",
+                      "--col", "1", "--col", "2"});
+        r.add(1, TALLYF_COVARIANCE);
+        r.add(6, TALLYF_REGRESSION);
+        r.add(11, TALLYF_CORRELATION);
+        std::string in;
+        char b1[64], b2[64];
+        for (size_t i = 0; i < xs.size(); ++i) {
+            std::snprintf(b1, sizeof b1, "%a", std::ldexp(xs[i], a));
+            std::snprintf(b2, sizeof b2, "%a", std::ldexp(ys[i], b));
+            in += std::string(b1) + " " + b2 + "\n";
+        }
+        std::vector<std::pair<std::string, std::string>> lines;
+        std::istringstream out(r.process(in));
+        for (std::string head, name, value; out >> head >> head >> name >> value;)
+            lines.emplace_back(name, value);
+        return lines;
+    };
+    // The degrees in x and in y of each statistic (0, 0 for the rest).
+    const auto degrees = [](const std::string &name) -> std::pair<int, int> {
+        if (name == "pop-covariance" || name == "sample-covariance")
+            return {1, 1};
+        if (name == "slope")
+            return {-1, 1};
+        if (name == "intercept" || name == "residual-SD")
+            return {0, 1};
+        return {0, 0};
+    };
+    const int ref_b = 500;
+    const auto ref = run(0, ref_b);
+    ASSERT_EQ(ref.size(), 9u);
+    for (int a : {-1000, -560, 0, 300, 900})
+        for (int b : {-1000, -300, 0, 600, 900}) {
+            const auto got = run(a, b);
+            ASSERT_EQ(got.size(), ref.size()) << a << " " << b;
+            for (size_t j = 0; j < ref.size(); ++j) {
+                const auto [dx, dy] = degrees(ref[j].first);
+                const int m = dx * a + dy * (b - ref_b);
+                const double x =
+                    std::ldexp(std::strtod(ref[j].second.c_str(), nullptr), m);
+                const std::string expected =
+                    dx == 0 && dy == 0 ? ref[j].second
+                    : std::isinf(x)    ? (x > 0 ? "inf" : "-inf")
+                                       : scale_text(ref[j].second, m);
+                EXPECT_EQ(got[j].second, expected)
+                    << ref[j].first << " at x 2^" << a << ", y 2^" << b;
+            }
+        }
 }
 
 TEST(ProcessStreamDeathTest, LostTemporaryFileIsAnErrorNotAShortListing)
