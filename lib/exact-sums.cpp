@@ -383,15 +383,19 @@ int lane_scale(const exact_wide_t &d2)
 // The power of 2 a pair record's sum of cross products is kept at: 0 where
 // both lanes are kept as they are and the products' sum about the means
 // lies well inside the normal range, else near its binary exponent.  That
-// sum is c - d[0] d[1] / n (c about the shifts, d the deviations' sums),
-// whose larger term gives the exponent.
-int cross_scale(const exact_wide_t &c, const exact_wide_t d[2], uint64_t n,
-                bool lanes_scaled)
+// sum is c - D D' / n (c the exact sum about the shifts, rounding to c_hi;
+// D and D' the lanes' deviations' sums, as t holds them settled), whose
+// larger term gives the exponent.
+int cross_scale(const exact_wide_t &c, double c_hi, const tallyf_sums2_t *t)
 {
-    int top = wide_exp(c);
-    const int d0 = wide_exp(d[0]), d1 = wide_exp(d[1]);
-    if (d0 != INT_MIN && d1 != INT_MIN)
-        top = std::max(top, d0 + d1 + 1 - std::ilogb(static_cast<double>(n)));
+    const bool lanes_scaled = t->e2[0] != 0 || t->e2[1] != 0;
+    const double r = std::fabs(c_hi);
+    int top = !lanes_scaled && r > 0x1p-600 && r < 0x1p600 ? std::ilogb(r)
+                                                          : wide_exp(c);
+    if (t->d[0] != 0 && t->d[1] != 0)
+        top = std::max(top, std::ilogb(t->d[0]) + std::ilogb(t->d[1]) + 1 +
+                                static_cast<int>(t->e2[0] + t->e2[1]) -
+                                std::ilogb(static_cast<double>(t->n[0])));
     if (top == INT_MIN || (!lanes_scaled && top > -600 && top < 600))
         return 0;
     return top;
@@ -405,7 +409,7 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
     tallyf_sums2_t *t = &tf->pairs;
     const rest_t *r = rest_of(tf);
     tf->scaled_lo = NAN;
-    exact_wide_t s[2], d[2];
+    exact_wide_t s[2];
     bool finite[2];
     for (int l = 0; l < 2; ++l) {
         finite[l] = r == nullptr || r->lane_finite(l);
@@ -441,16 +445,21 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
             shift = std::ldexp(
                 exact_wide_round(&s[l], -64) / static_cast<double>(n), 64);
         t->shift[l] = shift;
-        d[l] = s[l];
-        exact_wide_add_count_product(&d[l], n, shift, 1, -1);
+        exact_wide_t d = s[l];
+        exact_wide_add_count_product(&d, n, shift, 1, -1);
         exact_wide_t d2 = q;
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_count_product(&d2, n, shift, shift);
         // Sums far from 1 are kept scaled (see e2 in shifted-sums.h), so
         // that their digits survive in doubles.
+        exact_wide_split(&d, 0, &t->d[l], &t->d_lo[l]);
+        exact_wide_split(&d2, 0, &t->d2[l], &t->d2_lo[l]);
+        if (const double a = std::fabs(t->d2[l]);
+            (a > 0x1p-600 && a < 0x1p600) || exact_wide_is_zero(&d2))
+            continue; // lane_scale's 0, without rounding d2 again
         const int e = lane_scale(d2);
-        exact_wide_split(&d[l], -e, &t->d[l], &t->d_lo[l]);
+        exact_wide_split(&d, -e, &t->d[l], &t->d_lo[l]);
         exact_wide_split(&d2, -2 * e, &t->d2[l], &t->d2_lo[l]);
         t->e2[l] = e;
     }
@@ -474,8 +483,10 @@ void settle_pairs(tallyf_t *tf, tally_feed_t kind)
     exact_wide_add_wide_times(&c, &s[1], t->shift[0], -1);
     exact_wide_add_wide_times(&c, &s[0], t->shift[1], -1);
     exact_wide_add_count_product(&c, t->n[0], t->shift[0], t->shift[1]);
-    const int e = cross_scale(c, d, t->n[0], t->e2[0] != 0 || t->e2[1] != 0);
-    exact_wide_split(&c, -e, &t->dxy, &t->dxy_lo);
+    exact_wide_split(&c, 0, &t->dxy, &t->dxy_lo);
+    const int e = cross_scale(c, t->dxy, t);
+    if (e != 0)
+        exact_wide_split(&c, -e, &t->dxy, &t->dxy_lo);
     t->exy = e;
 }
 
