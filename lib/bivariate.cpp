@@ -85,14 +85,13 @@ tallyf_regression_t tallyf_regression(const tallyf_sums2_t *s)
     const dd_t slope = dd_div(dd_ldexp(c.cxy, -ex), dd_ldexp(c.cxx, -ex));
     const int slope_exp = c.cexp - c.xexp; // the slope is slope * 2^slope_exp
     g.slope = std::ldexp(dd_round(slope), slope_exp);
-    dd_t fitted; // the slope times the mean of x
-    if (slope_exp == 0 || c.mx.hi == 0 || !std::isfinite(c.mx.hi)) {
-        fitted = dd_mul(slope, c.mx);
-    } else {
+    dd_t fitted = dd_mul(slope, c.mx); // the slope times the mean of x
+    if ((slope_exp != 0 || !std::isfinite(fitted.hi)) && c.mx.hi != 0 &&
+        std::isfinite(c.mx.hi) && std::isfinite(slope.hi)) {
         const int m = std::ilogb(c.mx.hi); // the product near 1, then scaled
         fitted = dd_ldexp(dd_mul(slope, dd_ldexp(c.mx, -m)), slope_exp + m);
     }
-    g.intercept = dd_round(dd_sub(c.my, fitted));
+    g.intercept = dd_round_add(c.my, dd_neg(fitted));
     // Cxy^2 / Cxx at Cyy's scale.
     const dd_t explained =
         dd_mul(slope, dd_ldexp(c.cxy, 2 * c.cexp - c.xexp - c.yexp - ey));

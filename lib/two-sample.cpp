@@ -35,22 +35,35 @@ sample_t sample_of(const tallyf_centred_t &c, int by, int scale)
             std::ldexp(dd_round(dd_sqrt(var)), scale / 2)};
 }
 
-// t, p and the interval of a difference with its standard error's square
-// times 2^-scale (scale even).
-void finish(tallyf_t_test_t *r, dd_t diff, dd_t var_of_diff, int scale)
+// The difference of two means, or its half (*half 1) where the difference
+// passes the largest double.
+dd_t difference(dd_t a, dd_t b, int *half)
 {
-    r->diff = dd_round(diff);
+    const dd_t d = dd_sub(a, b);
+    *half = !std::isfinite(d.hi) && std::isfinite(a.hi) && std::isfinite(b.hi);
+    return *half ? dd_sub(dd_ldexp(a, -1), dd_ldexp(b, -1)) : d;
+}
+
+// t, p and the interval of a difference of means with its standard error's
+// square times 2^-scale (scale even).
+void finish(tallyf_t_test_t *r, dd_t mean1, dd_t mean2, dd_t var_of_diff,
+            int scale)
+{
+    int half; // diff is the difference times 2^-half
+    const dd_t diff = difference(mean1, mean2, &half);
+    r->diff = std::ldexp(dd_round(diff), half);
     const dd_t se = dd_sqrt(var_of_diff); // times 2^(-scale / 2)
-    r->t = dd_round(dd_div(dd_ldexp(diff, -scale / 2), se));
+    r->t = dd_round(dd_div(dd_ldexp(diff, half - scale / 2), se));
     if (!(r->df > 0) || std::isnan(r->t)) {
         r->p = r->ci_low = r->ci_high = NAN;
         return;
     }
     r->p = static_cast<double>(2 * student_t_cdf(r->df, -std::fabs(r->t)));
-    const dd_t half = dd_ldexp(
-        dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se), scale / 2);
-    r->ci_low = dd_round(dd_sub(diff, half));
-    r->ci_high = dd_round(dd_add(diff, half));
+    // The half width at diff's scale; bounds beyond the doubles infinite.
+    const dd_t width = dd_ldexp(
+        dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se), scale / 2 - half);
+    r->ci_low = std::ldexp(dd_round_add(diff, dd_neg(width)), half);
+    r->ci_high = std::ldexp(dd_round_add(diff, width), half);
 }
 
 // The test with each sample's own numbers filled in.
@@ -119,7 +132,7 @@ tallyf_t_test_t welch(const scaled_t &xa, const scaled_t &xb)
     r.df = dd_round(dd_div(dd_mul(v, v), dd_add(wa, wb)));
     if (ca.n < 2 || cb.n < 2)
         r.df = NAN;
-    finish(&r, dd_sub(sa.mean, sb.mean), v, scale);
+    finish(&r, sa.mean, sb.mean, v, scale);
     return r;
 }
 
@@ -167,6 +180,6 @@ tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
     const dd_t var = dd_div(dd_ldexp(ss, -by), dd(n - 1));
     r.sd_diff = std::ldexp(dd_round(dd_sqrt(var)), scale / 2);
     r.df = cx.n < 2 ? NAN : n - 1;
-    finish(&r, dd_sub(sx.mean, sy.mean), dd_div(var, dd(n)), scale);
+    finish(&r, sx.mean, sy.mean, dd_div(var, dd(n)), scale);
     return r;
 }
