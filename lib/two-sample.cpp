@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "distributions.h"
 #include "double-double.h"
@@ -53,7 +54,11 @@ void finish(tallyf_t_test_t *r, dd_t mean1, dd_t mean2, dd_t var_of_diff,
     const dd_t diff = difference(mean1, mean2, &half);
     r->diff = std::ldexp(dd_round(diff), half);
     const dd_t se = dd_sqrt(var_of_diff); // times 2^(-scale / 2)
-    r->t = dd_round(dd_div(dd_ldexp(diff, half - scale / 2), se));
+    const int t_exp = half - scale / 2; // t is diff / se times 2^t_exp
+    const dd_t scaled = dd_ldexp(diff, t_exp);
+    r->t = std::isinf(scaled.hi) // a t beyond the doubles
+               ? std::ldexp(dd_round(dd_div(diff, se)), t_exp)
+               : dd_round(dd_div(scaled, se));
     if (!(r->df > 0) || std::isnan(r->t)) {
         r->p = r->ci_low = r->ci_high = NAN;
         return;
@@ -162,12 +167,16 @@ tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
     const sample_t sx = sample_of(cx, ex, xexp + ex);
     const sample_t sy = sample_of(cy, ey, yexp + ey);
     tallyf_t_test_t r = described(cx, sx, cy, sy);
-    // Differences: sum of squares Cxx + Cyy - 2 Cxy, at the largest of the
-    // three powers of 2 (top, even).
+    // Differences: sum of squares Cxx + Cyy - 2 Cxy, at the largest power
+    // of 2 of the three that are not 0 (top, even).
     dd_t cxy;
     const int cexp = tallyf_sums2_cross_scaled(s, &cxy.hi, &cxy.lo);
-    int top = std::max(std::max(xexp, yexp), cexp);
-    top += top & 1;
+    int top = INT_MIN;
+    for (const auto &[sum, exp] : {std::pair{cx.ss, xexp}, std::pair{cy.ss, yexp},
+                                   std::pair{cxy.hi, cexp}})
+        if (sum != 0)
+            top = std::max(top, exp);
+    top = top == INT_MIN ? 0 : top + (top & 1);
     const dd_t cxx = dd_ldexp({cx.ss, cx.ss_lo}, xexp - top);
     const dd_t cyy = dd_ldexp({cy.ss, cy.ss_lo}, yexp - top);
     cxy = dd_ldexp(cxy, cexp - top);
