@@ -3,8 +3,10 @@
 // pairs' shifted sums and returns numbers rounded once from about twice
 // double precision, so that they are the exact values correctly rounded
 // unless an exact value lies within about 2^-100 (relative) of a rounding
-// boundary.  NaN where the formula has no value (too few pairs, a variable
-// without spread); not finite where a value was not.
+// boundary, at any scale of either variable (sums beyond or below the range
+// of doubles are kept scaled, lib/shifted-sums.h).  NaN where the formula
+// has no value (too few pairs, a variable without spread); not finite where
+// a value was not; infinite where the exact value lies beyond the doubles.
 #ifndef NUMTALLY_LIB_BIVARIATE_H
 #define NUMTALLY_LIB_BIVARIATE_H
 

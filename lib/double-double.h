@@ -114,6 +114,20 @@ inline double dd_round(dd_t a)
     return r == r ? r : NAN;
 }
 
+// a + b rounded, as dd_round(dd_add(a, b)) gives it, but an infinity where
+// the sum passes the largest double or a part is infinite, where the
+// pairs' own arithmetic would make a NaN.
+inline double dd_round_add(dd_t a, dd_t b)
+{
+    const double s = a.hi + b.hi;
+    if (!std::isinf(s))
+        return dd_round(dd_add(a, b));
+    if (std::isinf(a.hi) || std::isinf(b.hi))
+        return s;
+    // Near or beyond the largest double: added at half the size.
+    return std::ldexp(dd_round(dd_add(dd_ldexp(a, -1), dd_ldexp(b, -1))), 1);
+}
+
 // -1, 0 or 1 as a is below, equal to or above b (both normalised).
 inline int dd_cmp(dd_t a, dd_t b)
 {

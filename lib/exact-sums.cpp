@@ -1,6 +1,7 @@
 #include "exact-sums.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -349,21 +350,49 @@ bool settle_squares_fast(tally_state_t *tf)
 // The power of 2 a sample's sums are kept at: 0 where the sum of squared
 // deviations d2 lies well inside the normal range, else e with d2 times
 // 2^-2e in [1, 4) (the deviations' sum times 2^-e).
+// The binary exponent of w's value (of its double nearest), INT_MIN for 0.
+int wide_exp(const exact_wide_t &w)
+{
+    constexpr int kShift = 1100; // brings any sum the engine keeps into doubles
+    if (exact_wide_is_zero(&w))
+        return INT_MIN;
+    const double r = exact_wide_round(&w);
+    if (std::isinf(r))
+        return std::ilogb(exact_wide_round(&w, -kShift)) + kShift;
+    if (std::fabs(r) < 0x1p-1000)
+        return std::ilogb(exact_wide_round(&w, kShift)) - kShift;
+    return std::ilogb(r);
+}
+
 int lane_scale(const exact_wide_t &d2)
 {
-    constexpr int kShift = 1100; // brings any such sum into the doubles
     const double r = exact_wide_round(&d2);
     if (exact_wide_is_zero(&d2) ||
         (std::fabs(r) > 0x1p-600 && std::fabs(r) < 0x1p600))
         return 0;
-    int exp;
-    if (std::isinf(r))
-        exp = std::ilogb(exact_wide_round(&d2, -kShift)) + kShift;
-    else if (std::fabs(r) < 0x1p-1000)
-        exp = std::ilogb(exact_wide_round(&d2, kShift)) - kShift;
-    else
-        exp = std::ilogb(r);
+    const int exp = wide_exp(d2);
     return exp >= 0 ? exp / 2 : -((1 - exp) / 2);
+}
+
+// The power of 2 a pair record's sum of cross products is kept at: 0 where
+// both lanes are kept as they are and the products' sum about the means
+// lies well inside the normal range, else near its binary exponent.  That
+// sum is c - D D' / n (c the exact sum about the shifts, rounding to c_hi;
+// D and D' the lanes' deviations' sums, as t holds them settled), whose
+// larger term gives the exponent.
+int cross_scale(const exact_wide_t &c, double c_hi, const tallyf_sums2_t *t)
+{
+    const bool lanes_scaled = t->e2[0] != 0 || t->e2[1] != 0;
+    const double r = std::fabs(c_hi);
+    int top = !lanes_scaled && r > 0x1p-600 && r < 0x1p600 ? std::ilogb(r)
+                                                          : wide_exp(c);
+    if (t->d[0] != 0 && t->d[1] != 0)
+        top = std::max(top, std::ilogb(t->d[0]) + std::ilogb(t->d[1]) + 1 +
+                                static_cast<int>(t->e2[0] + t->e2[1]) -
+                                std::ilogb(static_cast<double>(t->n[0])));
+    if (top == INT_MIN || (!lanes_scaled && top > -600 && top < 600))
+        return 0;
+    return top;
 }
 
 // A two-column record's exact sums settled into the shifted form the
@@ -416,9 +445,14 @@ void settle_pairs(tally_state_t *tf, tally_feed_t kind)
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_wide_times(&d2, &s[l], shift, -1);
         exact_wide_add_count_product(&d2, n, shift, shift);
-        // Two samples' sums far from 1 are kept scaled (see e2 in
-        // shifted-sums.h), so that their digits survive in doubles.
-        const int e = kind == tally_feed_t::samples ? lane_scale(d2) : 0;
+        // Sums far from 1 are kept scaled (see e2 in shifted-sums.h), so
+        // that their digits survive in doubles.
+        exact_wide_split(&d, 0, &t->d[l], &t->d_lo[l]);
+        exact_wide_split(&d2, 0, &t->d2[l], &t->d2_lo[l]);
+        if (const double a = std::fabs(t->d2[l]);
+            (a > 0x1p-600 && a < 0x1p600) || exact_wide_is_zero(&d2))
+            continue; // lane_scale's 0, without rounding d2 again
+        const int e = lane_scale(d2);
         exact_wide_split(&d, -e, &t->d[l], &t->d_lo[l]);
         exact_wide_split(&d2, -2 * e, &t->d2[l], &t->d2_lo[l]);
         t->e2[l] = e;
@@ -444,6 +478,10 @@ void settle_pairs(tally_state_t *tf, tally_feed_t kind)
     exact_wide_add_wide_times(&c, &s[0], t->shift[1], -1);
     exact_wide_add_count_product(&c, t->n[0], t->shift[0], t->shift[1]);
     exact_wide_split(&c, 0, &t->dxy, &t->dxy_lo);
+    const int e = cross_scale(c, t->dxy, t);
+    if (e != 0)
+        exact_wide_split(&c, -e, &t->dxy, &t->dxy_lo);
+    t->exy = e;
 }
 
 } // namespace

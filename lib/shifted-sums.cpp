@@ -65,27 +65,63 @@ tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s)
     return c;
 }
 
-tallyf_centred_t tallyf_sums2_centred(const tallyf_sums2_t *s, int lane)
+tallyf_centred_t tallyf_sums2_centred_scaled(const tallyf_sums2_t *s, int lane)
 {
-    const tallyf_sums1_t one = tallyf_sums2_lane(s, lane);
-    return tallyf_sums1_centred(&one);
+    tallyf_sums1_t one = tallyf_sums2_lane(s, lane);
+    const int e = static_cast<int>(s->e2[lane]);
+    if (e == 0)
+        return tallyf_sums1_centred(&one);
+    // The deviations' mean at their scale, added to the shift as it is.
+    const double shift = one.shift;
+    one.shift = 0;
+    tallyf_centred_t c = tallyf_sums1_centred(&one);
+    const dd_t mean = dd_add(dd(shift), dd_ldexp({c.mean, c.mean_lo}, e));
+    c.mean = mean.hi;
+    c.mean_lo = mean.lo;
+    return c;
 }
 
-void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo)
+tallyf_centred_t tallyf_sums2_centred(const tallyf_sums2_t *s, int lane)
+{
+    tallyf_centred_t c = tallyf_sums2_centred_scaled(s, lane);
+    const int e = static_cast<int>(s->e2[lane]);
+    if (e != 0) {
+        const dd_t ss = dd_ldexp({c.ss, c.ss_lo}, 2 * e);
+        c.ss = ss.hi;
+        c.ss_lo = std::isfinite(ss.hi) ? ss.lo : 0;
+    }
+    return c;
+}
+
+int tallyf_sums2_cross_scaled(const tallyf_sums2_t *s, double *cxy,
+                              double *cxy_lo)
 {
     if (s->n[0] == 0) {
         *cxy = NAN;
         *cxy_lo = 0;
-        return;
+        return 0;
     }
     const tallyf_sums1_t x = tallyf_sums2_lane(s, 0);
     const tallyf_sums1_t y = tallyf_sums2_lane(s, 1);
     dd_t sx, sy;
     mean_of(&x, &sx);
     const dd_t qy = mean_of(&y, &sy);
-    const dd_t c = dd_sub(dd_norm(s->dxy, s->dxy_lo), dd_mul(sx, qy));
+    // Sum dx dy - Sum dx Sum dy / n, at the cross products' power of 2.
+    const int e = static_cast<int>(s->exy);
+    const int by = static_cast<int>(s->e2[0]) + static_cast<int>(s->e2[1]) - e;
+    const dd_t c = dd_sub(dd_norm(s->dxy, s->dxy_lo), dd_ldexp(dd_mul(sx, qy), by));
     *cxy = c.hi;
     *cxy_lo = c.lo;
+    return e;
+}
+
+void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo)
+{
+    const int e = tallyf_sums2_cross_scaled(s, cxy, cxy_lo);
+    if (e != 0) {
+        *cxy = std::ldexp(*cxy, e);
+        *cxy_lo = std::isfinite(*cxy) ? std::ldexp(*cxy_lo, e) : 0;
+    }
 }
 
 namespace {
@@ -133,6 +169,7 @@ double tallyf_sums2_total_products(const tallyf_sums2_t *s)
         return 0;
     // Sum (cx + dx)(cy + dy) = (n cx + Dx) cy + cx Dy + Sum dx dy.
     const dd_t t = dd_mul(lane_total(s, 0), dd(s->shift[1]));
-    const dd_t u = dd_mul(dd(s->shift[0]), dd_norm(s->d[1], s->d_lo[1]));
-    return dd_round(dd_add(dd_add(t, u), dd_norm(s->dxy, s->dxy_lo)));
+    const dd_t u = dd_mul(dd(s->shift[0]), lane_d(s, 1));
+    const dd_t c = dd_ldexp(dd_norm(s->dxy, s->dxy_lo), static_cast<int>(s->exy));
+    return dd_round(dd_add(dd_add(t, u), c));
 }

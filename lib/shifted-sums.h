@@ -26,11 +26,12 @@ struct tallyf_sums1_t {
 // runs, with shift 0: d the values, d2 their squares rounded and e2 the
 // squares' rounding errors, dxy the products rounded and exy their errors,
 // each an unevaluated pair; when the pass ends it settles them into the
-// form above (exy then 0, e2_lo 0).  e2[l] then holds the power of 2 the
-// lane is kept at, e: 0 as a rule, but two samples (welch-t) whose sum of
-// squared deviations lies far outside the normal range keep d and d_lo
-// times 2^-e, d2 and d2_lo times 2^-2e (the shift as it is), so that
-// their digits survive; the totals below take e into account.
+// form above (e2_lo 0).  e2[l] then holds the power of 2 the lane is kept
+// at, e: 0 as a rule, but a lane whose sum of squared deviations lies far
+// outside the normal range keeps d and d_lo times 2^-e, d2 and d2_lo times
+// 2^-2e (the shift as it is), so that their digits survive; exy likewise
+// holds the power of 2 dxy and dxy_lo are kept at (0 as a rule).  The
+// functions below take these powers into account.
 struct alignas(16) tallyf_sums2_t {
     uint64_t n[2];
     double shift[2];
@@ -61,11 +62,17 @@ struct tallyf_centred_t {
 };
 tallyf_centred_t tallyf_sums1_centred(const tallyf_sums1_t *s);
 
-// The same of one lane (0: x, 1: y) of two-variable sums.
+// The same of one lane (0: x, 1: y) of two-variable sums.  Beyond the
+// range of doubles ss is not finite, below it it loses digits: the scaled
+// form keeps them, ss times 2^-2 e2[lane] (the mean as it is).
 tallyf_centred_t tallyf_sums2_centred(const tallyf_sums2_t *s, int lane);
+tallyf_centred_t tallyf_sums2_centred_scaled(const tallyf_sums2_t *s, int lane);
 
-// Sum of the products of both variables' deviations from their means.
+// Sum of the products of both variables' deviations from their means; the
+// scaled form gives it times 2^-e and returns e (exy).
 void tallyf_sums2_cross(const tallyf_sums2_t *s, double *cxy, double *cxy_lo);
+int tallyf_sums2_cross_scaled(const tallyf_sums2_t *s, double *cxy,
+                              double *cxy_lo);
 
 // The plain totals the sums stand for, each rounded from about twice
 // double precision: of one lane's values and of their squares, and of the

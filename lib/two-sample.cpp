@@ -1,8 +1,10 @@
 // Welch's and the paired t-test.
 #include "two-sample.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "distributions.h"
 #include "double-double.h"
@@ -34,22 +36,39 @@ sample_t sample_of(const tallyf_centred_t &c, int by, int scale)
             std::ldexp(dd_round(dd_sqrt(var)), scale / 2)};
 }
 
-// t, p and the interval of a difference with its standard error's square
-// times 2^-scale (scale even).
-void finish(tallyf_t_test_t *r, dd_t diff, dd_t var_of_diff, int scale)
+// The difference of two means, or its half (*half 1) where the difference
+// passes the largest double.
+dd_t difference(dd_t a, dd_t b, int *half)
 {
-    r->diff = dd_round(diff);
+    const dd_t d = dd_sub(a, b);
+    *half = !std::isfinite(d.hi) && std::isfinite(a.hi) && std::isfinite(b.hi);
+    return *half ? dd_sub(dd_ldexp(a, -1), dd_ldexp(b, -1)) : d;
+}
+
+// t, p and the interval of a difference of means with its standard error's
+// square times 2^-scale (scale even).
+void finish(tallyf_t_test_t *r, dd_t mean1, dd_t mean2, dd_t var_of_diff,
+            int scale)
+{
+    int half; // diff is the difference times 2^-half
+    const dd_t diff = difference(mean1, mean2, &half);
+    r->diff = std::ldexp(dd_round(diff), half);
     const dd_t se = dd_sqrt(var_of_diff); // times 2^(-scale / 2)
-    r->t = dd_round(dd_div(dd_ldexp(diff, -scale / 2), se));
+    const int t_exp = half - scale / 2; // t is diff / se times 2^t_exp
+    const dd_t scaled = dd_ldexp(diff, t_exp);
+    r->t = std::isinf(scaled.hi) // a t beyond the doubles
+               ? std::ldexp(dd_round(dd_div(diff, se)), t_exp)
+               : dd_round(dd_div(scaled, se));
     if (!(r->df > 0) || std::isnan(r->t)) {
         r->p = r->ci_low = r->ci_high = NAN;
         return;
     }
     r->p = static_cast<double>(2 * student_t_cdf(r->df, -std::fabs(r->t)));
-    const dd_t half = dd_ldexp(
-        dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se), scale / 2);
-    r->ci_low = dd_round(dd_sub(diff, half));
-    r->ci_high = dd_round(dd_add(diff, half));
+    // The half width at diff's scale; bounds beyond the doubles infinite.
+    const dd_t width = dd_ldexp(
+        dd_mul(dd_of(student_t_quantile(r->df, 0.975)), se), scale / 2 - half);
+    r->ci_low = std::ldexp(dd_round_add(diff, dd_neg(width)), half);
+    r->ci_high = std::ldexp(dd_round_add(diff, width), half);
 }
 
 // The test with each sample's own numbers filled in.
@@ -118,7 +137,7 @@ tallyf_t_test_t welch(const scaled_t &xa, const scaled_t &xb)
     r.df = dd_round(dd_div(dd_mul(v, v), dd_add(wa, wb)));
     if (ca.n < 2 || cb.n < 2)
         r.df = NAN;
-    finish(&r, dd_sub(sa.mean, sb.mean), v, scale);
+    finish(&r, sa.mean, sb.mean, v, scale);
     return r;
 }
 
@@ -137,25 +156,39 @@ tallyf_t_test_t tallyf_welch_t_lanes(const tallyf_sums2_t *s)
 
 tallyf_t_test_t tallyf_paired_t(const tallyf_sums2_t *s)
 {
-    const tallyf_centred_t cx = tallyf_sums2_centred(s, 0);
-    const tallyf_centred_t cy = tallyf_sums2_centred(s, 1);
+    // Each sum of squares or products as kept, times 2^-its exp (shifted-
+    // sums.h): 0 as a rule.
+    const tallyf_centred_t cx = tallyf_sums2_centred_scaled(s, 0);
+    const tallyf_centred_t cy = tallyf_sums2_centred_scaled(s, 1);
+    const int xexp = 2 * static_cast<int>(s->e2[0]);
+    const int yexp = 2 * static_cast<int>(s->e2[1]);
     const int ex = dd_even_exp({cx.ss, cx.ss_lo});
     const int ey = dd_even_exp({cy.ss, cy.ss_lo});
-    const sample_t sx = sample_of(cx, ex, ex);
-    const sample_t sy = sample_of(cy, ey, ey);
+    const sample_t sx = sample_of(cx, ex, xexp + ex);
+    const sample_t sy = sample_of(cy, ey, yexp + ey);
     tallyf_t_test_t r = described(cx, sx, cy, sy);
-    // Differences: sum of squares Cxx + Cyy - 2 Cxy.
+    // Differences: sum of squares Cxx + Cyy - 2 Cxy, at the largest power
+    // of 2 of the three that are not 0 (top, even).
     dd_t cxy;
-    tallyf_sums2_cross(s, &cxy.hi, &cxy.lo);
-    dd_t ss = dd_sub(dd_add(dd_t{cx.ss, cx.ss_lo}, dd_t{cy.ss, cy.ss_lo}),
-                     dd_add(cxy, cxy));
+    const int cexp = tallyf_sums2_cross_scaled(s, &cxy.hi, &cxy.lo);
+    int top = INT_MIN;
+    for (const auto &[sum, exp] : {std::pair{cx.ss, xexp}, std::pair{cy.ss, yexp},
+                                   std::pair{cxy.hi, cexp}})
+        if (sum != 0)
+            top = std::max(top, exp);
+    top = top == INT_MIN ? 0 : top + (top & 1);
+    const dd_t cxx = dd_ldexp({cx.ss, cx.ss_lo}, xexp - top);
+    const dd_t cyy = dd_ldexp({cy.ss, cy.ss_lo}, yexp - top);
+    cxy = dd_ldexp(cxy, cexp - top);
+    dd_t ss = dd_sub(dd_add(cxx, cyy), dd_add(cxy, cxy));
     if (ss.hi < 0)
         ss = {0, 0};
     const double n = static_cast<double>(cx.n);
-    const int scale = dd_even_exp(ss);
-    const dd_t var = dd_div(dd_ldexp(ss, -scale), dd(n - 1));
+    const int by = dd_even_exp(ss);
+    const int scale = top + by;
+    const dd_t var = dd_div(dd_ldexp(ss, -by), dd(n - 1));
     r.sd_diff = std::ldexp(dd_round(dd_sqrt(var)), scale / 2);
     r.df = cx.n < 2 ? NAN : n - 1;
-    finish(&r, dd_sub(sx.mean, sy.mean), dd_div(var, dd(n)), scale);
+    finish(&r, sx.mean, sy.mean, dd_div(var, dd(n)), scale);
     return r;
 }

@@ -4,7 +4,8 @@
 // correctly rounded unless within about 2^-100 of a rounding boundary),
 // probabilities within 1e-11, the confidence interval from the Student t
 // quantile in long double.  NaN where a sample is too small (fewer than
-// two values) or has no spread.
+// two values) or has no spread; infinite where the exact value lies beyond
+// the largest double (a difference of means near it, an interval's bound).
 #ifndef NUMTALLY_LIB_TWO_SAMPLE_H
 #define NUMTALLY_LIB_TWO_SAMPLE_H
 

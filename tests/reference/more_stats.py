@@ -170,8 +170,9 @@ def paired(xs, ys):
     vd = sum((d - md) ** 2 for d in ds) / (n - 1)
     out = [m(mx), m(my), mp.sqrt(m(vx)), mp.sqrt(m(vy)), m(md), mp.sqrt(m(vd))]
     out += test_tail(md, vd / n, n - 1)
-    assert close(stats.ttest_rel(shifted(xs), [y - xs[0] for y in ys]).pvalue,
-                 out[8])
+    if moderate(xs + ys):
+        assert close(stats.ttest_rel(shifted(xs), [y - xs[0] for y in ys]).pvalue,
+                     out[8])
     return out
 
 

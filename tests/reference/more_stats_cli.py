@@ -31,8 +31,11 @@ def fmt(x):
             return "nan"
     if not isinstance(x, float) and abs(x) >= 2 ** 53:
         # The program prints the double nearest the exact value: from 2^53
-        # on, its whole digits.
-        return fmt(float(x))
+        # on, its whole digits; beyond the doubles, an infinity.
+        try:
+            return fmt(float(x))
+        except OverflowError:
+            return "inf" if x > 0 else "-inf"
     if isinstance(x, mp.mpf):
         d = Decimal(mp.nstr(x, 80, min_fixed=-mp.inf, max_fixed=mp.inf))
     else:
@@ -275,6 +278,35 @@ def main():
                 t_score("Col 1", tiny, mu))
     out += case("paired-t", "paired-t --col 2 --col 1",
                 [f"{y!r}\t{x!r}" for x, y in zip(a, b)], paired("Cols 2,1", a[:8], b))
+    # Pairs whose squared deviations' and products' sums lie beyond the
+    # doubles (near 1e150) or below them (near 1e-200): kept scaled, they
+    # print the digits of the exact values.
+    for scale in (1e150, 1e-200):
+        sa, sb = [x * scale for x in a[:8]], [x * scale for x in b]
+        rows = [f"{x!r}\t{y!r}" for x, y in zip(sa, sb)]
+        out += case(f"covariance, correlation, regression and paired-t near "
+                    f"{scale:g}", "covariance --col 1 --col 2 correlation "
+                    "--col 1 --col 2 regression --col 1 --col 2 paired-t "
+                    "--col 1 --col 2 regression --col 1 --col 1", rows,
+                    two_columns("Cols 1,2", sa, sb) + paired("Cols 1,2", sa, sb) +
+                    two_columns("Cols 1,1", sa, sa)[5:],
+                    skip="valgrind" if scale > 1 else None,
+                    note="Every digit of the interval shows at this scale, and "
+                    "its t quantile is computed in long double, which valgrind "
+                    "runs as double." if scale > 1 else None)
+    # Results beyond the largest double print as infinities, as the variance
+    # does: the difference of means near +-1.7e308 and the bounds of its
+    # interval, a covariance, an intercept; t, r and the slope stay finite.
+    hx = [1.7e308, 1.6e308, 1.65e308]
+    hy = [-1.7e308, -1.5e308, 1.6e308]
+    rows = [f"{x!r}\t{y!r}" for x, y in zip(hx, hy)]
+    out += case("results beyond the largest double are infinite",
+                "paired-t --col 1 --col 2 covariance --col 1 --col 2 "
+                "regression --col 1 --col 2", rows,
+                paired("Cols 1,2", hx, hy) + two_columns("Cols 1,2", hx, hy)[:2] +
+                two_columns("Cols 1,2", hx, hy)[5:], skip="valgrind",
+                note="The t quantile of the interval is computed in long "
+                "double, which valgrind runs as double.")
     with open(OUT, "w") as f:
         f.write("\n".join(out))
 
