@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "order-stats.h"
 #include "xt.h"
 
 namespace {
@@ -133,6 +134,10 @@ void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count,
     pts->count = 0;
     if (n == 0)
         return;
+    if (tally_values_sorted(v, n)) {
+        pts->sorted = v;
+        return;
+    }
     size_t *ranks = pts->rank;
     size_t used = 0;
     ranks[used++] = 0;

@@ -3,6 +3,8 @@
 
 #include <bit>
 #include <cmath>
+#include <mutex>
+#include <vector>
 
 #include "order-points.h"
 #include "xt.h"
@@ -14,9 +16,42 @@ double tally_division_point(const double *v, uint64_t n, uint32_t i,
     return tallyf_point_at(&pts, i * (1.0 / partitions));
 }
 
+namespace {
+
+struct known_t {
+    const double *v;
+    uint64_t n;
+};
+std::mutex known_mutex;
+std::vector<known_t> known;
+
+} // namespace
+
+void tally_values_known_sorted(const double *v, uint64_t n)
+{
+    std::lock_guard<std::mutex> lock(known_mutex);
+    known.push_back({v, n});
+}
+
+bool tally_values_sorted(const double *v, uint64_t n)
+{
+    std::lock_guard<std::mutex> lock(known_mutex);
+    for (const known_t &k : known)
+        if (k.v == v && k.n == n)
+            return true;
+    return false;
+}
+
+void tally_values_forget_sorted(const double *v)
+{
+    std::lock_guard<std::mutex> lock(known_mutex);
+    std::erase_if(known, [v](const known_t &k) { return k.v == v; });
+}
+
 void tally_sort_values(double *v, uint64_t n)
 {
-    xt_double_sort(v, n); // the order of xt_double_cmp
+    if (!tally_values_sorted(v, n))
+        xt_double_sort(v, n); // the order of xt_double_cmp
 }
 
 tallyf_mode_t tally_mode(const double *v, uint64_t n)

@@ -15,8 +15,17 @@
 double tally_division_point(const double *v, uint64_t n, uint32_t i,
                             uint32_t partitions);
 
-// Sorts v[0..n) in place, in the order of xt_double_cmp.
+// Sorts v[0..n) in place, in the order of xt_double_cmp; nothing to do
+// for values known to be sorted.
 void tally_sort_values(double *v, uint64_t n);
+
+// Values known to be sorted already (kept values merged from sorted runs,
+// lib/value-spill.h): the order statistics read them where they lie,
+// without sorting or selecting (which would write every page of them),
+// until forgotten.
+void tally_values_known_sorted(const double *v, uint64_t n);
+bool tally_values_sorted(const double *v, uint64_t n);
+void tally_values_forget_sorted(const double *v);
 
 // The smallest of the most frequent of the sorted values v[0..n)
 // (bit-identical values are equal) and how often it occurs; NaN and 0 when

@@ -128,6 +128,13 @@ struct tallyf_t {
     // values of col whose key is the first value the key column holds are
     // the first sample, those of the second value the second.
     bool split;
+
+    // Value-keeping codes past the memory limit (lib/value-spill.h): how
+    // many of the num_count values went out to sorted runs in a temporary
+    // file (nums holds those after them), and those runs; 0 and null for a
+    // record that keeps every value in nums.
+    uint64_t spilled;
+    struct tally_value_runs_t *runs;
 };
 
 // True for a record over a row: one with a row number, or asked for with

@@ -1,0 +1,425 @@
+// Kept values in sorted runs on disk, merged at report time.
+#include "value-spill.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "feed.h"
+#include "order-stats.h"
+#include "tmp-file.h"
+#include "xt.h"
+
+// A record's runs: the values it wrote out, run after run, in one file.
+struct tally_value_runs_t {
+    FILE *file = nullptr;       // made at the first run
+    std::vector<uint64_t> ends; // each run's end, in values
+    bool in_order = false;      // runs as the values came, not sorted
+    int error = 0;              // errno of the first write that failed
+    void *map = nullptr;        // the gathered values, once mapped
+    size_t map_bytes = 0;
+    FILE *merged = nullptr;     // the file behind map, where not file
+
+    uint64_t written() const { return ends.empty() ? 0 : ends.back(); }
+
+    ~tally_value_runs_t()
+    {
+        if (map != nullptr) {
+            tally_values_forget_sorted(static_cast<double *>(map));
+            munmap(map, map_bytes);
+        }
+        if (file != nullptr)
+            std::fclose(file);
+        if (merged != nullptr)
+            std::fclose(merged);
+    }
+};
+
+namespace {
+
+std::atomic<uint64_t> limit_bytes{0};
+std::atomic<uint64_t> shares{1};
+std::atomic<bool> input_order{false};
+
+// Every record's runs, given back together (records are copied and merged
+// by value, so no one record owns them).
+std::mutex runs_mutex;
+std::vector<std::unique_ptr<tally_value_runs_t>> all_runs;
+
+tally_value_runs_t *runs_of(tallyf_t *tf)
+{
+    if (tf->runs == nullptr) {
+        auto r = std::make_unique<tally_value_runs_t>();
+        r->in_order = input_order.load(std::memory_order_relaxed) ||
+                      tf->code == TALLYF_GEO_MEAN ||
+                      tf->code == TALLYF_HARM_MEAN ||
+                      tf->code == TALLYF_SKEWNESS ||
+                      tf->code == TALLYF_KURTOSIS;
+        std::lock_guard<std::mutex> lock(runs_mutex);
+        all_runs.push_back(std::move(r));
+        tf->runs = all_runs.back().get();
+    }
+    return tf->runs;
+}
+
+// Writes n values to the runs' file; a failure is kept for the gather.
+void write_values(tally_value_runs_t *r, const double *v, uint64_t n)
+{
+    if (r->error != 0 || n == 0)
+        return;
+    if (r->file == nullptr) {
+        errno = 0;
+        r->file = tallyf_tmpfile();
+        if (r->file == nullptr) {
+            r->error = errno != 0 ? errno : EIO;
+            return;
+        }
+    }
+    errno = 0;
+    if (std::fwrite(v, sizeof(double), n, r->file) != n)
+        r->error = errno != 0 ? errno : ENOSPC;
+}
+
+// Writes the array out as one run (sorted first, unless the runs keep
+// input order) and empties it.
+void spill(tallyf_t *tf)
+{
+    tally_value_runs_t *r = runs_of(tf);
+    const uint64_t held = tf->num_count - tf->spilled;
+    if (held == 0)
+        return;
+    if (!r->in_order)
+        tally_sort_values(tf->nums, held);
+    write_values(r, tf->nums, held);
+    r->ends.push_back(r->written() + held);
+    tf->spilled = tf->num_count;
+}
+
+// Reads n values of fd from value offset at: false, errno set, on failure.
+bool read_at(int fd, double *out, uint64_t at, uint64_t n)
+{
+    char *p = reinterpret_cast<char *>(out);
+    size_t left = n * sizeof(double);
+    off_t off = static_cast<off_t>(at * sizeof(double));
+    while (left != 0) {
+        const ssize_t got = pread(fd, p, left, off);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO; // shorter than written
+            return false;
+        }
+        p += got;
+        left -= static_cast<size_t>(got);
+        off += got;
+    }
+    return true;
+}
+
+// One run being merged: a window of its values read ahead.
+struct cursor_t {
+    uint64_t next, end;        // the run's values not yet in the window
+    std::vector<double> window;
+    size_t at = 0;
+};
+
+// The runs [first, last) of the file fd merged into out, in sorted order.
+// The windows take about 8 MiB in all.
+bool merge_runs(int fd, const std::vector<uint64_t> &ends, size_t first,
+                size_t last, FILE *out, int *error)
+{
+    const size_t k = last - first;
+    const uint64_t window =
+        std::max<uint64_t>(512, (uint64_t{1} << 20) / std::max<size_t>(k, 1));
+    std::vector<cursor_t> cursors(k);
+    std::vector<size_t> heap; // of cursors, the least value on top
+    const auto value = [&](size_t c) {
+        return cursors[c].window[cursors[c].at];
+    };
+    const auto refill = [&](size_t c) {
+        cursor_t &cur = cursors[c];
+        const uint64_t n = std::min(window, cur.end - cur.next);
+        cur.window.resize(n);
+        cur.at = 0;
+        if (n != 0 && !read_at(fd, cur.window.data(), cur.next, n)) {
+            *error = errno;
+            return false;
+        }
+        cur.next += n;
+        return true;
+    };
+    // The heap's order: the least value first (values that tie have the
+    // same bits: either may go first).
+    const auto later = [&](size_t a, size_t b) {
+        return xt_double_less(value(b), value(a));
+    };
+    for (size_t i = 0; i < k; ++i) {
+        cursors[i].next = first + i == 0 ? 0 : ends[first + i - 1];
+        cursors[i].end = ends[first + i];
+        if (!refill(i))
+            return false;
+        if (!cursors[i].window.empty())
+            heap.push_back(i);
+    }
+    std::make_heap(heap.begin(), heap.end(), later);
+    std::vector<double> outbuf;
+    outbuf.reserve(window * 2);
+    const auto flush = [&] {
+        errno = 0;
+        if (std::fwrite(outbuf.data(), sizeof(double), outbuf.size(), out) !=
+            outbuf.size()) {
+            *error = errno != 0 ? errno : ENOSPC;
+            return false;
+        }
+        outbuf.clear();
+        return true;
+    };
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        const size_t c = heap.back();
+        outbuf.push_back(value(c));
+        if (outbuf.size() == outbuf.capacity() && !flush())
+            return false;
+        if (++cursors[c].at == cursors[c].window.size()) {
+            if (!refill(c))
+                return false;
+            if (cursors[c].window.empty()) {
+                heap.pop_back();
+                continue;
+            }
+        }
+        std::push_heap(heap.begin(), heap.end(), later);
+    }
+    return flush();
+}
+
+// Merges the runs into one file, run by run in groups of at most kFanIn
+// (each pass over the values leaves fewer, longer runs).
+constexpr size_t kFanIn = 64;
+
+bool merge_all(tally_value_runs_t *r, int *error)
+{
+    FILE *in = r->file;
+    std::vector<uint64_t> ends = r->ends;
+    while (ends.size() > 1) {
+        errno = 0;
+        FILE *out = tallyf_tmpfile();
+        if (out == nullptr) {
+            *error = errno != 0 ? errno : EIO;
+            return false;
+        }
+        std::vector<uint64_t> next;
+        bool ok = true;
+        for (size_t first = 0; ok && first < ends.size(); first += kFanIn) {
+            const size_t last = std::min(ends.size(), first + kFanIn);
+            ok = merge_runs(fileno(in), ends, first, last, out, error);
+            next.push_back(ends[last - 1]);
+        }
+        if (ok && std::fflush(out) != 0) {
+            *error = errno != 0 ? errno : EIO;
+            ok = false;
+        }
+        if (in != r->file)
+            std::fclose(in);
+        if (!ok) {
+            std::fclose(out);
+            return false;
+        }
+        in = out;
+        ends = std::move(next);
+    }
+    if (in != r->file)
+        r->merged = in;
+    return true;
+}
+
+// The limit of a cgroup (v2), or 0.
+uint64_t cgroup_limit()
+{
+    std::ifstream f("/sys/fs/cgroup/memory.max");
+    std::string word;
+    if (!(f >> word) || word == "max")
+        return 0;
+    uint64_t n = 0;
+    for (const char c : word) {
+        if (c < '0' || c > '9')
+            return 0;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return n;
+}
+
+} // namespace
+
+void tally_values_set_limit(uint64_t bytes) { limit_bytes = bytes; }
+
+uint64_t tally_values_limit() { return limit_bytes; }
+
+void tally_values_set_shares(uint64_t n) { shares = std::max<uint64_t>(n, 1); }
+
+void tally_values_keep_input_order(bool keep) { input_order = keep; }
+
+uint64_t tally_values_default_limit()
+{
+    uint64_t most = 0;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && page > 0)
+        most = static_cast<uint64_t>(pages) * static_cast<uint64_t>(page);
+    const auto lower = [&](uint64_t n) {
+        if (n != 0 && (most == 0 || n < most))
+            most = n;
+    };
+    lower(cgroup_limit());
+    for (const int which : {RLIMIT_AS, RLIMIT_DATA}) {
+        struct rlimit r;
+        if (getrlimit(which, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
+            lower(static_cast<uint64_t>(r.rlim_cur));
+    }
+    return most / 2;
+}
+
+uint64_t tally_values_cap()
+{
+    const uint64_t bytes = limit_bytes.load(std::memory_order_relaxed);
+    if (bytes == 0)
+        return UINT64_MAX;
+    const uint64_t n =
+        bytes / sizeof(double) / shares.load(std::memory_order_relaxed);
+    return std::max<uint64_t>(n, 2);
+}
+
+void tally_values_full(tallyf_t *tf)
+{
+    const uint64_t held = tf->num_count - tf->spilled;
+    const uint64_t cap = tally_values_cap();
+    if (held < cap) {
+        // Doubled as ever, but never past the cap.
+        const uint64_t size = std::min(held < 8 ? 8 : 2 * held, cap);
+        tf->nums = static_cast<double *>(
+            xt_grow_huge(tf->nums, held, size, sizeof(double)));
+        tf->array_size = size;
+        return;
+    }
+    spill(tf);
+}
+
+void tally_values_append(tallyf_t *into, tallyf_t *from)
+{
+    const uint64_t into_held = into->num_count - into->spilled;
+    const uint64_t from_held = from->num_count - from->spilled;
+    const uint64_t need = into_held + from_held;
+    if (into->runs == nullptr && from->runs == nullptr &&
+        need <= tally_values_cap()) {
+        if (need > into->array_size) {
+            into->nums = static_cast<double *>(xt_grow_huge(
+                into->nums, into->num_count, need, sizeof(double)));
+            into->array_size = need;
+        }
+        std::memcpy(into->nums + into_held, from->nums,
+                    from_held * sizeof(double));
+        return;
+    }
+    // The caller adds from's count to into's afterwards: into counts them
+    // here while they go in (spilled is of the count with them), and gives
+    // the count back at the end.
+    const uint64_t count = into->num_count;
+    if (from->runs != nullptr) {
+        // from's runs come after into's values, whose array goes first.
+        spill(into);
+        tally_value_runs_t *r = runs_of(into);
+        tally_value_runs_t *fr = from->runs;
+        if (fr->error != 0 && r->error == 0)
+            r->error = fr->error;
+        const uint64_t base = r->written();
+        if (fr->file != nullptr && r->error == 0) {
+            if (std::fflush(fr->file) != 0) {
+                r->error = errno != 0 ? errno : EIO;
+            } else {
+                std::vector<double> buf(std::min<uint64_t>(
+                    fr->written(), uint64_t{1} << 17));
+                for (uint64_t at = 0; at < fr->written() && r->error == 0;) {
+                    const uint64_t n =
+                        std::min<uint64_t>(buf.size(), fr->written() - at);
+                    if (!read_at(fileno(fr->file), buf.data(), at, n))
+                        r->error = errno != 0 ? errno : EIO;
+                    else
+                        write_values(r, buf.data(), n);
+                    at += n;
+                }
+            }
+        }
+        for (const uint64_t e : fr->ends)
+            r->ends.push_back(base + e);
+        into->num_count += from->spilled;
+        into->spilled = into->num_count;
+    }
+    for (uint64_t i = 0; i < from_held; ++i) {
+        if (into->num_count - into->spilled == into->array_size)
+            tally_values_full(into);
+        into->nums[into->num_count - into->spilled] = from->nums[i];
+        ++into->num_count;
+    }
+    into->num_count = count; // spilled stays: it counts those added
+}
+
+bool tally_values_gather(tallyf_t *tf, tally_error_t *err)
+{
+    tally_value_runs_t *r = tf->runs;
+    if (r == nullptr)
+        return true;
+    spill(tf);
+    int error = r->error;
+    if (error == 0 && r->file != nullptr && std::fflush(r->file) != 0)
+        error = errno != 0 ? errno : EIO;
+    if (error == 0 && !r->in_order && r->ends.size() > 1)
+        merge_all(r, &error);
+    if (error != 0)
+        return tally_fail_io(err, "cannot write temporary file", error);
+    FILE *f = r->merged != nullptr ? r->merged : r->file;
+    const uint64_t n = tf->num_count;
+    void *map = nullptr;
+    if (n != 0) {
+        struct stat st;
+        if (fstat(fileno(f), &st) != 0)
+            return tally_fail_io(err, "temporary file", errno);
+        if (static_cast<uint64_t>(st.st_size) != n * sizeof(double))
+            return tally_fail_io(err, "cannot write temporary file", ENOSPC);
+        // Private and writable: a statistic that reorders values in place
+        // copies the pages it writes; the others read the file's pages.
+        map = mmap(nullptr, n * sizeof(double), PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE, fileno(f), 0);
+        if (map == MAP_FAILED)
+            return tally_fail_io(err, "cannot map temporary file", errno);
+        madvise(map, n * sizeof(double), MADV_SEQUENTIAL); // advice only
+    }
+    r->map = map;
+    r->map_bytes = n * sizeof(double);
+    xt_free(tf->nums);
+    tf->nums = static_cast<double *>(map);
+    tf->array_size = n;
+    tf->spilled = 0;
+    tf->runs = nullptr;
+    if (!r->in_order && map != nullptr)
+        tally_values_known_sorted(tf->nums, n);
+    return true;
+}
+
+void tally_values_release_all()
+{
+    std::lock_guard<std::mutex> lock(runs_mutex);
+    all_runs.clear();
+}
