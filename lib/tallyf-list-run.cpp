@@ -342,6 +342,37 @@ bool state_out_list(tallyf_list_t *list, FILE *stream,
     return true;
 }
 
+// A part's n kept values put after into's: straight into its array, or,
+// where they would take it past the memory limit, a piece at a time, into
+// spilling as it fills.  into's count is left for the record merge to add.
+bool read_values(tally_state_reader_t *in, tallyf_t *into, uint64_t n,
+                 tally_error_t *err)
+{
+    const uint64_t held = into->num_count - into->spilled;
+    if (into->runs == nullptr && held + n <= tally_values_cap()) {
+        if (held + n > into->array_size) {
+            into->nums = static_cast<double *>(
+                xt_grow_huge(into->nums, held, held + n, sizeof(double)));
+            into->array_size = held + n;
+        }
+        return in->f64s(into->nums + held, n, err);
+    }
+    std::vector<double> piece(std::min<uint64_t>(n, uint64_t{1} << 16));
+    tallyf_t from{};
+    for (uint64_t done = 0; done < n;) {
+        const uint64_t k = std::min<uint64_t>(piece.size(), n - done);
+        if (!in->f64s(piece.data(), k, err))
+            return false;
+        from.nums = piece.data();
+        from.num_count = k;
+        tally_values_append(into, &from);
+        into->num_count += k;
+        done += k;
+    }
+    into->num_count -= n;
+    return true;
+}
+
 // One part's records read into part (empty records of the list); kept
 // values go straight after the list's own (the record merge then adds
 // the rest).
@@ -356,15 +387,9 @@ bool read_part_records(tally_state_reader_t *in, tallyf_list_t *part,
         const uint64_t n = tf.num_count;
         if (r.kind[i] == tally_feed_t::values && n != 0) {
             tallyf_t &into = list->functions[i];
-            const uint64_t need = into.num_count + n;
-            if (need < n)
+            if (into.num_count + n < n)
                 return in->bad(err, "count");
-            if (need > into.array_size) {
-                into.nums = static_cast<double *>(xt_grow_huge(
-                    into.nums, into.num_count, need, sizeof(double)));
-                into.array_size = need;
-            }
-            if (!in->f64s(into.nums + into.num_count, n, err))
+            if (!read_values(in, &into, n, err))
                 return false;
         } else if (r.kind[i] == tally_feed_t::squares_listed) {
             tf.tmp_file = tallyf_tmpfile();

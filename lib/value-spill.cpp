@@ -28,6 +28,7 @@ struct tally_value_runs_t {
     std::vector<uint64_t> ends; // each run's end, in values
     bool in_order = false;      // runs as the values came, not sorted
     int error = 0;              // errno of the first write that failed
+    bool unmade = false;        // and it failed as the file was made
     void *map = nullptr;        // the gathered values, once mapped
     size_t map_bytes = 0;
     FILE *merged = nullptr;     // the file behind map, where not file
@@ -84,6 +85,7 @@ void write_values(tally_value_runs_t *r, const double *v, uint64_t n)
         r->file = tallyf_tmpfile();
         if (r->file == nullptr) {
             r->error = errno != 0 ? errno : EIO;
+            r->unmade = true;
             return;
         }
     }
@@ -342,8 +344,10 @@ void tally_values_append(tallyf_t *into, tallyf_t *from)
         spill(into);
         tally_value_runs_t *r = runs_of(into);
         tally_value_runs_t *fr = from->runs;
-        if (fr->error != 0 && r->error == 0)
+        if (fr->error != 0 && r->error == 0) {
             r->error = fr->error;
+            r->unmade = fr->unmade;
+        }
         const uint64_t base = r->written();
         if (fr->file != nullptr && r->error == 0) {
             if (std::fflush(fr->file) != 0) {
@@ -388,7 +392,10 @@ bool tally_values_gather(tallyf_t *tf, tally_error_t *err)
     if (error == 0 && !r->in_order && r->ends.size() > 1)
         merge_all(r, &error);
     if (error != 0)
-        return tally_fail_io(err, "cannot write temporary file", error);
+        return tally_fail_io(err,
+                             r->unmade ? "cannot create temporary file"
+                                       : "cannot write temporary file",
+                             error);
     FILE *f = r->merged != nullptr ? r->merged : r->file;
     const uint64_t n = tf->num_count;
     void *map = nullptr;
