@@ -425,6 +425,231 @@ bool tally_values_gather(tallyf_t *tf, tally_error_t *err)
     return true;
 }
 
+namespace {
+
+// Reads a run of the file ahead, a window at a time.
+struct run_reader_t {
+    int fd;
+    uint64_t pos, end; // in bytes
+    std::vector<char> buf;
+    size_t at = 0, have = 0;
+
+    // Copies bytes of the run to out; false, errno set, past its end or
+    // on a read error.
+    bool get(void *out, size_t bytes)
+    {
+        char *o = static_cast<char *>(out);
+        while (bytes != 0) {
+            if (at == have) {
+                const uint64_t n = std::min<uint64_t>(buf.size(), end - pos);
+                if (n == 0) {
+                    errno = EIO;
+                    return false;
+                }
+                if (!read_bytes(n))
+                    return false;
+            }
+            const size_t k = std::min(bytes, have - at);
+            std::memcpy(o, buf.data() + at, k);
+            o += k;
+            at += k;
+            bytes -= k;
+        }
+        return true;
+    }
+    bool done() const { return at == have && pos == end; }
+
+private:
+    bool read_bytes(uint64_t n)
+    {
+        size_t got = 0;
+        while (got < n) {
+            const ssize_t r = pread(fd, buf.data() + got, n - got,
+                                    static_cast<off_t>(pos + got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                if (r == 0)
+                    errno = EIO;
+                return false;
+            }
+            got += static_cast<size_t>(r);
+        }
+        pos += n;
+        at = 0;
+        have = n;
+        return true;
+    }
+};
+
+struct segment_head_t {
+    uint64_t key, count;
+};
+
+// The runs [first, last) of fd (ends in bytes) merged into out by key, a
+// tie to the earlier run: as segments again, or (values_only) as the
+// values alone.
+bool merge_keyed(int fd, const std::vector<uint64_t> &ends, size_t first,
+                 size_t last, FILE *out, bool values_only, int *error)
+{
+    const size_t k = last - first;
+    std::vector<run_reader_t> runs(k);
+    std::vector<segment_head_t> head(k);
+    std::vector<size_t> heap;
+    const auto later = [&](size_t a, size_t b) {
+        return head[a].key != head[b].key ? head[a].key > head[b].key : a > b;
+    };
+    const auto fail = [&] {
+        *error = errno != 0 ? errno : EIO;
+        return false;
+    };
+    for (size_t i = 0; i < k; ++i) {
+        run_reader_t &r = runs[i];
+        r.fd = fd;
+        r.pos = first + i == 0 ? 0 : ends[first + i - 1];
+        r.end = ends[first + i];
+        r.buf.resize(size_t{64} << 10);
+        if (!r.done()) {
+            if (!r.get(&head[i], sizeof head[i]))
+                return fail();
+            heap.push_back(i);
+        }
+    }
+    std::make_heap(heap.begin(), heap.end(), later);
+    std::vector<double> piece(size_t{8} << 10);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        const size_t i = heap.back();
+        errno = 0;
+        if (!values_only &&
+            std::fwrite(&head[i], sizeof head[i], 1, out) != 1)
+            return fail();
+        for (uint64_t left = head[i].count; left != 0;) {
+            const size_t n = static_cast<size_t>(
+                std::min<uint64_t>(left, piece.size()));
+            if (!runs[i].get(piece.data(), n * sizeof(double)))
+                return fail();
+            if (std::fwrite(piece.data(), sizeof(double), n, out) != n)
+                return fail();
+            left -= n;
+        }
+        if (runs[i].done()) {
+            heap.pop_back();
+            continue;
+        }
+        if (!runs[i].get(&head[i], sizeof head[i]))
+            return fail();
+        std::push_heap(heap.begin(), heap.end(), later);
+    }
+    return true;
+}
+
+} // namespace
+
+tally_keyed_runs_t::~tally_keyed_runs_t()
+{
+    if (file_ != nullptr)
+        std::fclose(file_);
+    if (merged_ != nullptr)
+        std::fclose(merged_);
+}
+
+void tally_keyed_runs_t::write(const void *p, size_t bytes)
+{
+    if (error_ != 0 || bytes == 0)
+        return;
+    if (file_ == nullptr) {
+        errno = 0;
+        file_ = tallyf_tmpfile();
+        if (file_ == nullptr) {
+            error_ = errno != 0 ? errno : EIO;
+            unmade_ = true;
+            return;
+        }
+    }
+    errno = 0;
+    if (std::fwrite(p, 1, bytes, file_) != bytes)
+        error_ = errno != 0 ? errno : ENOSPC;
+    size_ += bytes;
+}
+
+void tally_keyed_runs_t::put(uint64_t key, const double *v, uint64_t n)
+{
+    if (n == 0)
+        return;
+    const segment_head_t h{key, n};
+    write(&h, sizeof h);
+    write(v, n * sizeof(double));
+}
+
+void tally_keyed_runs_t::end_run()
+{
+    if (ends_.empty() || ends_.back() != size_)
+        ends_.push_back(size_);
+}
+
+bool tally_keyed_runs_t::merge(tally_error_t *err)
+{
+    int error = error_;
+    if (error == 0 && file_ != nullptr && std::fflush(file_) != 0)
+        error = errno != 0 ? errno : EIO;
+    FILE *in = file_;
+    std::vector<uint64_t> ends = ends_;
+    while (error == 0 && in != nullptr) {
+        const bool last_pass = ends.size() <= kFanIn;
+        errno = 0;
+        FILE *out = tallyf_tmpfile();
+        if (out == nullptr) {
+            error = errno != 0 ? errno : EIO;
+            unmade_ = true;
+            break;
+        }
+        std::vector<uint64_t> next;
+        bool ok = true;
+        for (size_t first = 0; ok && first < ends.size(); first += kFanIn) {
+            const size_t last = std::min(ends.size(), first + kFanIn);
+            ok = merge_keyed(fileno(in), ends, first, last, out, last_pass,
+                             &error);
+            next.push_back(static_cast<uint64_t>(std::ftell(out)));
+        }
+        if (ok && std::fflush(out) != 0) {
+            error = errno != 0 ? errno : EIO;
+            ok = false;
+        }
+        if (in != file_)
+            std::fclose(in);
+        in = nullptr;
+        if (!ok) {
+            std::fclose(out);
+            break;
+        }
+        if (last_pass) {
+            merged_ = out;
+            break;
+        }
+        in = out;
+        ends = std::move(next);
+    }
+    if (error != 0)
+        return tally_fail_io(err,
+                             unmade_ ? "cannot create temporary file"
+                                     : "cannot write temporary file",
+                             error);
+    return true;
+}
+
+bool tally_keyed_runs_t::next(double *out, uint64_t n, tally_error_t *err)
+{
+    if (n == 0)
+        return true;
+    if (merged_ == nullptr || !read_at(fileno(merged_), out,
+                                       read_ / sizeof(double), n))
+        return tally_fail_io(err, "cannot read temporary file",
+                             errno != 0 ? errno : EIO);
+    read_ += n * sizeof(double);
+    return true;
+}
+
 void tally_values_release_all()
 {
     std::lock_guard<std::mutex> lock(runs_mutex);

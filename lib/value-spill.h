@@ -12,6 +12,8 @@
 #define NUMTALLY_LIB_VALUE_SPILL_H
 
 #include <cstdint>
+#include <cstdio>
+#include <vector>
 
 #include "tally-error.h"
 #include "tallyf.h"
@@ -47,5 +49,42 @@ bool tally_values_gather(tallyf_t *tf, tally_error_t *err);
 // Gives back every mapping and temporary file of the runs made so far
 // (the records that held them must not be read again).
 void tally_values_release_all();
+
+// The kept values of a grouped run's records, past the limit: runs of
+// segments (a record's key, its values), keys ascending within a run,
+// merged at report time into one file of values, key by key, each key's
+// values run after run (so in the order they came).
+class tally_keyed_runs_t {
+public:
+    tally_keyed_runs_t() = default;
+    tally_keyed_runs_t(const tally_keyed_runs_t &) = delete;
+    tally_keyed_runs_t &operator=(const tally_keyed_runs_t &) = delete;
+    ~tally_keyed_runs_t();
+
+    bool any() const { return !ends_.empty(); }
+
+    // Adds a segment to the run being written (keys ascending); end_run
+    // closes it.  A failure is kept for merge.
+    void put(uint64_t key, const double *v, uint64_t n);
+    void end_run();
+
+    // Merges the runs; false (74, naming the cause) where a run could not
+    // be made, written or read back.
+    bool merge(tally_error_t *err);
+
+    // The next n values of the merged file, key by key.
+    bool next(double *out, uint64_t n, tally_error_t *err);
+
+private:
+    void write(const void *p, size_t bytes);
+
+    FILE *file_ = nullptr;
+    std::vector<uint64_t> ends_; // each run's end, in bytes
+    uint64_t size_ = 0;          // bytes written
+    int error_ = 0;
+    bool unmade_ = false;
+    FILE *merged_ = nullptr;
+    uint64_t read_ = 0;          // bytes of merged_ read by next
+};
 
 #endif
