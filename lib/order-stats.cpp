@@ -23,20 +23,27 @@ struct known_t {
     uint64_t n;
 };
 std::mutex known_mutex;
-std::vector<known_t> known;
+
+// Never destroyed: the runs that forget their values at the process's end
+// may outlive a static of this file.
+std::vector<known_t> &known_list()
+{
+    static auto *known = new std::vector<known_t>;
+    return *known;
+}
 
 } // namespace
 
 void tally_values_known_sorted(const double *v, uint64_t n)
 {
     std::lock_guard<std::mutex> lock(known_mutex);
-    known.push_back({v, n});
+    known_list().push_back({v, n});
 }
 
 bool tally_values_sorted(const double *v, uint64_t n)
 {
     std::lock_guard<std::mutex> lock(known_mutex);
-    for (const known_t &k : known)
+    for (const known_t &k : known_list())
         if (k.v == v && k.n == n)
             return true;
     return false;
@@ -45,7 +52,7 @@ bool tally_values_sorted(const double *v, uint64_t n)
 void tally_values_forget_sorted(const double *v)
 {
     std::lock_guard<std::mutex> lock(known_mutex);
-    std::erase_if(known, [v](const known_t &k) { return k.v == v; });
+    std::erase_if(known_list(), [v](const known_t &k) { return k.v == v; });
 }
 
 void tally_sort_values(double *v, uint64_t n)
