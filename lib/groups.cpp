@@ -796,9 +796,19 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
     if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
         return false;
     const auto r = std::make_unique<grouped_t>();
-    if (!grouped_setup(r.get(), list, options, by, err) ||
-        !grouped_pass(r.get(), list, stream, options, by, nullptr, err))
+    if (!grouped_setup(r.get(), list, options, by, err))
         return false;
+    allow_spill(r.get());
+    if (!grouped_pass(r.get(), list, stream, options, by, nullptr, err))
+        return false;
+    // Chains past the memory limit: read back group by group, each key's
+    // values in the order they came, as the chains hold them.
+    const bool kept = r->kept.any();
+    if (kept) {
+        spill_chains(r.get());
+        if (!r->kept.merge(err))
+            return false;
+    }
     tally_state_put_fields(*w, r->fields);
     tally_state_put_stats(*w, r->stats);
     const uint32_t groups = r->states->groups();
@@ -834,8 +844,12 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
             tally_state_put_record(*w, st[i], r->kind[i]);
             if (r->chain[i] >= 0) {
                 values.resize(st[i].num_count);
-                tally_value_arena_t::gather(r->states->chains_of(g)[r->chain[i]],
-                                            st[i].num_count, values.data());
+                if (!kept)
+                    tally_value_arena_t::gather(
+                        r->states->chains_of(g)[r->chain[i]], st[i].num_count,
+                        values.data());
+                else if (!r->kept.next(values.data(), st[i].num_count, err))
+                    return false;
                 tally_state_put_values(*w, values.data(), st[i].num_count);
             }
         }
