@@ -5,7 +5,8 @@ them, now and then grouped with --by), run once as ever and once with a
 memory limit so small that every array spills into many runs, now and then
 on threads cut into small chunks, or as parts through --state-out and
 --merge with the limit on both sides.  Standard output, standard error and
-the status must be the same, byte for byte.
+the status must be the same, byte for byte, and no temporary file may be
+left behind.
 
 usage: memory_check.py NUMTALLY [TRIALS] [SEED]
 """
@@ -32,6 +33,17 @@ def run(argv, stdin, env=None):
     p = subprocess.run(argv, input=stdin, stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE, env=env)
     return p.returncode, p.stdout, p.stderr
+
+
+def spilled(argv, stdin, tmpdir, env=None):
+    """argv run with its temporary files in tmpdir, which must be as
+    empty afterwards as before."""
+    env = dict(env or os.environ, TMPDIR=tmpdir)
+    got = run(argv, stdin, env)
+    left = os.listdir(tmpdir)
+    if left:
+        raise AssertionError("%r left %r in TMPDIR" % (argv, left))
+    return got
 
 
 def trial(binary, rng, t, tmp):
@@ -64,6 +76,8 @@ def trial(binary, rng, t, tmp):
     expect = run([binary] + argv, data)
 
     memory = ["--memory", rng.choice(["1K", "2K", "3K", "8K", "1030"])]
+    spill = os.path.join(tmp, "spill")
+    os.makedirs(spill, exist_ok=True)
     how = rng.randrange(4)
     if how == 0 and nlines > 0:
         env = dict(os.environ, NUMTALLY_CHUNK_BYTES=str(rng.randint(64, 4096)))
@@ -71,21 +85,22 @@ def trial(binary, rng, t, tmp):
         with open(path, "wb") as f:
             f.write(data)
         threads = ["--threads", str(rng.randint(2, 6))]
-        got = run([binary] + memory + threads + argv + [path], None, env)
+        got = spilled([binary] + memory + threads + argv + [path], None,
+                      spill, env)
     elif how == 1:
         cut = rng.randint(0, nlines)
         states = []
         for p, body in enumerate([lines[:cut], lines[cut:]]):
             path = os.path.join(tmp, "part%d.state" % p)
             limit = memory if rng.randrange(2) else []
-            part = run([binary, "--state-out", path] + limit + argv,
-                       "".join(body).encode())
+            part = spilled([binary, "--state-out", path] + limit + argv,
+                           "".join(body).encode(), spill)
             if part != (0, b"", b""):
                 return "part %d of %r: %r" % (p, argv, part)
             states.append(path)
-        got = run([binary] + memory + ["--merge"] + states, None)
+        got = spilled([binary] + memory + ["--merge"] + states, None, spill)
     else:
-        got = run([binary] + memory + argv, data)
+        got = spilled([binary] + memory + argv, data, spill)
     if got != expect:
         return "%r %r (way %d):\nin memory: %r\nspilled:   %r" % (
             memory, argv, how, expect, got)
