@@ -210,7 +210,7 @@ bool merge_runs(int fd, const std::vector<uint64_t> &ends, size_t first,
 
 // Merges the runs into one file, run by run in groups of at most kFanIn
 // (each pass over the values leaves fewer, longer runs).
-constexpr size_t kFanIn = 64;
+constexpr size_t kFanIn = 256;
 
 bool merge_all(tally_value_runs_t *r, int *error)
 {
@@ -508,7 +508,7 @@ bool merge_keyed(int fd, const std::vector<uint64_t> &ends, size_t first,
         r.fd = fd;
         r.pos = first + i == 0 ? 0 : ends[first + i - 1];
         r.end = ends[first + i];
-        r.buf.resize(size_t{64} << 10);
+        r.buf.resize(size_t{32} << 10);
         if (!r.done()) {
             if (!r.get(&head[i], sizeof head[i]))
                 return fail();
