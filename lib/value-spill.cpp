@@ -2,6 +2,7 @@
 #include "value-spill.h"
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -22,18 +23,25 @@
 #include "tmp-file.h"
 #include "xt.h"
 
-// A record's runs: the values it wrote out, run after run, in one file.
+// A run: the values [begin, end) of a file (counted in values).
+struct value_run_t {
+    int fd;
+    uint64_t begin, end;
+};
+
+// A record's runs: those it wrote out to its own file, and those of the
+// states merged into it, in their files (every file lives as long as the
+// runs of every record: tally_values_release_all), in input order.
 struct tally_value_runs_t {
     FILE *file = nullptr;       // made at the first run
-    std::vector<uint64_t> ends; // each run's end, in values
+    uint64_t own = 0;           // values written to file
+    std::vector<value_run_t> runs;
     bool in_order = false;      // runs as the values came, not sorted
     int error = 0;              // errno of the first write that failed
     bool unmade = false;        // and it failed as the file was made
     void *map = nullptr;        // the gathered values, once mapped
     size_t map_bytes = 0;
     FILE *merged = nullptr;     // the file behind map, where not file
-
-    uint64_t written() const { return ends.empty() ? 0 : ends.back(); }
 
     ~tally_value_runs_t()
     {
@@ -105,7 +113,9 @@ void spill(tallyf_t *tf)
     if (!r->in_order)
         tally_sort_values(tf->nums, held);
     write_values(r, tf->nums, held);
-    r->ends.push_back(r->written() + held);
+    if (r->file != nullptr)
+        r->runs.push_back({fileno(r->file), r->own, r->own + held});
+    r->own += held;
     tf->spilled = tf->num_count;
 }
 
@@ -131,52 +141,78 @@ bool read_at(int fd, double *out, uint64_t at, uint64_t n)
     return true;
 }
 
+// xt_double_less, the numbers' part inline: a number's bits made an
+// unsigned key in the same order (-0 before +0); a NaN takes the call.
+inline bool value_less(double a, double b)
+{
+    if (a == a && b == b) [[likely]] {
+        const auto key = [](double x) {
+            const uint64_t u = std::bit_cast<uint64_t>(x);
+            return (u >> 63) != 0 ? ~u : u | (uint64_t{1} << 63);
+        };
+        return key(a) < key(b);
+    }
+    return xt_double_less(a, b);
+}
+
 // One run being merged: a window of its values read ahead.
 struct cursor_t {
+    int fd;
     uint64_t next, end;        // the run's values not yet in the window
     std::vector<double> window;
     size_t at = 0;
 };
 
-// The runs [first, last) of the file fd merged into out, in sorted order.
-// The windows take about 8 MiB in all.
-bool merge_runs(int fd, const std::vector<uint64_t> &ends, size_t first,
-                size_t last, FILE *out, int *error)
+// The k runs merged into out, in sorted order.  The windows take about
+// 8 MiB in all.
+bool merge_runs(const value_run_t *runs, size_t k, FILE *out, int *error)
 {
-    const size_t k = last - first;
     const uint64_t window =
         std::max<uint64_t>(512, (uint64_t{1} << 20) / std::max<size_t>(k, 1));
+    // A tree of losers over the cursors (leaves padded to a power of two
+    // with cursors that are done): each value out costs one comparison
+    // per level, on the path of the cursor it came from.
+    size_t leaves = 1;
+    while (leaves < k)
+        leaves <<= 1;
     std::vector<cursor_t> cursors(k);
-    std::vector<size_t> heap; // of cursors, the least value on top
-    const auto value = [&](size_t c) {
-        return cursors[c].window[cursors[c].at];
-    };
+    std::vector<double> top(leaves);    // each cursor's next value
+    std::vector<char> done(leaves, 1);  // a cursor with no value left
     const auto refill = [&](size_t c) {
         cursor_t &cur = cursors[c];
         const uint64_t n = std::min(window, cur.end - cur.next);
         cur.window.resize(n);
         cur.at = 0;
-        if (n != 0 && !read_at(fd, cur.window.data(), cur.next, n)) {
+        if (n != 0 && !read_at(cur.fd, cur.window.data(), cur.next, n)) {
             *error = errno;
             return false;
         }
         cur.next += n;
+        done[c] = n == 0;
+        if (n != 0)
+            top[c] = cur.window[0];
         return true;
     };
-    // The heap's order: the least value first (values that tie have the
-    // same bits: either may go first).
-    const auto later = [&](size_t a, size_t b) {
-        return xt_double_less(value(b), value(a));
+    // a goes out before b (values that tie have the same bits: either may).
+    const auto beats = [&](size_t a, size_t b) {
+        return !done[a] && (done[b] || !value_less(top[b], top[a]));
     };
     for (size_t i = 0; i < k; ++i) {
-        cursors[i].next = first + i == 0 ? 0 : ends[first + i - 1];
-        cursors[i].end = ends[first + i];
+        cursors[i].fd = runs[i].fd;
+        cursors[i].next = runs[i].begin;
+        cursors[i].end = runs[i].end;
         if (!refill(i))
             return false;
-        if (!cursors[i].window.empty())
-            heap.push_back(i);
     }
-    std::make_heap(heap.begin(), heap.end(), later);
+    std::vector<size_t> loser(leaves); // per inner node, 1 to leaves - 1
+    const auto build = [&](const auto &self, size_t node) -> size_t {
+        if (node >= leaves)
+            return node - leaves;
+        const size_t a = self(self, 2 * node), b = self(self, 2 * node + 1);
+        loser[node] = beats(a, b) ? b : a;
+        return beats(a, b) ? a : b;
+    };
+    size_t winner = build(build, 1);
     std::vector<double> outbuf;
     outbuf.reserve(window * 2);
     const auto flush = [&] {
@@ -189,63 +225,105 @@ bool merge_runs(int fd, const std::vector<uint64_t> &ends, size_t first,
         outbuf.clear();
         return true;
     };
-    while (!heap.empty()) {
-        std::pop_heap(heap.begin(), heap.end(), later);
-        const size_t c = heap.back();
-        outbuf.push_back(value(c));
+    while (!done[winner]) {
+        const size_t c = winner;
+        outbuf.push_back(top[c]);
         if (outbuf.size() == outbuf.capacity() && !flush())
             return false;
         if (++cursors[c].at == cursors[c].window.size()) {
             if (!refill(c))
                 return false;
-            if (cursors[c].window.empty()) {
-                heap.pop_back();
-                continue;
-            }
+        } else {
+            top[c] = cursors[c].window[cursors[c].at];
         }
-        std::push_heap(heap.begin(), heap.end(), later);
+        size_t w = c;
+        for (size_t node = (c + leaves) / 2; node >= 1; node /= 2)
+            if (beats(loser[node], w))
+                std::swap(loser[node], w);
+        winner = w;
     }
     return flush();
 }
 
-// Merges the runs into one file, run by run in groups of at most kFanIn
-// (each pass over the values leaves fewer, longer runs).
+// At most this many runs are merged at once.
 constexpr size_t kFanIn = 256;
 
-bool merge_all(tally_value_runs_t *r, int *error)
+// The runs' values end to end into out, in order.
+bool join_runs(const std::vector<value_run_t> &runs, FILE *out, int *error)
 {
-    FILE *in = r->file;
-    std::vector<uint64_t> ends = r->ends;
-    while (ends.size() > 1) {
+    std::vector<double> buf(size_t{1} << 16);
+    for (const value_run_t &run : runs) {
+        for (uint64_t at = run.begin; at < run.end;) {
+            const size_t n = static_cast<size_t>(
+                std::min<uint64_t>(buf.size(), run.end - at));
+            errno = 0;
+            if (!read_at(run.fd, buf.data(), at, n) ||
+                std::fwrite(buf.data(), sizeof(double), n, out) != n) {
+                *error = errno != 0 ? errno : EIO;
+                return false;
+            }
+            at += n;
+        }
+    }
+    return true;
+}
+
+// The file of the whole of a record's values, in order: where one run
+// fills one file from its start, that file's descriptor; otherwise a file
+// made of them (r->merged): merged (in passes of at most kFanIn runs, each
+// leaving fewer, longer runs), or joined end to end where the runs keep
+// input order.  -1, with *error set, on failure.
+int whole_file(tally_value_runs_t *r, uint64_t n, int *error)
+{
+    if (r->runs.size() == 1 && r->runs[0].begin == 0) {
+        struct stat st;
+        if (fstat(r->runs[0].fd, &st) == 0 &&
+            static_cast<uint64_t>(st.st_size) == n * sizeof(double))
+            return r->runs[0].fd;
+    }
+    std::vector<value_run_t> runs = r->runs;
+    FILE *in = nullptr; // made by the pass before, not a record's
+    do {
         errno = 0;
         FILE *out = tallyf_tmpfile();
         if (out == nullptr) {
             *error = errno != 0 ? errno : EIO;
-            return false;
+            if (in != nullptr)
+                std::fclose(in);
+            return -1;
         }
-        std::vector<uint64_t> next;
+        std::vector<value_run_t> next;
         bool ok = true;
-        for (size_t first = 0; ok && first < ends.size(); first += kFanIn) {
-            const size_t last = std::min(ends.size(), first + kFanIn);
-            ok = merge_runs(fileno(in), ends, first, last, out, error);
-            next.push_back(ends[last - 1]);
+        if (r->in_order) {
+            ok = join_runs(runs, out, error);
+        } else {
+            uint64_t at = 0;
+            for (size_t first = 0; ok && first < runs.size();
+                 first += kFanIn) {
+                const size_t k = std::min(runs.size() - first, kFanIn);
+                ok = merge_runs(runs.data() + first, k, out, error);
+                uint64_t values = 0;
+                for (size_t i = first; i < first + k; ++i)
+                    values += runs[i].end - runs[i].begin;
+                next.push_back({fileno(out), at, at + values});
+                at += values;
+            }
         }
         if (ok && std::fflush(out) != 0) {
             *error = errno != 0 ? errno : EIO;
             ok = false;
         }
-        if (in != r->file)
+        if (in != nullptr)
             std::fclose(in);
+        in = out;
         if (!ok) {
             std::fclose(out);
-            return false;
+            return -1;
         }
-        in = out;
-        ends = std::move(next);
-    }
-    if (in != r->file)
-        r->merged = in;
-    return true;
+        runs = std::move(next);
+    } while (runs.size() > 1);
+    r->merged = in;
+    return fileno(in);
 }
 
 // The limit of a cgroup (v2), or 0.
@@ -342,32 +420,17 @@ void tally_values_append(tallyf_t *into, tallyf_t *from)
     if (from->runs != nullptr) {
         // from's runs come after into's values, whose array goes first.
         spill(into);
+        // (Taken as they lie, in from's file, which stays open.)
         tally_value_runs_t *r = runs_of(into);
         tally_value_runs_t *fr = from->runs;
+        if (fr->file != nullptr && std::fflush(fr->file) != 0 &&
+            fr->error == 0)
+            fr->error = errno != 0 ? errno : EIO;
         if (fr->error != 0 && r->error == 0) {
             r->error = fr->error;
             r->unmade = fr->unmade;
         }
-        const uint64_t base = r->written();
-        if (fr->file != nullptr && r->error == 0) {
-            if (std::fflush(fr->file) != 0) {
-                r->error = errno != 0 ? errno : EIO;
-            } else {
-                std::vector<double> buf(std::min<uint64_t>(
-                    fr->written(), uint64_t{1} << 17));
-                for (uint64_t at = 0; at < fr->written() && r->error == 0;) {
-                    const uint64_t n =
-                        std::min<uint64_t>(buf.size(), fr->written() - at);
-                    if (!read_at(fileno(fr->file), buf.data(), at, n))
-                        r->error = errno != 0 ? errno : EIO;
-                    else
-                        write_values(r, buf.data(), n);
-                    at += n;
-                }
-            }
-        }
-        for (const uint64_t e : fr->ends)
-            r->ends.push_back(base + e);
+        r->runs.insert(r->runs.end(), fr->runs.begin(), fr->runs.end());
         into->num_count += from->spilled;
         into->spilled = into->num_count;
     }
@@ -389,26 +452,29 @@ bool tally_values_gather(tallyf_t *tf, tally_error_t *err)
     int error = r->error;
     if (error == 0 && r->file != nullptr && std::fflush(r->file) != 0)
         error = errno != 0 ? errno : EIO;
-    if (error == 0 && !r->in_order && r->ends.size() > 1)
-        merge_all(r, &error);
+    const uint64_t n = tf->num_count;
+    int fd = -1;
+    if (error == 0 && n != 0) {
+        fd = whole_file(r, n, &error);
+        if (fd < 0 && error == 0)
+            error = EIO;
+    }
     if (error != 0)
         return tally_fail_io(err,
                              r->unmade ? "cannot create temporary file"
                                        : "cannot write temporary file",
                              error);
-    FILE *f = r->merged != nullptr ? r->merged : r->file;
-    const uint64_t n = tf->num_count;
     void *map = nullptr;
     if (n != 0) {
         struct stat st;
-        if (fstat(fileno(f), &st) != 0)
+        if (fstat(fd, &st) != 0)
             return tally_fail_io(err, "temporary file", errno);
         if (static_cast<uint64_t>(st.st_size) != n * sizeof(double))
             return tally_fail_io(err, "cannot write temporary file", ENOSPC);
         // Private and writable: a statistic that reorders values in place
         // copies the pages it writes; the others read the file's pages.
         map = mmap(nullptr, n * sizeof(double), PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE, fileno(f), 0);
+                   MAP_PRIVATE, fd, 0);
         if (map == MAP_FAILED)
             return tally_fail_io(err, "cannot map temporary file", errno);
         madvise(map, n * sizeof(double), MADV_SEQUENTIAL); // advice only
