@@ -141,20 +141,6 @@ bool read_at(int fd, double *out, uint64_t at, uint64_t n)
     return true;
 }
 
-// xt_double_less, the numbers' part inline: a number's bits made an
-// unsigned key in the same order (-0 before +0); a NaN takes the call.
-inline bool value_less(double a, double b)
-{
-    if (a == a && b == b) [[likely]] {
-        const auto key = [](double x) {
-            const uint64_t u = std::bit_cast<uint64_t>(x);
-            return (u >> 63) != 0 ? ~u : u | (uint64_t{1} << 63);
-        };
-        return key(a) < key(b);
-    }
-    return xt_double_less(a, b);
-}
-
 // One run being merged: a window of its values read ahead.
 struct cursor_t {
     int fd;
@@ -171,13 +157,26 @@ bool merge_runs(const value_run_t *runs, size_t k, FILE *out, int *error)
         std::max<uint64_t>(512, (uint64_t{1} << 20) / std::max<size_t>(k, 1));
     // A tree of losers over the cursors (leaves padded to a power of two
     // with cursors that are done): each value out costs one comparison
-    // per level, on the path of the cursor it came from.
+    // per level, on the path of the cursor it came from.  Numbers compare
+    // by their keys (the bits in the same order, -0 before +0), without a
+    // branch; a cursor at a NaN (they sort last, so it has nothing else)
+    // or done holds the largest key.  Once every cursor does, the NaNs
+    // are merged by xt_double_less.
+    constexpr uint64_t kLast = ~uint64_t{0};
     size_t leaves = 1;
     while (leaves < k)
         leaves <<= 1;
     std::vector<cursor_t> cursors(k);
-    std::vector<double> top(leaves);    // each cursor's next value
-    std::vector<char> done(leaves, 1);  // a cursor with no value left
+    std::vector<double> top(leaves);        // each cursor's next value
+    std::vector<uint64_t> key(leaves, kLast);
+    std::vector<char> done(leaves, 1);      // a cursor with no value left
+    const auto take = [&](size_t c, double x) {
+        top[c] = x;
+        const uint64_t u = std::bit_cast<uint64_t>(x);
+        key[c] = x != x             ? kLast
+                 : (u >> 63) != 0 ? ~u
+                                  : u | (uint64_t{1} << 63);
+    };
     const auto refill = [&](size_t c) {
         cursor_t &cur = cursors[c];
         const uint64_t n = std::min(window, cur.end - cur.next);
@@ -190,12 +189,16 @@ bool merge_runs(const value_run_t *runs, size_t k, FILE *out, int *error)
         cur.next += n;
         done[c] = n == 0;
         if (n != 0)
-            top[c] = cur.window[0];
+            take(c, cur.window[0]);
+        else
+            key[c] = kLast;
         return true;
     };
-    // a goes out before b (values that tie have the same bits: either may).
-    const auto beats = [&](size_t a, size_t b) {
-        return !done[a] && (done[b] || !value_less(top[b], top[a]));
+    const auto advance = [&](size_t c) {
+        if (++cursors[c].at == cursors[c].window.size())
+            return refill(c);
+        take(c, cursors[c].window[cursors[c].at]);
+        return true;
     };
     for (size_t i = 0; i < k; ++i) {
         cursors[i].fd = runs[i].fd;
@@ -204,15 +207,6 @@ bool merge_runs(const value_run_t *runs, size_t k, FILE *out, int *error)
         if (!refill(i))
             return false;
     }
-    std::vector<size_t> loser(leaves); // per inner node, 1 to leaves - 1
-    const auto build = [&](const auto &self, size_t node) -> size_t {
-        if (node >= leaves)
-            return node - leaves;
-        const size_t a = self(self, 2 * node), b = self(self, 2 * node + 1);
-        loser[node] = beats(a, b) ? b : a;
-        return beats(a, b) ? a : b;
-    };
-    size_t winner = build(build, 1);
     std::vector<double> outbuf;
     outbuf.reserve(window * 2);
     const auto flush = [&] {
@@ -225,23 +219,49 @@ bool merge_runs(const value_run_t *runs, size_t k, FILE *out, int *error)
         outbuf.clear();
         return true;
     };
-    while (!done[winner]) {
-        const size_t c = winner;
-        outbuf.push_back(top[c]);
-        if (outbuf.size() == outbuf.capacity() && !flush())
-            return false;
-        if (++cursors[c].at == cursors[c].window.size()) {
-            if (!refill(c))
+    std::vector<size_t> loser(leaves); // per inner node, 1 to leaves - 1
+    // Merges while more() holds of the winner, beats(a, b) saying that a
+    // goes out before b.
+    const auto merge = [&](const auto &beats, const auto &more) {
+        const auto build = [&](const auto &self, size_t node) -> size_t {
+            if (node >= leaves)
+                return node - leaves;
+            const size_t a = self(self, 2 * node);
+            const size_t b = self(self, 2 * node + 1);
+            const bool first = beats(a, b);
+            loser[node] = first ? b : a;
+            return first ? a : b;
+        };
+        size_t winner = build(build, 1);
+        while (more(winner)) {
+            const size_t c = winner;
+            outbuf.push_back(top[c]);
+            if (outbuf.size() == outbuf.capacity() && !flush())
                 return false;
-        } else {
-            top[c] = cursors[c].window[cursors[c].at];
+            if (!advance(c))
+                return false;
+            size_t w = c;
+            for (size_t node = (c + leaves) / 2; node >= 1; node /= 2) {
+                const size_t l = loser[node];
+                const bool swap = beats(l, w);
+                loser[node] = swap ? w : l;
+                w = swap ? l : w;
+            }
+            winner = w;
         }
-        size_t w = c;
-        for (size_t node = (c + leaves) / 2; node >= 1; node /= 2)
-            if (beats(loser[node], w))
-                std::swap(loser[node], w);
-        winner = w;
-    }
+        return true;
+    };
+    if (!merge([&](size_t a, size_t b) { return key[a] <= key[b]; },
+               [&](size_t w) { return key[w] != kLast; }))
+        return false;
+    // The NaNs left, in xt_double_cmp's order among them.
+    if (!merge(
+            [&](size_t a, size_t b) {
+                return !done[a] &&
+                       (done[b] || !xt_double_less(top[b], top[a]));
+            },
+            [&](size_t w) { return !done[w]; }))
+        return false;
     return flush();
 }
 
