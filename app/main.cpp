@@ -2,6 +2,7 @@
 // normal and Student t computations from the command line.
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include "suggest.h"
 #include "tallyf-list-run.h"
 #include "usage.h"
+#include "value-spill.h"
 #include "xt-dsv.h"
 #include "xt.h"
 
@@ -403,11 +405,13 @@ int read_line(int argc, char *argv[], tabular_line_t *t,
                 return report_error(err, argv);
             }
             t->options.push_back(o->word);
-            // Where the state goes and how many threads read are no part
-            // of the request: parts written either way merge.
+            // Where the state goes, how many threads read and the memory
+            // of kept values are no part of the request: parts written
+            // either way merge.
             if (o->apply != nullptr &&
                 (std::strcmp(o->word, "--state-out") == 0 ||
-                 std::strcmp(o->word, "--threads") == 0))
+                 std::strcmp(o->word, "--threads") == 0 ||
+                 std::strcmp(o->word, "--memory") == 0))
                 continue;
         } else if (f != nullptr) {
             const int first = list.count;
@@ -652,6 +656,8 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
     const int status = read_line(argc, argv, &t, files);
     if (status >= 0)
         return status;
+    tally_values_set_limit(t.cli.memory != 0 ? t.cli.memory
+                                             : tally_values_default_limit());
     if (t.cli.merge)
         return run_merge(argc, argv, &t, *files);
     if (t.cli.state_out != nullptr)
@@ -732,6 +738,9 @@ int run(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     hold_closed_std_streams();
+    // A temporary file past the file size limit (ulimit -f) fails its
+    // write, which the run reports, rather than ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc &) {

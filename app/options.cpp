@@ -219,6 +219,37 @@ bool threads(tally_cli_t *cli, int *arg, int argc, char *argv[],
     return true;
 }
 
+// --memory SIZE: the memory of kept values, in bytes, or with a suffix K,
+// M or G (times 1,024 each); at least 1 KiB, at most 2^60 bytes.
+bool memory(tally_cli_t *cli, int *arg, int argc, char *argv[],
+            tally_error_t *err)
+{
+    if (++*arg >= argc)
+        return tally_fail_usage(err);
+    const char *text = argv[*arg];
+    uint64_t n = 0;
+    const char *c = text;
+    bool ok = *c >= '0' && *c <= '9';
+    for (; ok && *c >= '0' && *c <= '9'; ++c) {
+        ok = n <= (uint64_t{1} << 60) / 10;
+        n = n * 10 + static_cast<uint64_t>(*c - '0');
+    }
+    int shift = 0;
+    if (*c != '\0' && c[1] == '\0')
+        shift = *c == 'K' ? 10 : *c == 'M' ? 20 : *c == 'G' ? 30 : -1;
+    else if (*c != '\0')
+        shift = -1;
+    ok = ok && shift >= 0 && n <= (uint64_t{1} << (60 - shift));
+    if (ok)
+        n <<= shift;
+    if (!ok || n < 1024)
+        return tally_fail(err, EX_USAGE,
+                          std::string("Invalid --memory: ") + text +
+                              " (bytes, or with K, M or G; at least 1K)\n");
+    cli->memory = n;
+    return true;
+}
+
 } // namespace
 
 const tally_option_t tally_options[] = {
@@ -238,6 +269,7 @@ const tally_option_t tally_options[] = {
     {"--state-out", state_out, "FILE"},
     {"--merge", merge, nullptr},
     {"--threads", threads, "N"},
+    {"--memory", memory, "SIZE"},
 };
 
 const size_t tally_option_count = sizeof tally_options / sizeof tally_options[0];

@@ -5,6 +5,7 @@
 #define NUMTALLY_APP_OPTIONS_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "tally-error.h"
 #include "tallyf-list-run.h"
@@ -21,6 +22,8 @@ struct tally_cli_t {
     const char *state_out = nullptr;
     bool merge = false;
     int threads = 0;            // --threads N (0: the processors it may use)
+    uint64_t memory = 0;        // --memory SIZE, in bytes (0: the default,
+                                // tally_values_default_limit)
 };
 
 struct tally_option_t {

@@ -14,7 +14,7 @@ _numtally()
     local commands="z-table normal-cdf z-score t-score t-cdf t-table"
     local options="--delims --delim --by --verbose --help --version --header
         --csv --skip-missing --quantile-type --format --long --digits
-        --state-out --merge --threads --split"
+        --state-out --merge --threads --memory --split"
     COMPREPLY=()
 
     # Distribution commands take numbers only.
@@ -27,12 +27,12 @@ _numtally()
     local w
     for w in "${COMP_WORDS[@]:1:COMP_CWORD-1}"; do
         if [[ $w == --merge ]]; then
-            [[ $prev == --digits ]] && return
+            [[ $prev == --digits || $prev == --memory ]] && return
             if [[ $prev == --format ]]; then
                 mapfile -t COMPREPLY < <(compgen -W "report tsv csv json" -- "$cur")
                 return
             fi
-            mapfile -t COMPREPLY < <(compgen -W "--format --long --digits" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "--format --long --digits --memory" -- "$cur")
             mapfile -t -O ${#COMPREPLY[@]} COMPREPLY < <(compgen -f -- "$cur")
             return
         fi
@@ -47,7 +47,7 @@ _numtally()
     # free text.
     --delims | --delim | --by | --row | --col | --split | quantile | \
         sample-t-score | percentile | t-test | top | --digits | \
-        --threads) return ;;
+        --threads | --memory) return ;;
     # An optional bin count, or the column.
     histogram)
         mapfile -t COMPREPLY < <(compgen -W "--row --col" -- "$cur")

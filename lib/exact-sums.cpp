@@ -242,6 +242,8 @@ void tally_clear_collected(tally_state_t *tf)
     tf->sum = tf->sum_x = tf->sum_x_2 = 0;
     tf->nums = nullptr;
     tf->num_count = tf->array_size = 0;
+    tf->spilled = 0;
+    tf->runs = nullptr;
     tf->tmp_file = nullptr;
     tf->shift = tf->sum_d = tf->sum_d_lo = tf->sum_d_2 = tf->sum_d_2_lo = 0;
     tf->shift_count = 0;
@@ -727,16 +729,8 @@ bool tally_merge_record(tally_state_t *into, tally_state_t *from, tally_feed_t k
         make_rest(into)->merge(*fr, into->num_count);
     }
 
-    if (kind == tally_feed_t::values && from->nums != nullptr) {
-        const uint64_t need = into->num_count + from->num_count;
-        if (need > into->array_size) {
-            into->nums = static_cast<double *>(xt_grow_huge(
-                into->nums, into->num_count, need, sizeof(double)));
-            into->array_size = need;
-        }
-        for (uint64_t i = 0; i < from->num_count; ++i)
-            into->nums[into->num_count + i] = from->nums[i];
-    }
+    if (kind == tally_feed_t::values && from->nums != nullptr)
+        tally_values_append(into, from);
     if (kind == tally_feed_t::squares_listed &&
         !append_file(into->tmp_file, from->tmp_file))
         return false;

@@ -92,6 +92,11 @@ bool tally_kind_squares(tally_feed_t kind);
 // tally_finish_pairs).  Once per record.
 void tally_settle(tally_state_t *tf, tally_feed_t kind);
 
+// Appends from's kept values (its runs, then its array) to into's, before
+// from's count is added to into's; past the memory limit into spills
+// (lib/value-spill.cpp).
+void tally_values_append(tally_state_t *into, tally_state_t *from);
+
 // Adds what from holds to into, both of the same request and kind, before
 // either is settled: counts, exact sums, bounds, kept values (from's after
 // into's) and listed values (from's file appended to into's).  False (74)

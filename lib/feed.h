@@ -53,6 +53,10 @@ inline constexpr int kExactSquareExp = 560;
                                                        double old_sum,
                                                        bool squares);
 
+// A value array that is full: grown, or, past the memory limit, written out
+// as a run (lib/value-spill.cpp), leaving room for the next value.
+[[gnu::noinline, gnu::cold]] void tally_values_full(tally_state_t *tf);
+
 namespace tally_feed_body {
 
 using error_free::add_first;
@@ -372,14 +376,13 @@ template <bool Fma, bool Engine>
     double old_sum = 0;
     if constexpr (!Engine)
         old_sum = begin_sum<Fma>(tf, x);
-    if (tf->num_count == tf->array_size) {
-        tf->array_size = tf->num_count < 8 ? 8 : 2 * tf->num_count;
-        tf->nums = static_cast<double *>(xt_grow_huge(
-            tf->nums, tf->num_count, tf->array_size, sizeof(double)));
-    }
+    const uint64_t at = tf->num_count - tf->spilled;
+    if (at == tf->array_size) [[unlikely]]
+        tally_values_full(tf);
     if ((tf->num_count & (kPrefaultValues - 1)) == 0)
-        prefault(tf->nums + tf->num_count, tf->array_size - tf->num_count);
-    tf->nums[tf->num_count] = x;
+        prefault(tf->nums + (tf->num_count - tf->spilled),
+                 tf->array_size - (tf->num_count - tf->spilled));
+    tf->nums[tf->num_count - tf->spilled] = x;
     if constexpr (Engine)
         exact_sum<Fma>(tf, x);
     else

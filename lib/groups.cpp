@@ -23,6 +23,7 @@
 #include "pass-body.h"
 #include "state-file.h"
 #include "tmp-file.h"
+#include "value-spill.h"
 #include "xt.h"
 
 namespace {
@@ -347,12 +348,57 @@ struct grouped_t {
     std::vector<std::string> fields;
     tally_pass_stats_t stats;
     tally_split_keys_t split_keys[TALLYF_LIST_MAX]; // welch-t --split
+    // The chains' values past the memory limit, and how many the chains
+    // may hold (0: no limit; a part merged into another never spills).
+    tally_keyed_runs_t kept;
+    uint64_t room = 0;
 
     grouped_t() = default;
     grouped_t(const grouped_t &) = delete;
     grouped_t &operator=(const grouped_t &) = delete;
     ~grouped_t() { xt_free(sink.hot); }
 };
+
+// Writes every chain's values out as a run, record by record in the order
+// of their keys (group, request), and empties the chains.
+void spill_chains(void *owner)
+{
+    auto *r = static_cast<grouped_t *>(owner);
+    const uint32_t groups = r->states->groups();
+    std::vector<double> v;
+    for (uint32_t g = 0; g < groups; ++g) {
+        tallyf_t *s = r->states->of(g);
+        for (int i = 0; i < r->requests; ++i) {
+            if (r->chain[i] < 0)
+                continue;
+            tally_value_chain_t &c = r->states->chains_of(g)[r->chain[i]];
+            const uint64_t n = s[i].num_count - s[i].spilled;
+            v.resize(n);
+            tally_value_arena_t::gather(c, n, v.data());
+            r->kept.put(uint64_t{g} * static_cast<uint64_t>(r->requests) +
+                            static_cast<uint64_t>(i),
+                        v.data(), n);
+            s[i].spilled = s[i].num_count;
+            c = tally_value_chain_t{};
+        }
+    }
+    r->kept.end_run();
+    r->arena.clear();
+    r->sink.chained_room = r->room;
+}
+
+// Lets the run's own grouped pass spill its chains past the memory limit
+// (the parts merged into it keep theirs: a chunk's values are few).
+void allow_spill(grouped_t *r)
+{
+    const uint64_t cap = tally_values_cap();
+    if (r->chains == 0 || cap == ~uint64_t{0})
+        return;
+    r->room = cap * static_cast<uint64_t>(r->chains);
+    r->sink.chained_room = r->room;
+    r->sink.spill_chains = spill_chains;
+    r->sink.spill_owner = r;
+}
 
 // Refuses a row function (64): a grouped run has no rows to give it.
 bool refuse_rows(const tallyf_list_t *list, tally_error_t *err)
@@ -515,6 +561,14 @@ bool grouped_merge(grouped_t *into, grouped_t *from, tally_error_t *err)
                 tally_swap_samples(&b[i]);
             if (!tally_merge_record(&a[i], &b[i], into->kind[i]))
                 return tally_fail_io(err, "cannot merge a listing", errno);
+            // (Spilled once the state counts what its chain took.)
+            if (c >= 0 && into->room != 0) {
+                const uint64_t n = b[i].num_count;
+                if (n >= into->sink.chained_room)
+                    spill_chains(into);
+                else
+                    into->sink.chained_room -= n;
+            }
         }
     }
     if (into->any_spilled &&
@@ -588,6 +642,14 @@ bool grouped_report(grouped_t *r, tallyf_list_t *list,
     }
     if (any_spilled && !spill.finish(listed, err))
         return false;
+    // Chains past the memory limit: the last of their values written out
+    // too, and the runs merged, to be read back group by group.
+    const bool kept = r->kept.any();
+    if (kept) {
+        spill_chains(r);
+        if (!r->kept.merge(err))
+            return false;
+    }
 
     // The report, group by group; listing values are read back a window of
     // groups at a time.
@@ -652,8 +714,11 @@ bool grouped_report(grouped_t *r, tallyf_list_t *list,
                     values.reset(static_cast<double *>(xt_grow_huge(
                         values.release(), 0, room, sizeof(double))));
                 }
-                tally_value_arena_t::gather(states.chains_of(g)[chain[i]],
-                                            s[i].num_count, values.get());
+                if (!kept)
+                    tally_value_arena_t::gather(states.chains_of(g)[chain[i]],
+                                                s[i].num_count, values.get());
+                else if (!r->kept.next(values.get(), s[i].num_count, err))
+                    return false;
                 s[i].nums = values.get();
                 s[i].array_size = s[i].num_count;
             }
@@ -731,9 +796,19 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
     if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
         return false;
     const auto r = std::make_unique<grouped_t>();
-    if (!grouped_setup(r.get(), list, options, by, err) ||
-        !grouped_pass(r.get(), list, stream, options, by, nullptr, err))
+    if (!grouped_setup(r.get(), list, options, by, err))
         return false;
+    allow_spill(r.get());
+    if (!grouped_pass(r.get(), list, stream, options, by, nullptr, err))
+        return false;
+    // Chains past the memory limit: read back group by group, each key's
+    // values in the order they came, as the chains hold them.
+    const bool kept = r->kept.any();
+    if (kept) {
+        spill_chains(r.get());
+        if (!r->kept.merge(err))
+            return false;
+    }
     tally_state_put_fields(*w, r->fields);
     tally_state_put_stats(*w, r->stats);
     const uint32_t groups = r->states->groups();
@@ -770,8 +845,12 @@ bool tally_grouped_state_out(tallyf_list_t *list, FILE *stream,
             tally_state_put_record(*w, st[i], r->kind[i]);
             if (r->chain[i] >= 0) {
                 values.resize(st[i].num_count);
-                tally_value_arena_t::gather(r->states->chains_of(g)[r->chain[i]],
-                                            st[i].num_count, values.data());
+                if (!kept)
+                    tally_value_arena_t::gather(
+                        r->states->chains_of(g)[r->chain[i]], st[i].num_count,
+                        values.data());
+                else if (!r->kept.next(values.data(), st[i].num_count, err))
+                    return false;
                 tally_state_put_values(*w, values.data(), st[i].num_count);
             }
         }
@@ -902,6 +981,7 @@ bool tally_grouped_merge_states(tallyf_list_t *list,
     const auto into = std::make_unique<grouped_t>();
     if (!grouped_setup(into.get(), list, options, by, err))
         return false;
+    allow_spill(into.get());
     tally_header_ctx_t ctx{list, &options, by, &into->sel, &into->wants};
     ctx.fields = &into->fields;
     tally_state_rows_t rows;
@@ -930,8 +1010,10 @@ bool tally_run_grouped(tallyf_list_t *list, FILE *stream,
     if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
         return false;
     const auto r = std::make_unique<grouped_t>();
-    return grouped_setup(r.get(), list, options, by, err) &&
-           grouped_pass(r.get(), list, stream, options, by, nullptr, err) &&
+    if (!grouped_setup(r.get(), list, options, by, err))
+        return false;
+    allow_spill(r.get());
+    return grouped_pass(r.get(), list, stream, options, by, nullptr, err) &&
            grouped_report(r.get(), list, options, by, err, notes);
 }
 
@@ -943,8 +1025,10 @@ bool tally_run_grouped_parts(tallyf_list_t *list, FILE *const *parts,
     if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
         return false;
     const auto first = std::make_unique<grouped_t>();
-    if (!grouped_setup(first.get(), list, options, by, err) ||
-        !grouped_pass(first.get(), list, parts[0], options, by, nullptr, err))
+    if (!grouped_setup(first.get(), list, options, by, err))
+        return false;
+    allow_spill(first.get());
+    if (!grouped_pass(first.get(), list, parts[0], options, by, nullptr, err))
         return false;
     tally_pass_input_t later{};
     later.first_row = 1 + first->stats.lines;
@@ -987,6 +1071,7 @@ public:
         tally_error_t err;
         if (!setup(&first_, &err))
             throw std::bad_alloc(); // made once already: only memory fails
+        allow_spill(first_.g.get());
     }
     std::unique_ptr<tally_part_t> make_part() override
     {
@@ -1067,8 +1152,10 @@ bool tally_run_grouped_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
     if (!resolve_key_names(options, by, err) || !refuse_rows(list, err))
         return false;
     grouped_ops_t ops(list, options, by);
-    if (!ops.setup(static_cast<grouped_part_t *>(ops.first()), err))
+    auto *first = static_cast<grouped_part_t *>(ops.first());
+    if (!ops.setup(first, err))
         return false;
+    allow_spill(first->g.get());
     return tally_run_chunked(&ops, feed, run, err, notes);
 }
 

@@ -166,6 +166,11 @@ struct tally_group_sink_t {
     tally_hot_sum_t *hot = nullptr;
     size_t hot_room = 0;
     tally_gap_table_t *gap_table = nullptr; // each group's gaps
+    // Past the memory limit: the values the chains may take yet before
+    // spill_chains(spill_owner) writes them all out as a run.
+    uint64_t chained_room = ~uint64_t{0};
+    void (*spill_chains)(void *owner) = nullptr;
+    void *spill_owner = nullptr;
 
     template <bool Fma>
     void row_value(const tally_group_t &, double, uint64_t)
@@ -251,10 +256,12 @@ struct tally_group_sink_t {
             const tally_group_t &col = *staged[j].col;
             const double v = staged[j].value;
             for (const int *i = col.first; i != col.last; ++i) {
-                if (chain[*i] >= 0)
+                if (chain[*i] >= 0) {
                     tally_feed_chained<Fma>(&s[*i], arena,
                                             &states->chains_of(g)[chain[*i]], v);
-                else
+                    if (--chained_room == 0) [[unlikely]]
+                        spill_chains(spill_owner);
+                } else
                     tally_feed<Fma>(kind[*i], &s[*i], v);
                 if (spilled[*i])
                     spill->put(uint64_t{g} * requests + *i, v);

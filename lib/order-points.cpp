@@ -2,6 +2,8 @@
 #include "order-points.h"
 
 #include <cmath>
+#include <mutex>
+#include <vector>
 
 #include "xt.h"
 
@@ -125,6 +127,45 @@ tallyf_points_t tallyf_sorted_points(const double *values, uint64_t n)
     return pts;
 }
 
+namespace {
+
+struct known_t {
+    const double *v;
+    uint64_t n;
+};
+std::mutex known_mutex;
+
+// Never destroyed: the runs that forget their values at the process's end
+// may outlive a static of this file.
+std::vector<known_t> &known_list()
+{
+    static auto *known = new std::vector<known_t>;
+    return *known;
+}
+
+} // namespace
+
+void tally_values_known_sorted(const double *v, uint64_t n)
+{
+    std::lock_guard<std::mutex> lock(known_mutex);
+    known_list().push_back({v, n});
+}
+
+bool tally_values_sorted(const double *v, uint64_t n)
+{
+    std::lock_guard<std::mutex> lock(known_mutex);
+    for (const known_t &k : known_list())
+        if (k.v == v && k.n == n)
+            return true;
+    return false;
+}
+
+void tally_values_forget_sorted(const double *v)
+{
+    std::lock_guard<std::mutex> lock(known_mutex);
+    std::erase_if(known_list(), [v](const known_t &k) { return k.v == v; });
+}
+
 void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count,
                           tallyf_points_t *pts)
 {
@@ -133,6 +174,10 @@ void tallyf_select_points(double *v, uint64_t n, const double *p, size_t count,
     pts->count = 0;
     if (n == 0)
         return;
+    if (tally_values_sorted(v, n)) {
+        pts->sorted = v;
+        return;
+    }
     size_t *ranks = pts->rank;
     size_t used = 0;
     ranks[used++] = 0;

@@ -17,6 +17,14 @@ struct tallyf_points_t {
     double value[64];
 };
 
+// Values known to be sorted already (kept values merged from sorted runs,
+// lib/value-spill.h): the order statistics read them where they lie,
+// without sorting or selecting (which would write every page of them),
+// until forgotten.
+void tally_values_known_sorted(const double *v, uint64_t n);
+bool tally_values_sorted(const double *v, uint64_t n);
+void tally_values_forget_sorted(const double *v);
+
 // Fills points for the count fractions p of the n values: selects the ranks
 // they read (the values may be reordered), or sorts the values when there
 // are too many such ranks for selection to pay.

@@ -16,7 +16,8 @@ double tally_division_point(const double *v, uint64_t n, uint32_t i,
 
 void tally_sort_values(double *v, uint64_t n)
 {
-    xt_double_sort(v, n); // the order of xt_double_cmp
+    if (!tally_values_sorted(v, n))
+        xt_double_sort(v, n); // the order of xt_double_cmp
 }
 
 tallyf_mode_t tally_mode(const double *v, uint64_t n)

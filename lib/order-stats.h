@@ -15,7 +15,8 @@
 double tally_division_point(const double *v, uint64_t n, uint32_t i,
                             uint32_t partitions);
 
-// Sorts v[0..n) in place, in the order of xt_double_cmp.
+// Sorts v[0..n) in place, in the order of xt_double_cmp; nothing to do
+// for values known to be sorted.
 void tally_sort_values(double *v, uint64_t n);
 
 // The smallest of the most frequent of the sorted values v[0..n)

@@ -58,6 +58,13 @@ struct tally_state_t {
     // survive in doubles (below 2^-600): then lane 0 holds the sums d,
     // d_lo times 2^-e and d2, d2_lo times 2^-2e, with e in e2[0].
     tallyf_sums2_t pairs;
+
+    // Value-keeping codes past the memory limit (lib/value-spill.h): how
+    // many of the num_count values went out to sorted runs in a temporary
+    // file (nums holds those after them), and those runs; 0 and null for a
+    // record that keeps every value in nums.
+    uint64_t spilled;
+    struct tally_value_runs_t *runs;
 };
 
 #endif

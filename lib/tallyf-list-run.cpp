@@ -1,6 +1,7 @@
 // A tabular run: the records made ready, the pass, the checks, the report.
 #include "tallyf-list-run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cinttypes>
@@ -17,6 +18,7 @@
 #include "functions.h"
 #include "groups.h"
 #include "state-file.h"
+#include "value-spill.h"
 #include "pass.h"
 #include "printer.h"
 #include "report.h"
@@ -55,7 +57,8 @@ bool prepare_records(tallyf_list_t *list, tally_error_t *err)
         if (kind == tally_feed_t::values) {
             tf.nums = static_cast<double *>(
                 xt_malloc(FIRST_ARRAY, sizeof(double)));
-            tf.array_size = FIRST_ARRAY;
+            // (No more of it is filled than the memory limit allows.)
+            tf.array_size = std::min<uint64_t>(FIRST_ARRAY, tally_values_cap());
         } else if (kind == tally_feed_t::squares_listed) {
             // The file is made now, before any input is read, so that a
             // run that cannot keep its values says so at once.
@@ -142,6 +145,9 @@ bool pass_list(tallyf_list_t *list, FILE *stream,
 bool report_list(tallyf_list_t *list, const tally_run_options_t &options,
                  plain_pass_t *r, tally_error_t *err, std::string *notes)
 {
+    for (int i = 0; i < list->count; ++i)
+        if (!tally_values_gather(&list->functions[i], err))
+            return false;
     for (int i = 0; i < list->count; ++i)
         tally_settle(&list->functions[i], r->kind[i]);
     for (int p = 0; p < r->npairs; ++p)
@@ -315,6 +321,9 @@ bool state_out_list(tallyf_list_t *list, FILE *stream,
     const auto r = std::make_unique<plain_pass_t>();
     if (!pass_list(list, stream, options, r.get(), err))
         return false;
+    for (int i = 0; i < list->count; ++i)
+        if (!tally_values_gather(&list->functions[i], err))
+            return false;
     tally_state_put_fields(*w, r->fields);
     tally_state_put_stats(*w, r->stats);
     w->u32(static_cast<uint32_t>(list->count));
@@ -334,6 +343,37 @@ bool state_out_list(tallyf_list_t *list, FILE *stream,
     return true;
 }
 
+// A part's n kept values put after into's: straight into its array, or,
+// where they would take it past the memory limit, a piece at a time, into
+// spilling as it fills.  into's count is left for the record merge to add.
+bool read_values(tally_state_reader_t *in, tallyf_t *into, uint64_t n,
+                 tally_error_t *err)
+{
+    const uint64_t held = into->num_count - into->spilled;
+    if (into->runs == nullptr && held + n <= tally_values_cap()) {
+        if (held + n > into->array_size) {
+            into->nums = static_cast<double *>(
+                xt_grow_huge(into->nums, held, held + n, sizeof(double)));
+            into->array_size = held + n;
+        }
+        return in->f64s(into->nums + held, n, err);
+    }
+    std::vector<double> piece(std::min<uint64_t>(n, uint64_t{1} << 16));
+    tallyf_t from{};
+    for (uint64_t done = 0; done < n;) {
+        const uint64_t k = std::min<uint64_t>(piece.size(), n - done);
+        if (!in->f64s(piece.data(), k, err))
+            return false;
+        from.nums = piece.data();
+        from.num_count = k;
+        tally_values_append(into, &from);
+        into->num_count += k;
+        done += k;
+    }
+    into->num_count -= n;
+    return true;
+}
+
 // One part's records read into part (empty records of the list); kept
 // values go straight after the list's own (the record merge then adds
 // the rest).
@@ -348,15 +388,9 @@ bool read_part_records(tally_state_reader_t *in, tallyf_list_t *part,
         const uint64_t n = tf.num_count;
         if (r.kind[i] == tally_feed_t::values && n != 0) {
             tallyf_t &into = list->functions[i];
-            const uint64_t need = into.num_count + n;
-            if (need < n)
+            if (into.num_count + n < n)
                 return in->bad(err, "count");
-            if (need > into.array_size) {
-                into.nums = static_cast<double *>(xt_grow_huge(
-                    into.nums, into.num_count, need, sizeof(double)));
-                into.array_size = need;
-            }
-            if (!in->f64s(into.nums + into.num_count, n, err))
+            if (!read_values(in, &into, n, err))
                 return false;
         } else if (r.kind[i] == tally_feed_t::squares_listed) {
             tf.tmp_file = tallyf_tmpfile();
@@ -540,12 +574,30 @@ bool run_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
 
 } // namespace
 
+namespace {
+
+// Each value-keeping record's array, on each of parts passes at once,
+// takes an equal share of the memory limit; a part's state keeps its
+// values in input order.  The runs of an earlier run are given back.
+void share_memory(const tallyf_list_t *list, uint64_t parts, bool state_out)
+{
+    tally_values_release_all();
+    uint64_t arrays = 0;
+    for (int i = 0; i < list->count; ++i)
+        arrays += tally_feed_of(list->functions[i].code) == tally_feed_t::values;
+    tally_values_set_shares(arrays * parts);
+    tally_values_keep_input_order(state_out);
+}
+
+} // namespace
+
 bool tally_run_state_out(tallyf_list_t *list, FILE *stream,
                          const tally_run_options_t &options,
                          tally_state_writer_t *w, tally_error_t *err)
 {
     try {
         const tally_rest_scope_t rests;
+        share_memory(list, 1, true);
         for (int i = 0; i < list->count; ++i) {
             const tallyf_t &tf = list->functions[i];
             if (!tallyf_over_row(&tf))
@@ -575,6 +627,7 @@ bool tally_run_merge(tallyf_list_t *list, tally_state_reader_t *const *parts,
 {
     try {
         const tally_rest_scope_t rests;
+        share_memory(list, 1, false);
         if (!check_run(list, options, err))
             return false;
         if (options.nby != 0)
@@ -592,6 +645,7 @@ bool tally_run_parts(tallyf_list_t *list, FILE *const *parts, int nparts,
 {
     try {
         const tally_rest_scope_t rests;
+        share_memory(list, 2, false);
         return run_parts(list, parts, nparts, options, err, notes);
     } catch (const std::bad_alloc &) {
         return tally_fail_nomem(err);
@@ -605,6 +659,7 @@ bool tally_run_threaded(tallyf_list_t *list, tally_chunk_feed_t *feed,
 {
     try {
         const tally_rest_scope_t rests;
+        share_memory(list, 4 * static_cast<uint64_t>(std::max(run.threads, 1)) + 1, false);
         return run_threaded(list, feed, options, run, err, notes);
     } catch (const std::bad_alloc &) {
         return tally_fail_nomem(err);
@@ -617,6 +672,7 @@ bool tally_run(tallyf_list_t *list, FILE *stream,
 {
     try {
         const tally_rest_scope_t rests;
+        share_memory(list, 1, false);
         return run_list(list, stream, options, err, notes);
     } catch (const std::bad_alloc &) {
         return tally_fail_nomem(err);

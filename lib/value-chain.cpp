@@ -31,12 +31,16 @@ constexpr size_t kFaultAhead = 4 * kHugePage;
 
 } // namespace
 
-tally_value_arena_t::~tally_value_arena_t()
+tally_value_arena_t::~tally_value_arena_t() { clear(); }
+
+void tally_value_arena_t::clear()
 {
     for (void *chunk : chunks_) {
         xt_prefault_forget(chunk, kChunkBytes);
         std::free(chunk);
     }
+    chunks_.clear();
+    next_ = limit_ = faulted_ = nullptr;
 }
 
 void *tally_value_arena_t::take(size_t bytes)

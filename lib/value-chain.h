@@ -41,6 +41,10 @@ public:
     static void gather(const tally_value_chain_t &c, uint64_t count,
                        double *out);
 
+    // Gives back every block: every chain cut from the arena must be made
+    // empty (zeroed) again before it takes values.
+    void clear();
+
 private:
     [[gnu::noinline]] void grow(tally_value_chain_t *c);
     void *take(size_t bytes);

@@ -21,9 +21,9 @@
 //   cwd: DIR            runs in DIR, a folder beside the case files (say
 //                       "files", which holds the input files cases name)
 //   close: WHICH        closes stdin, stdout and/or stderr before the start
-//   ulimit: -n N | -v KB
-//                       limits open files or address space, as the shell's
-//                       ulimit does; several may be given
+//   ulimit: -n N | -v KB | -f KB
+//                       limits open files, address space or file size, as
+//                       the shell's ulimit does; several may be given
 //   skip: WHEN          skips the case under "sanitizers" (a build with
 //                       NUMTALLY_SANITIZE) and/or "valgrind" (see below);
 //                       under valgrind, cases that set TMPDIR are skipped
@@ -284,11 +284,15 @@ std::vector<Case> load_cases(const std::string &path, const std::string &name)
                     w == "stdin" ? 0 : w == "stdout" ? 1 : 2);
         } else if (line.rfind("ulimit:", 0) == 0) {
             const auto words = split_args(line.substr(7));
-            if (words.size() != 2 || (words[0] != "-n" && words[0] != "-v"))
+            if (words.size() != 2 ||
+                (words[0] != "-n" && words[0] != "-v" && words[0] != "-f"))
                 ADD_FAILURE() << name << ":" << lineno << ": bad ulimit";
             else if (words[0] == "-n")
                 cases.back().limits.emplace_back(RLIMIT_NOFILE,
                                                  std::stoul(words[1]));
+            else if (words[0] == "-f")
+                cases.back().limits.emplace_back(
+                    RLIMIT_FSIZE, std::stoul(words[1]) * rlim_t{1024});
             else
                 cases.back().limits.emplace_back(
                     RLIMIT_AS, std::stoul(words[1]) * rlim_t{1024});
