@@ -29,6 +29,7 @@
 #include "suggest.h"
 #include "tallyf-list-run.h"
 #include "usage.h"
+#include "value-counts.h"
 #include "xt-dsv.h"
 #include "xt.h"
 
@@ -665,6 +666,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
 
     std::string notes;
     const int threads = cli.threads != 0 ? cli.threads : usable_processors();
+    tally_choose_count_threads(std::min(threads, usable_processors()));
     bool ran;
     if (!run_on_threads(&list, cli.run, threads, *files, input, &err, &notes,
                         &ran)) {
