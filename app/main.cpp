@@ -734,6 +734,11 @@ int run(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     hold_closed_std_streams();
+    // A long report (a frequency table of millions of rows) goes out in
+    // fewer, larger writes; a terminal keeps its line buffering.
+    static char output_buffer[1 << 16];
+    if (!isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc &) {
