@@ -56,21 +56,19 @@ template <class F> void on_threads(int threads, F f)
         th.join();
 }
 
-// The values moved into buckets by hash: bucket b holds the keys
-// keys[start[b], start[b + 1]).  The class members a key stands for where
-// it is shown: the zero's sign and the first NaN.
-struct buckets_t {
-    int bits = 0;
-    int threads = 1;
-    struct free_t {
-        void operator()(uint64_t *p) const { xt_free(p); }
-    };
-    std::unique_ptr<uint64_t[], free_t> keys;
-    std::vector<uint64_t> start;
-    bool negative_zero = false;
-    uint64_t first_nan = 0; // the bits of the first NaN in order
+// The threads for n values: one where there are too few to share.
+int threads_for(uint64_t n)
+{
+    return n < (uint64_t{1} << 18) ? 1 : count_threads;
+}
 
-    double shown(uint64_t key) const
+// What a key stands for where it is shown: the zero's sign and the first
+// NaN in order.
+struct shown_t {
+    bool negative_zero = false;
+    uint64_t first_nan = 0; // its bits
+
+    double operator()(uint64_t key) const
     {
         if (key == 0)
             return negative_zero ? -0.0 : 0.0;
@@ -80,15 +78,17 @@ struct buckets_t {
     }
 };
 
-buckets_t into_buckets(const double *v, uint64_t n)
+// Moves the keys of v[0, n) into buckets of a scratch array by a hash of
+// them, and calls each(t, keys, count, bits) for each bucket's keys, on
+// thread t (below threads_for(n)), each thread with about as many keys.
+template <class Each> shown_t by_buckets(const double *v, uint64_t n, Each each)
 {
-    buckets_t bk;
     // About 4,000 to 8,000 values a bucket: their table stays in cache.
-    bk.bits = std::clamp(static_cast<int>(std::bit_width(n >> 13)), 1, 14);
-    const size_t nb = size_t{1} << bk.bits;
-    const int shift = 64 - bk.bits;
-    bk.threads = n < (uint64_t{1} << 18) ? 1 : count_threads;
-    const int T = bk.threads;
+    const int bits = std::clamp(static_cast<int>(std::bit_width(n >> 13)), 1, 14);
+    const size_t nb = size_t{1} << bits;
+    const int shift = 64 - bits;
+    const int T = threads_for(n);
+    // Each thread's count in each bucket, then where its next key goes.
     std::vector<std::vector<uint64_t>> at(T, std::vector<uint64_t>(nb, 0));
     std::vector<char> negative_zero(T, 0);
     std::vector<char> has_nan(T, 0);
@@ -114,22 +114,25 @@ buckets_t into_buckets(const double *v, uint64_t n)
         negative_zero[t] = nz;
     });
     // Bucket by bucket, each thread's share in turn.
-    bk.start.assign(nb + 1, 0);
+    std::vector<uint64_t> start(nb + 1, 0);
     uint64_t sum = 0;
     for (size_t b = 0; b < nb; ++b) {
-        bk.start[b] = sum;
+        start[b] = sum;
         for (int t = 0; t < T; ++t) {
             const uint64_t c = at[t][b];
             at[t][b] = sum;
             sum += c;
         }
     }
-    bk.start[nb] = sum;
-    // In huge pages where the system gives them: fresh small pages cost a
-    // fault each, about as dear as the scatter itself.
-    bk.keys.reset(static_cast<uint64_t *>(
+    start[nb] = sum;
+    // In huge pages where the system gives them: a small page costs a
+    // fault each, which a virtual machine makes dear.
+    struct free_t {
+        void operator()(uint64_t *p) const { xt_free(p); }
+    };
+    const std::unique_ptr<uint64_t[], free_t> scratch(static_cast<uint64_t *>(
         xt_grow_huge(nullptr, 0, n, sizeof(uint64_t))));
-    uint64_t *keys = bk.keys.get();
+    uint64_t *keys = scratch.get();
     on_threads(T, [&](int t) {
         uint64_t *to = at[t].data();
         for (uint64_t i = slice(t), e = slice_end(t); i < e; ++i) {
@@ -137,17 +140,31 @@ buckets_t into_buckets(const double *v, uint64_t n)
             keys[to[(k * kMul) >> shift]++] = k;
         }
     });
+    // The buckets shared out: about as many keys for each thread.
+    std::vector<size_t> from(T + 1, nb);
+    from[0] = 0;
+    size_t b = 0;
+    for (int t = 1; t < T; ++t) {
+        while (b < nb && start[b] < n / T * t)
+            ++b;
+        from[t] = b;
+    }
+    on_threads(T, [&](int t) {
+        for (size_t c = from[t]; c < from[t + 1]; ++c)
+            each(t, keys + start[c], start[c + 1] - start[c], bits);
+    });
+    shown_t shown;
     bool nan = false;
     uint64_t nan_order = 0;
     for (int t = 0; t < T; ++t) {
-        bk.negative_zero |= negative_zero[t] != 0;
+        shown.negative_zero |= negative_zero[t] != 0;
         if (has_nan[t] && (!nan || first_nan[t] < nan_order))
             nan_order = first_nan[t];
         nan = nan || has_nan[t];
     }
     if (nan)
-        bk.first_nan = from_order(nan_order);
-    return bk;
+        shown.first_nan = from_order(nan_order);
+    return shown;
 }
 
 // A table of the keys of one bucket at a time, each with its count: it
@@ -224,23 +241,37 @@ private:
     std::vector<uint32_t> filled_;
 };
 
-// The buckets [first(t), first(t + 1)) for thread t: about as many keys
-// for each.
-std::vector<size_t> shares(const buckets_t &bk)
-{
-    const size_t nb = bk.start.size() - 1;
-    const uint64_t n = bk.start[nb];
-    std::vector<size_t> first(bk.threads + 1, nb);
-    first[0] = 0;
-    size_t b = 0;
-    for (int t = 1; t < bk.threads; ++t) {
-        const uint64_t want = n / bk.threads * t;
-        while (b < nb && bk.start[b] < want)
-            ++b;
-        first[t] = b;
+// The number of distinct keys of one bucket at a time: a table of keys
+// alone, at most half full, emptied whole for the next bucket.
+class bucket_set_t {
+public:
+    uint64_t count(const uint64_t *keys, uint64_t n, int bucket_bits)
+    {
+        int bits = 4;
+        while ((uint64_t{1} << bits) < 2 * n)
+            ++bits;
+        const size_t size = size_t{1} << bits;
+        if (slot_.size() < size)
+            slot_.resize(size);
+        std::fill_n(slot_.begin(), size, kEmpty);
+        const size_t mask = size - 1;
+        const int shift = 64 - bucket_bits - bits;
+        uint64_t *slot = slot_.data();
+        uint64_t distinct = 0;
+        for (uint64_t i = 0; i < n; ++i) {
+            const uint64_t k = keys[i];
+            size_t s = static_cast<size_t>((k * kMul) >> shift) & mask;
+            while (slot[s] != k && slot[s] != kEmpty)
+                s = (s + 1) & mask;
+            distinct += slot[s] == kEmpty;
+            slot[s] = k;
+        }
+        return distinct;
     }
-    return first;
-}
+
+private:
+    std::vector<uint64_t> slot_;
+};
 
 // a before b: the more frequent, then the lower in value order.
 inline bool before(const tally_counted_t &a, const tally_counted_t &b)
@@ -262,17 +293,11 @@ uint64_t tally_count_distinct(const double *v, uint64_t n)
 {
     if (n == 0)
         return 0;
-    const buckets_t bk = into_buckets(v, n);
-    const std::vector<size_t> first = shares(bk);
-    std::vector<uint64_t> distinct(bk.threads, 0);
-    on_threads(bk.threads, [&](int t) {
-        bucket_table_t table;
-        for (size_t b = first[t]; b < first[t + 1]; ++b) {
-            table.count(bk.keys.get() + bk.start[b],
-                        bk.start[b + 1] - bk.start[b], bk.bits);
-            distinct[t] += table.size();
-            table.drain([](uint64_t, uint64_t) {});
-        }
+    const int T = threads_for(n);
+    std::vector<bucket_set_t> sets(T);
+    std::vector<uint64_t> distinct(T, 0);
+    by_buckets(v, n, [&](int t, const uint64_t *keys, uint64_t m, int bits) {
+        distinct[t] += sets[t].count(keys, m, bits);
     });
     uint64_t sum = 0;
     for (uint64_t d : distinct)
@@ -285,30 +310,27 @@ std::vector<tally_counted_t> tally_count_top(const double *v, uint64_t n,
 {
     if (n == 0 || k == 0)
         return {};
-    const buckets_t bk = into_buckets(v, n);
-    const std::vector<size_t> first = shares(bk);
+    const int T = threads_for(n);
+    std::vector<bucket_table_t> tables(T);
     // Each thread's best k so far, in a heap whose front is the worst of
     // them.  Values here are the keys' bits: the order of a zero or a NaN
     // key is that of the value it stands for.
-    std::vector<std::vector<tally_counted_t>> best(bk.threads);
-    on_threads(bk.threads, [&](int t) {
-        bucket_table_t table;
+    std::vector<std::vector<tally_counted_t>> best(T);
+    const shown_t shown = by_buckets(v, n, [&](int t, const uint64_t *keys,
+                                               uint64_t m, int bits) {
         std::vector<tally_counted_t> &heap = best[t];
-        for (size_t b = first[t]; b < first[t + 1]; ++b) {
-            table.count(bk.keys.get() + bk.start[b],
-                        bk.start[b + 1] - bk.start[b], bk.bits);
-            table.drain([&](uint64_t key, uint64_t count) {
-                const tally_counted_t c{std::bit_cast<double>(key), count};
-                if (heap.size() < k) {
-                    heap.push_back(c);
-                    std::push_heap(heap.begin(), heap.end(), before);
-                } else if (before(c, heap.front())) {
-                    std::pop_heap(heap.begin(), heap.end(), before);
-                    heap.back() = c;
-                    std::push_heap(heap.begin(), heap.end(), before);
-                }
-            });
-        }
+        tables[t].count(keys, m, bits);
+        tables[t].drain([&](uint64_t key, uint64_t count) {
+            const tally_counted_t c{std::bit_cast<double>(key), count};
+            if (heap.size() < k) {
+                heap.push_back(c);
+                std::push_heap(heap.begin(), heap.end(), before);
+            } else if (before(c, heap.front())) {
+                std::pop_heap(heap.begin(), heap.end(), before);
+                heap.back() = c;
+                std::push_heap(heap.begin(), heap.end(), before);
+            }
+        });
     });
     std::vector<tally_counted_t> top;
     for (const std::vector<tally_counted_t> &h : best)
@@ -317,6 +339,6 @@ std::vector<tally_counted_t> tally_count_top(const double *v, uint64_t n,
     if (top.size() > k)
         top.resize(k);
     for (tally_counted_t &c : top)
-        c.value = bk.shown(std::bit_cast<uint64_t>(c.value));
+        c.value = shown(std::bit_cast<uint64_t>(c.value));
     return top;
 }
