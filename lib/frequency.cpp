@@ -150,7 +150,7 @@ uint64_t runs_of(tallyf_t *tf, std::vector<counted_t> *out, many_t many)
                     return tally_count_distinct(tf->nums, n);
                 if (many == many_t::stop)
                     return kMany;
-                tallyf_sort(tf);
+                tally_sort_on_threads(tf->nums, n);
                 return runs_of_sorted(tf->nums, n, out);
             }
             std::vector<slot_t> bigger(table.size() * 2, slot_t{0, 0});

@@ -342,3 +342,28 @@ std::vector<tally_counted_t> tally_count_top(const double *v, uint64_t n,
         c.value = shown(std::bit_cast<uint64_t>(c.value));
     return top;
 }
+
+void tally_sort_on_threads(double *v, uint64_t n)
+{
+    if (threads_for(n) < 2) {
+        xt_double_sort(v, n);
+        return;
+    }
+    // The middle of 1,023 keys spread over the values.
+    constexpr int kSample = 1023;
+    uint64_t sample[kSample];
+    for (int i = 0; i < kSample; ++i)
+        sample[i] = order_of(std::bit_cast<uint64_t>(v[n / kSample * i]));
+    std::nth_element(sample, sample + kSample / 2, sample + kSample);
+    const uint64_t split = sample[kSample / 2];
+    double *const mid = std::partition(v, v + n, [split](double x) {
+        return order_of(std::bit_cast<uint64_t>(x)) < split;
+    });
+    const uint64_t low = static_cast<uint64_t>(mid - v);
+    on_threads(2, [&](int t) {
+        if (t == 0)
+            xt_double_sort(v, low);
+        else
+            xt_double_sort(mid, n - low);
+    });
+}

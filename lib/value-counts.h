@@ -29,4 +29,9 @@ uint64_t tally_count_distinct(const double *v, uint64_t n);
 std::vector<tally_counted_t> tally_count_top(const double *v, uint64_t n,
                                              uint64_t k);
 
+// Sorts v[0, n) into the order of xt_double_cmp, many values on two
+// threads where there are two: split at a sampled middle key, each side
+// sorted on its own.
+void tally_sort_on_threads(double *v, uint64_t n);
+
 #endif

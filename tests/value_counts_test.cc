@@ -134,6 +134,29 @@ TEST(ValueCounts, DistinctAndTopAsSortedRuns)
     tally_choose_count_threads(1);
 }
 
+// The sort on threads puts every bit pattern where std::sort does, the
+// split's key repeated or not.
+TEST(ValueCounts, SortOnThreadsAsStdSort)
+{
+    std::mt19937_64 rng(99);
+    for (int threads = 1; threads <= 2; ++threads) {
+        tally_choose_count_threads(threads);
+        for (size_t pool : {size_t{0}, size_t{3}, size_t{2000}}) {
+            std::vector<double> v = mixed(rng, 300000, pool);
+            std::vector<double> want = v;
+            std::sort(want.begin(), want.end(), xt_double_less);
+            tally_sort_on_threads(v.data(), v.size());
+            ASSERT_TRUE(std::equal(v.begin(), v.end(), want.begin(),
+                                   [](double a, double b) {
+                                       return std::bit_cast<uint64_t>(a) ==
+                                              std::bit_cast<uint64_t>(b);
+                                   }))
+                << "pool " << pool << " threads " << threads;
+        }
+    }
+    tally_choose_count_threads(1);
+}
+
 // Where the shown value of a class is not the first seen: a NaN with its
 // sign set before one without, 0 before -0; a tie in count in value order.
 TEST(ValueCounts, ShownValuesAndTies)
