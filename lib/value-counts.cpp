@@ -242,35 +242,59 @@ private:
 };
 
 // The number of distinct keys of one bucket at a time: a table of keys
-// alone, at most half full, emptied whole for the next bucket.
+// alone, at most half full (it doubles where a bucket holds more distinct
+// keys than its size foretold: one value many times over takes no room),
+// emptied whole for the next bucket.
 class bucket_set_t {
 public:
     uint64_t count(const uint64_t *keys, uint64_t n, int bucket_bits)
     {
         int bits = 4;
-        while ((uint64_t{1} << bits) < 2 * n)
+        while ((uint64_t{1} << bits) < 2 * n && bits < 14)
             ++bits;
-        const size_t size = size_t{1} << bits;
-        if (slot_.size() < size)
-            slot_.resize(size);
-        std::fill_n(slot_.begin(), size, kEmpty);
-        const size_t mask = size - 1;
-        const int shift = 64 - bucket_bits - bits;
-        uint64_t *slot = slot_.data();
+        reset(bits, bucket_bits);
         uint64_t distinct = 0;
         for (uint64_t i = 0; i < n; ++i) {
-            const uint64_t k = keys[i];
-            size_t s = static_cast<size_t>((k * kMul) >> shift) & mask;
-            while (slot[s] != k && slot[s] != kEmpty)
-                s = (s + 1) & mask;
-            distinct += slot[s] == kEmpty;
-            slot[s] = k;
+            if (insert(keys[i]) && 2 * ++distinct > mask_)
+                grow(bucket_bits);
         }
         return distinct;
     }
 
 private:
+    void reset(int bits, int bucket_bits)
+    {
+        const size_t size = size_t{1} << bits;
+        if (slot_.size() < size)
+            slot_.resize(size);
+        std::fill_n(slot_.begin(), size, kEmpty);
+        mask_ = size - 1;
+        shift_ = 64 - bucket_bits - bits;
+    }
+
+    // True where k is new.
+    bool insert(uint64_t k)
+    {
+        size_t s = static_cast<size_t>((k * kMul) >> shift_) & mask_;
+        while (slot_[s] != k && slot_[s] != kEmpty)
+            s = (s + 1) & mask_;
+        const bool fresh = slot_[s] == kEmpty;
+        slot_[s] = k;
+        return fresh;
+    }
+
+    void grow(int bucket_bits)
+    {
+        std::vector<uint64_t> old(slot_.begin(), slot_.begin() + mask_ + 1);
+        reset(std::countr_zero(mask_ + 1) + 1, bucket_bits);
+        for (uint64_t k : old)
+            if (k != kEmpty)
+                insert(k);
+    }
+
     std::vector<uint64_t> slot_;
+    size_t mask_ = 0;
+    int shift_ = 0;
 };
 
 // a before b: the more frequent, then the lower in value order.

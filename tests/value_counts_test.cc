@@ -134,6 +134,30 @@ TEST(ValueCounts, DistinctAndTopAsSortedRuns)
     tally_choose_count_threads(1);
 }
 
+// One value many times over among many distinct ones (its bucket's table
+// holds it once), and every value distinct in buckets of about the most
+// their tables first take (some grow).
+TEST(ValueCounts, BucketsFullerThanTheirShare)
+{
+    std::vector<double> repeated;
+    for (int i = 0; i < 300000; ++i)
+        repeated.push_back(i * 0.25);
+    repeated.insert(repeated.end(), 700000, 12.5);
+    std::vector<double> distinct;
+    for (int i = 0; i < 524287; ++i)
+        distinct.push_back(i * -0.5);
+    for (int threads = 1; threads <= 2; ++threads) {
+        tally_choose_count_threads(threads);
+        EXPECT_EQ(tally_count_distinct(repeated.data(), repeated.size()),
+                  300000u);
+        expect_same(tally_count_top(repeated.data(), repeated.size(), 3),
+                    reference_top(repeated, 3), "one value many times");
+        EXPECT_EQ(tally_count_distinct(distinct.data(), distinct.size()),
+                  distinct.size());
+    }
+    tally_choose_count_threads(1);
+}
+
 // The sort on threads puts every bit pattern where std::sort does, the
 // split's key repeated or not.
 TEST(ValueCounts, SortOnThreadsAsStdSort)
