@@ -30,6 +30,7 @@
 #include "suggest.h"
 #include "tallyf-list-run.h"
 #include "usage.h"
+#include "value-counts.h"
 #include "value-spill.h"
 #include "xt-dsv.h"
 #include "xt.h"
@@ -671,6 +672,7 @@ int run_tabular(int argc, char *argv[], std::vector<const char *> *files)
 
     std::string notes;
     const int threads = cli.threads != 0 ? cli.threads : usable_processors();
+    tally_choose_count_threads(std::min(threads, usable_processors()));
     bool ran;
     if (!run_on_threads(&list, cli.run, threads, *files, input, &err, &notes,
                         &ran)) {
@@ -741,6 +743,11 @@ int main(int argc, char *argv[])
     // A temporary file past the file size limit (ulimit -f) fails its
     // write, which the run reports, rather than ending the process.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A long report (a frequency table of millions of rows) goes out in
+    // fewer, larger writes; a terminal keeps its line buffering.
+    static char output_buffer[1 << 16];
+    if (!isatty(STDOUT_FILENO))
+        std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     try {
         return run(argc, argv);
     } catch (const std::bad_alloc &) {

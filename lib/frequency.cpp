@@ -12,6 +12,7 @@
 #include "report.h"
 #include "double-double.h"
 #include "exact-fixed.h"
+#include "value-counts.h"
 
 namespace {
 
@@ -63,10 +64,7 @@ void print_t_test(const tallyf_t *tf, const tally_printer_t &p)
     p.stat_interval("95%-CI", S, low, high);
 }
 
-struct counted_t {
-    double value;
-    uint64_t count;
-};
+using counted_t = tally_counted_t;
 
 // The distinct values of the sorted values with their counts, in value
 // order (NaN, sorted last, one value; -0 and 0 one value, shown as the first
@@ -94,84 +92,21 @@ uint64_t runs_of_sorted(const double *v, uint64_t n,
     return count;
 }
 
-// The number of distinct values of v[0, n) (NaN one value, -0 and 0 one
-// value), where most are distinct, putting the values in another order:
-// they are moved, in place, into 1,024 buckets by a hash of their bits, and
-// each bucket's are counted in a table small enough to stay in cache (a
-// sort would read and write every value once per byte it tells apart).
-uint64_t distinct_of_many(double *v, uint64_t n)
-{
-    constexpr int kBucketBits = 10;
-    constexpr size_t kBuckets = size_t{1} << kBucketBits;
-    constexpr uint64_t kMul = 0x9E3779B97F4A7C15u;
-    constexpr uint64_t kEmpty = ~uint64_t{0}; // a NaN's bits: never a key
-    const auto key_of = [](double x) {
-        return x == 0 ? uint64_t{0} : std::bit_cast<uint64_t>(x);
-    };
-    const auto bucket_of = [&](double x) {
-        return static_cast<size_t>((key_of(x) * kMul) >> (64 - kBucketBits));
-    };
-    std::vector<uint64_t> start(kBuckets + 1, 0);
-    for (uint64_t i = 0; i < n; ++i)
-        ++start[bucket_of(v[i]) + 1];
-    for (size_t b = 1; b <= kBuckets; ++b)
-        start[b] += start[b - 1];
-    // Each value carried to its bucket, picking up what stood there, until
-    // one that belongs where it was taken from turns up.
-    std::vector<uint64_t> head(start.begin(), start.end() - 1);
-    for (size_t b = 0; b < kBuckets; ++b) {
-        while (head[b] < start[b + 1]) {
-            double x = v[head[b]];
-            size_t d = bucket_of(x);
-            while (d != b) {
-                std::swap(x, v[head[d]++]);
-                d = bucket_of(x);
-            }
-            v[head[b]++] = x;
-        }
-    }
-    uint64_t distinct = 0;
-    bool nan = false;
-    std::vector<uint64_t> table;
-    std::vector<size_t> filled;
-    for (size_t b = 0; b < kBuckets; ++b) {
-        const uint64_t size = start[b + 1] - start[b];
-        int bits = 4;
-        while ((uint64_t{1} << bits) < 2 * size)
-            ++bits;
-        if (table.size() < (size_t{1} << bits))
-            table.assign(size_t{1} << bits, kEmpty);
-        const size_t mask = (size_t{1} << bits) - 1;
-        for (uint64_t i = start[b]; i < start[b + 1]; ++i) {
-            if (std::isnan(v[i])) {
-                nan = true;
-                continue;
-            }
-            const uint64_t k = key_of(v[i]);
-            // The hash bits below the bucket's.
-            size_t s = static_cast<size_t>((k * kMul) >> (64 - kBucketBits - bits)) & mask;
-            while (table[s] != kEmpty && table[s] != k)
-                s = (s + 1) & mask;
-            if (table[s] == kEmpty) {
-                table[s] = k;
-                filled.push_back(s);
-            }
-        }
-        distinct += filled.size();
-        for (size_t s : filled) // emptied for the next bucket
-            table[s] = kEmpty;
-        filled.clear();
-    }
-    return distinct + nan;
-}
+// What runs_of does where most values are distinct.
+enum class many_t {
+    count, // counts them by buckets (the number only)
+    sort,  // sorts them, then counts runs
+    stop,  // stops: runs_of returns kMany
+};
+
+constexpr uint64_t kMany = ~uint64_t{0};
 
 // The same (the list only where out is given), counted in a hash table of
-// the values' bits, the distinct
-// values sorted afterwards: a pass over the values instead of a sort of
-// them.  Where most values are distinct the table would outgrow a sort's
-// work and memory: then the values are sorted after all, as soon as the
-// values seen say so.
-uint64_t runs_of(tallyf_t *tf, std::vector<counted_t> *out)
+// the values' bits, the distinct values sorted afterwards: a pass over the
+// values instead of a sort of them.  Where most values are distinct the
+// table would outgrow a sort's work and memory: then, as soon as the values
+// seen say so, what many says.
+uint64_t runs_of(tallyf_t *tf, std::vector<counted_t> *out, many_t many)
 {
     const double *v = tf->nums;
     const uint64_t n = tf->num_count;
@@ -212,9 +147,11 @@ uint64_t runs_of(tallyf_t *tf, std::vector<counted_t> *out)
             // more than a quarter of all: a sort does less work than a
             // table that grows to hold them.
             if (used > (uint64_t{1} << 16) && (used > i / 2 || used > n / 4)) {
-                if (out == nullptr)
-                    return distinct_of_many(tf->nums, n);
-                tallyf_sort(tf);
+                if (many == many_t::count)
+                    return tally_count_distinct(tf->nums, n);
+                if (many == many_t::stop)
+                    return kMany;
+                tally_sort_on_threads(tf->nums, n);
                 return runs_of_sorted(tf->nums, n, out);
             }
             std::vector<slot_t> bigger(table.size() * 2, slot_t{0, 0});
@@ -249,7 +186,7 @@ uint64_t runs_of(tallyf_t *tf, std::vector<counted_t> *out)
 std::vector<counted_t> runs_of(tallyf_t *tf)
 {
     std::vector<counted_t> runs;
-    runs_of(tf, &runs);
+    runs_of(tf, &runs, many_t::sort);
     return runs;
 }
 
@@ -288,13 +225,17 @@ void print_frequency(tallyf_t *tf, const tally_printer_t &p)
 
 void print_top(tallyf_t *tf, const tally_printer_t &p)
 {
-    std::vector<counted_t> runs = runs_of(tf);
+    std::vector<counted_t> runs;
+    if (runs_of(tf, &runs, many_t::stop) == kMany) {
+        runs = tally_count_top(tf->nums, tf->num_count, tf->partitions);
+    } else {
+        // The most frequent first; a tie keeps value order.
+        std::stable_sort(runs.begin(), runs.end(),
+                         [](const counted_t &a, const counted_t &b) {
+                             return a.count > b.count;
+                         });
+    }
     const size_t k = std::min<size_t>(tf->partitions, runs.size());
-    // The most frequent first; a tie keeps value order.
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const counted_t &a, const counted_t &b) {
-                         return a.count > b.count;
-                     });
     char head[64];
     std::snprintf(head, sizeof head, "%16s %16s %16s", "Val", "count",
                   "percent");
@@ -440,7 +381,7 @@ bool tally_block_top(tallyf_t *tf, const tally_block_args_t &a)
 
 bool tally_block_distinct(tallyf_t *tf, const tally_block_args_t &a)
 {
-    a.p.stat_count("distinct", W, runs_of(tf, nullptr));
+    a.p.stat_count("distinct", W, runs_of(tf, nullptr, many_t::count));
     return true;
 }
 

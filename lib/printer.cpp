@@ -1,8 +1,10 @@
 // The report's printer.
 #include "printer.h"
 
+#include <bit>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "exact-fixed.h"
 #include "records.h"
@@ -24,6 +26,8 @@ void tally_printer_t::head() const
         std::fprintf(out, "%s %u ", label, num);
 }
 
+__extension__ typedef unsigned __int128 u128;
+
 namespace {
 
 // A computed result that is exactly zero prints as 0.000000 whatever the
@@ -33,7 +37,81 @@ double unsigned_zero(double x)
     return x == 0 ? 0.0 : x;
 }
 
+// The digits of v, most significant first, ending at end; where they
+// start.
+char *digits_of(u128 v, char *end)
+{
+    while (v >> 64 != 0) {
+        *--end = static_cast<char>('0' + static_cast<int>(v % 10));
+        v /= 10;
+    }
+    uint64_t w = static_cast<uint64_t>(v);
+    do {
+        *--end = static_cast<char>('0' + w % 10);
+        w /= 10;
+    } while (w != 0);
+    return end;
+}
+
 } // namespace
+
+size_t tally_format_fixed(double x, int decimals, char *out)
+{
+    const uint64_t bits = std::bit_cast<uint64_t>(x);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    uint64_t m = bits & ((uint64_t{1} << 52) - 1);
+    int e = -1074; // x = m 2^e
+    if (biased != 0) {
+        m |= uint64_t{1} << 52;
+        e = biased - 1075;
+    }
+    // Infinities, NaNs, and values past 2^93, whose digits are many: as
+    // printf has them.
+    if (biased == 0x7FF || e > 40 || (decimals != 6 && decimals != 0)) {
+        const int len = std::snprintf(out, TALLY_FIXED_ROOM, "%16.*f",
+                                      decimals, x);
+        return static_cast<size_t>(len);
+    }
+    const uint64_t scale = decimals == 6 ? 1000000 : 1;
+    u128 r; // x 10^decimals, rounded half to even
+    if (e >= 0) {
+        r = (static_cast<u128>(m) << e) * scale;
+    } else {
+        const u128 p = static_cast<u128>(m) * scale; // below 2^73
+        const int s = -e;
+        if (s > 100) {
+            r = 0; // below 2^-27: less than half a unit
+        } else {
+            const u128 q = p >> s;
+            const u128 rest = p - (q << s);
+            const u128 half = u128{1} << (s - 1);
+            r = q + (rest > half || (rest == half && (q & 1) != 0));
+        }
+    }
+    char text[64];
+    char *const end = text + sizeof text;
+    char *at;
+    if (decimals == 6) {
+        const uint64_t fraction = static_cast<uint64_t>(r % scale);
+        char *f = end - 6;
+        uint64_t w = fraction;
+        for (int i = 5; i >= 0; --i) {
+            f[i] = static_cast<char>('0' + w % 10);
+            w /= 10;
+        }
+        *--f = '.';
+        at = digits_of(r / scale, f);
+    } else {
+        at = digits_of(r, end);
+    }
+    if (bits >> 63)
+        *--at = '-';
+    const size_t len = static_cast<size_t>(end - at);
+    const size_t pad = len < 16 ? 16 - len : 0;
+    std::memset(out, ' ', pad);
+    std::memcpy(out + pad, at, len);
+    return pad + len;
+}
 
 void tally_printer_t::stat(const char *name, int width, double value) const
 {
@@ -121,12 +199,19 @@ void tally_printer_t::row3(double a, double b, double c) const
     if (records != nullptr)
         return records->listed(a, unsigned_zero(b), unsigned_zero(c));
     start();
-    if (digits != 0)
+    if (digits != 0) {
         std::fprintf(out, "%16.*g %16.*g %16.*g\n", digits, a, digits,
                      unsigned_zero(b), digits, unsigned_zero(c));
-    else
-        std::fprintf(out, "%16f %16f %16f\n", a, unsigned_zero(b),
-                     unsigned_zero(c));
+        return;
+    }
+    char line[3 * (TALLY_FIXED_ROOM + 1)];
+    size_t len = tally_format_fixed(a, 6, line);
+    line[len++] = ' ';
+    len += tally_format_fixed(unsigned_zero(b), 6, line + len);
+    line[len++] = ' ';
+    len += tally_format_fixed(unsigned_zero(c), 6, line + len);
+    line[len++] = '\n';
+    std::fwrite(line, 1, len, out);
 }
 
 void tally_printer_t::row(const char *const *names, const double *values,
@@ -136,16 +221,20 @@ void tally_printer_t::row(const char *const *names, const double *values,
     if (records != nullptr)
         return records->table_row(names, values, is_count, k);
     start();
-    for (int i = 0; i < k; ++i) {
+    // The line made first, then written at once.
+    char line[4 * (TALLY_FIXED_ROOM + 1)];
+    size_t len = 0;
+    for (int i = 0; i < k && i < 4; ++i) {
         if (i != 0)
-            std::putc(' ', out);
-        if (is_count[i])
-            std::fprintf(out, "%16.0f", values[i]);
-        else if (digits != 0)
-            std::fprintf(out, "%16.*g", digits, values[i]);
+            line[len++] = ' ';
+        if (is_count[i] || digits == 0)
+            len += tally_format_fixed(values[i], is_count[i] ? 0 : 6,
+                                      line + len);
         else
-            std::fprintf(out, "%16f", values[i]);
+            len += static_cast<size_t>(std::snprintf(
+                line + len, TALLY_FIXED_ROOM, "%16.*g", digits, values[i]));
     }
+    std::fwrite(line, 1, len, out);
     if (tail != nullptr)
         std::fprintf(out, " %s", tail);
     std::putc('\n', out);

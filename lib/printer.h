@@ -64,6 +64,14 @@ private:
     void head() const;
 };
 
+// Room for any number tally_format_fixed writes.
+inline constexpr size_t TALLY_FIXED_ROOM = 400;
+
+// x as "%16f" prints it (decimals 6), or "%16.0f" (decimals 0), in the
+// default rounding (the exact value rounded half to even), into out, which
+// has room for TALLY_FIXED_ROOM bytes; its length.  No terminating NUL.
+size_t tally_format_fixed(double x, int decimals, char *out);
+
 // Width of the names in the mean, population and most other lines, and in
 // the sample lines.
 inline constexpr int TALLY_NAME_WIDTH = 15;
