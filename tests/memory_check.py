@@ -11,13 +11,12 @@ left behind.
 usage: memory_check.py NUMTALLY [TRIALS] [SEED]
 """
 import os
-import random
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from shards_check import FUNCTIONS, field  # noqa: E402
+from trials import run_trials  # noqa: E402
 
 KEEPING = [
     ("median", None), ("quartile", None), ("quantile", "4"),
@@ -107,23 +106,5 @@ def trial(binary, rng, t, tmp):
     return None
 
 
-def main():
-    binary = sys.argv[1]
-    trials = int(sys.argv[2]) if len(sys.argv) > 2 else 150
-    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20261211
-    rng = random.Random(seed)
-    failures = 0
-    with tempfile.TemporaryDirectory() as tmp:
-        for t in range(trials):
-            why = trial(binary, rng, t, tmp)
-            if why is not None:
-                failures += 1
-                print("trial %d: %s" % (t, why))
-                if failures >= 5:
-                    break
-    print("%d of %d trials differ" % (failures, trials))
-    return 1 if failures else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_trials(trial))

@@ -10,15 +10,14 @@ docs/state-format.md describes it (tests/reference/state_file.py).
 usage: shards_check.py NUMTALLY [TRIALS] [SEED]
 """
 import os
-import random
 import re
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "reference"))
 import state_file  # noqa: E402  (the format as docs/state-format.md has it)
+from trials import run_trials  # noqa: E402
 
 # Every function over columns: word, parameter, two columns.
 FUNCTIONS = [
@@ -173,23 +172,5 @@ def trial(binary, rng, t, tmp):
     return None
 
 
-def main():
-    binary = sys.argv[1]
-    trials = int(sys.argv[2]) if len(sys.argv) > 2 else 150
-    seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20261211
-    rng = random.Random(seed)
-    failures = 0
-    with tempfile.TemporaryDirectory() as tmp:
-        for t in range(trials):
-            why = trial(binary, rng, t, tmp)
-            if why is not None:
-                failures += 1
-                print("trial %d: %s" % (t, why))
-                if failures >= 5:
-                    break
-    print("%d of %d trials differ" % (failures, trials))
-    return 1 if failures else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_trials(trial))
