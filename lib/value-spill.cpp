@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -347,19 +347,25 @@ int whole_file(tally_value_runs_t *r, uint64_t n, int *error)
     return fileno(in);
 }
 
-// The limit of a cgroup (v2), or 0.
+// The limit of a cgroup (v2), or 0 (none, or none to be read: a process
+// short of descriptors reads no file).
 uint64_t cgroup_limit()
 {
-    std::ifstream f("/sys/fs/cgroup/memory.max");
-    std::string word;
-    if (!(f >> word) || word == "max")
+    const int fd = open("/sys/fs/cgroup/memory.max", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char word[32];
+    const ssize_t got = read(fd, word, sizeof word);
+    close(fd);
+    if (got <= 0)
         return 0;
     uint64_t n = 0;
-    for (const char c : word) {
-        if (c < '0' || c > '9')
-            return 0;
-        n = n * 10 + static_cast<uint64_t>(c - '0');
-    }
+    ssize_t i = 0;
+    for (; i < got && word[i] >= '0' && word[i] <= '9'; ++i)
+        n = n * 10 + static_cast<uint64_t>(word[i] - '0');
+    // "max", or anything but digits up to the line's end: no limit.
+    if (i == 0 || i == got || word[i] != '\n')
+        return 0;
     return n;
 }
 
