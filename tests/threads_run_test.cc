@@ -127,66 +127,47 @@ int main(int argc, char *argv[])
             fail("two runs at once failed");
     }
 
-    // Four threads over small chunks, plain and grouped, against one pass.
-    for (const bool grouped : {false, true}) {
-        tally_run_options_t o;
-        if (grouped) {
-            o.by[0] = 3;
-            o.nby = 1;
+    // Four threads over small chunks, plain and grouped, against one pass;
+    // then past a memory limit so small that every chunk's values and the
+    // merged ones spill to runs in temporary files.
+    for (const uint64_t limit : {uint64_t{0}, uint64_t{4096}})
+        for (const bool grouped : {false, true}) {
+            tally_run_options_t o;
+            if (grouped) {
+                o.by[0] = 3;
+                o.nby = 1;
+            }
+            bool ok1 = false, ok4 = false;
+            const std::string want = one_pass(a, o, &ok1);
+            tally_values_set_limit(limit);
+            RunList l(kPlain);
+            const std::string got = captured(
+                [&] {
+                    tally_chunk_run_t run;
+                    run.threads = 4;
+                    run.chunk_bytes = 4096;
+                    const auto feed = tally_memory_feed(
+                        reinterpret_cast<const unsigned char *>(a.data()),
+                        a.size());
+                    tally_error_t err;
+                    std::string notes;
+                    return tally_run_threaded(&l.list, feed.get(), o, run,
+                                              &err, &notes);
+                },
+                &ok4);
+            if (limit != 0) {
+                tally_values_set_limit(0);
+                // The spilled values are a mapping the runs give back, not
+                // an array to free.
+                tally_values_release_all();
+                for (int i = 0; i < l.list.count; ++i)
+                    l.list.functions[i].nums = nullptr;
+            }
+            if (!ok1 || !ok4 || want != got)
+                fail(std::string(grouped ? "grouped" : "plain") +
+                     " run on four threads" +
+                     (limit != 0 ? " past the memory limit" : "") +
+                     " differs from one pass");
         }
-        bool ok1 = false, ok4 = false;
-        const std::string want = one_pass(a, o, &ok1);
-        RunList l(kPlain);
-        const std::string got = captured(
-            [&] {
-                tally_chunk_run_t run;
-                run.threads = 4;
-                run.chunk_bytes = 4096;
-                const auto feed = tally_memory_feed(
-                    reinterpret_cast<const unsigned char *>(a.data()), a.size());
-                tally_error_t err;
-                std::string notes;
-                return tally_run_threaded(&l.list, feed.get(), o, run, &err, &notes);
-            },
-            &ok4);
-        if (!ok1 || !ok4 || want != got)
-            fail(std::string(grouped ? "grouped" : "plain") +
-                 " run on four threads differs from one pass");
-    }
-    // The same past a memory limit so small that every chunk's values and
-    // the merged ones spill to runs in temporary files.
-    for (const bool grouped : {false, true}) {
-        tally_run_options_t o;
-        if (grouped) {
-            o.by[0] = 3;
-            o.nby = 1;
-        }
-        bool ok1 = false, ok4 = false;
-        const std::string want = one_pass(a, o, &ok1);
-        tally_values_set_limit(4096);
-        RunList l(kPlain);
-        const std::string got = captured(
-            [&] {
-                tally_chunk_run_t run;
-                run.threads = 4;
-                run.chunk_bytes = 4096;
-                const auto feed = tally_memory_feed(
-                    reinterpret_cast<const unsigned char *>(a.data()), a.size());
-                tally_error_t err;
-                std::string notes;
-                return tally_run_threaded(&l.list, feed.get(), o, run, &err, &notes);
-            },
-            &ok4);
-        tally_values_set_limit(0);
-        // The spilled values are a mapping the runs give back, not an
-        // array to free.
-        tally_values_release_all();
-        for (int i = 0; i < l.list.count; ++i)
-            l.list.functions[i].nums = nullptr;
-        if (!ok1 || !ok4 || want != got)
-            fail(std::string(grouped ? "grouped" : "plain") +
-                 " run on four threads past the memory limit differs from "
-                 "one pass");
-    }
     return failures == 0 ? 0 : 1;
 }
