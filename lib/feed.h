@@ -376,13 +376,16 @@ template <bool Fma, bool Engine>
     double old_sum = 0;
     if constexpr (!Engine)
         old_sum = begin_sum<Fma>(tf, x);
-    const uint64_t at = tf->num_count - tf->spilled;
-    if (at == tf->array_size) [[unlikely]]
+    // The value's place in the array: the values before it that went out
+    // to runs are not in it.
+    uint64_t at = tf->num_count - tf->spilled;
+    if (at == tf->array_size) [[unlikely]] {
         tally_values_full(tf);
+        at = tf->num_count - tf->spilled;
+    }
     if ((tf->num_count & (kPrefaultValues - 1)) == 0)
-        prefault(tf->nums + (tf->num_count - tf->spilled),
-                 tf->array_size - (tf->num_count - tf->spilled));
-    tf->nums[tf->num_count - tf->spilled] = x;
+        prefault(tf->nums + at, tf->array_size - at);
+    tf->nums[at] = x;
     if constexpr (Engine)
         exact_sum<Fma>(tf, x);
     else
